@@ -1,0 +1,164 @@
+// The two entry points of the C interface.
+#include "phenomd.h"
+
+#include <cmath>
+#include <cstddef>
+#include <limits>
+
+#include "amp_model.h"
+#include "snr.h"
+
+namespace phenomd {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Band end when t_end <= 0: the grid then runs through merger and ringdown.
+constexpr double kBandEndMf = 0.2;
+
+// Sentinels of a row whose band ends below its start.
+constexpr double kSentinelFreq = 1e-30;
+constexpr double kSentinelStrain = 1e-60;
+
+// Leading-order-plus-1PN frequency Mf reached t years before merger
+// (Newtonian chirp with the 1PN correction in theta^(-1/4)).
+double FrequencyAtTime(double t, double eta, double Msec) {
+  const double theta = t * SECONDS_PER_YEAR * eta / (Msec * 5.0);
+  return (1.0 / (std::pow(theta, 0.375) * 8.0 * Pi)) *
+         ((0.34375 * eta + 0.27641369047619047) / std::pow(theta, 0.25) + 1.0);
+}
+
+// What one call shares across its binaries.
+struct CallContext {
+  CallConstants k;
+  double inspiral_boundary;  // 1 / (6^(3/2) Pi), the ISCO frequency as Mf
+  double amp_prefactor;      // sqrt(5 / (64 Pi))
+  double mrsun, mtsun, mpc;  // MRSUN, MTSUN, metres per megaparsec
+
+  CallContext()
+      : k(CallConstants::Make(Pi)),
+        inspiral_boundary(1.0 / (Pi * 14.696938456699069)),
+        amp_prefactor(std::sqrt(5.0 / (Pi * 64.0))),
+        mrsun(MRSUN),
+        mtsun(MTSUN),
+        mpc(PARSEC_TO_METERS * 1e6) {}
+};
+
+void FillRow(double* f, double* h, std::ptrdiff_t n, double fv, double hv) {
+  for (std::ptrdiff_t j = 0; j < n; ++j) {
+    f[j] = fv;
+    h[j] = hv;
+  }
+}
+
+// One binary of the batch: its band, records, row and boundaries.
+void AmplitudeOfBinary(const CallContext& c, const RingdownTables& tables,
+                       double m1, double m2, double spin1, double spin2,
+                       double dist, double z, double t_start, double t_end,
+                       std::ptrdiff_t length, double* freqs, double* hc,
+                       double* f_merger_start, double* f_ringdown_start) {
+  // The heavier body first; for equal masses the second body counts as the
+  // heavier one.
+  const bool first_heavier = m1 > m2;
+  const double mh = first_heavier ? m1 : m2;
+  const double ml = first_heavier ? m2 : m1;
+  const double chi1 = first_heavier ? spin1 : spin2;
+  const double chi2 = first_heavier ? spin2 : spin1;
+
+  const double M = mh + ml;
+  const double eta = (ml * mh) / (M * M);
+  const double Mz = (z + 1.0) * M;  // observed-frame total mass, M_sun
+  const double Msec = c.mtsun * Mz;
+
+  const double Mf_start = FrequencyAtTime(t_start, eta, Msec);
+  const double Mf_end =
+      t_end > 0.0 ? FrequencyAtTime(t_end, eta, Msec) : kBandEndMf;
+
+  AmpModel a;
+  FillAmpModel(eta, chi1, chi2, c.k, tables, a);
+
+  const double amp_scale = c.amp_prefactor * Mz * c.mrsun * Mz * c.mtsun /
+                           (dist * c.mpc) * a.t.amp_norm;
+
+  if (length >= 1) {
+    const double L0 = std::log10(Mf_start);
+    const double L1 = std::log10(Mf_end);
+    // A single point sits at the band's start (the step would be x/0).
+    const double step =
+        length == 1 ? 0.0 : (L1 - L0) / static_cast<double>(length - 1);
+    const bool inverted = length == 1 ? L1 < L0 : step < 0.0;
+    if (inverted) {
+      FillRow(freqs, hc, length, kSentinelFreq, kSentinelStrain);
+    } else {
+      for (std::ptrdiff_t j = 0; j < length; ++j) {
+        const double Mf = std::pow(10.0, static_cast<double>(j) * step + L0);
+        const double f = Mf / Msec;
+        freqs[j] = f;
+        hc[j] = a.remnant_ok ? 2.0 * (amp_scale / std::pow(Mf, 1.1666666666666667)) *
+                                   AmplitudeRatio(a, Mf) * f
+                             : kNaN;
+      }
+    }
+  }
+  *f_merger_start = c.inspiral_boundary / Msec;
+  *f_ringdown_start = a.m.f_peak / Msec;
+}
+
+}  // namespace
+}  // namespace phenomd
+
+extern "C" PHENOMD_API int Amplitude(
+    double* freqs, double* hc, double* f_merger_start, double* f_ringdown_start,
+    const double* m1, const double* m2, const double* spin1,
+    const double* spin2, const double* dist, const double* z,
+    const double* t_start, const double* t_end, int num_binaries, int length) {
+  using namespace phenomd;
+  // The interpolants are built before the batch is looked at and released
+  // when the call returns.
+  const RingdownTables tables;
+  if (num_binaries <= 0) return 0;
+  const std::ptrdiff_t n = num_binaries;
+  const std::ptrdiff_t len = length;
+  if (!tables.ok()) {
+    // Only reachable with GSL's error handler turned off: mark everything.
+    for (std::ptrdiff_t i = 0; i < n; ++i) {
+      if (len > 0) FillRow(freqs + i * len, hc + i * len, len, kNaN, kNaN);
+      f_merger_start[i] = kNaN;
+      f_ringdown_start[i] = kNaN;
+    }
+    return 0;
+  }
+  const CallContext c;
+  for (std::ptrdiff_t i = 0; i < n; ++i) {
+    const std::ptrdiff_t row = i * (len > 0 ? len : 0);
+    AmplitudeOfBinary(c, tables, m1[i], m2[i], spin1[i], spin2[i], dist[i],
+                      z[i], t_start[i], t_end[i], len, freqs + row, hc + row,
+                      f_merger_start + i, f_ringdown_start + i);
+  }
+  return 0;
+}
+
+extern "C" PHENOMD_API int SNR_function(
+    double* snr_all, double* snr_ins, double* snr_mrg, double* snr_rd,
+    const double* freqs, const double* hc, const double* hn,
+    const double* f_merger_start, const double* f_ringdown_start, int length,
+    int num_binaries) {
+  using namespace phenomd;
+  if (num_binaries <= 0) return 0;
+  const std::ptrdiff_t n = num_binaries;
+  const std::ptrdiff_t len = length;
+  for (std::ptrdiff_t i = 0; i < n; ++i) {
+    if (len < 2) {
+      snr_all[i] = snr_ins[i] = snr_mrg[i] = snr_rd[i] = 0.0;
+      continue;
+    }
+    const std::ptrdiff_t row = i * len;
+    const SnrSplit s = SnrSquaredOfRow(freqs + row, hc + row, hn + row, len,
+                                       f_merger_start[i], f_ringdown_start[i]);
+    snr_all[i] = std::sqrt(s.all);
+    snr_ins[i] = std::sqrt(s.ins);
+    snr_mrg[i] = std::sqrt(s.mrg);
+    snr_rd[i] = std::sqrt(s.rd);
+  }
+  return 0;
+}
