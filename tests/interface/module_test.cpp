@@ -65,14 +65,15 @@ TEST_F(LoadedModule, EntryPointsRunABatchAndReturnZero) {
     hn[k] = 1e-20;
   }
   double all[n], ins[n], mrg[n], rd[n];
-  EXPECT_EQ(snr(all, ins, mrg, rd, f.data(), hc.data(), hn.data(), fm, fr, len,
-                n),
-            0);
+  EXPECT_EQ(
+      snr(all, ins, mrg, rd, f.data(), hc.data(), hn.data(), fm, fr, len, n),
+      0);
   for (int i = 0; i < n; ++i) {
     EXPECT_GT(ins[i], 0.0);
     EXPECT_GT(mrg[i], 0.0);
     EXPECT_GT(rd[i], 0.0);
-    EXPECT_NEAR(all[i] * all[i], ins[i] * ins[i] + mrg[i] * mrg[i] + rd[i] * rd[i],
+    EXPECT_NEAR(all[i] * all[i],
+                ins[i] * ins[i] + mrg[i] * mrg[i] + rd[i] * rd[i],
                 1e-12 * all[i] * all[i]);
   }
 }

@@ -30,16 +30,18 @@ TEST(AmplitudeRatio, PicksThePieceByFrequency) {
 // from each side agree to the truncation error of the difference.
 TEST(AmplitudeRatio, IsContinuousWithContinuousSlopeAtBothJoins) {
   for (const Params& p : ParameterSpread()) {
-    SCOPED_TRACE(::testing::Message()
-                 << "eta=" << p.eta << " chi1=" << p.chi1 << " chi2=" << p.chi2);
+    SCOPED_TRACE(::testing::Message() << "eta=" << p.eta << " chi1=" << p.chi1
+                                      << " chi2=" << p.chi2);
     const AmpModel a = FilledModel(p.eta, p.chi1, p.chi2);
     for (double join : {0.014, a.m.f_peak}) {
       const double below = AmplitudeRatio(a, std::nextafter(join, 0.0));
       const double above = AmplitudeRatio(a, std::nextafter(join, 1.0));
       EXPECT_LT(RelDiff(below, above), 1e-10);
       const double h = 1e-7;
-      const double left = (AmplitudeRatio(a, join) - AmplitudeRatio(a, join - h)) / h;
-      const double right = (AmplitudeRatio(a, join + h) - AmplitudeRatio(a, join)) / h;
+      const double left =
+          (AmplitudeRatio(a, join) - AmplitudeRatio(a, join - h)) / h;
+      const double right =
+          (AmplitudeRatio(a, join + h) - AmplitudeRatio(a, join)) / h;
       // One-sided differences err by ~h f'' / 2 ~ 1e-7 * 1e4.
       EXPECT_NEAR(left, right, 2e-3 + 1e-6 * std::fabs(left));
     }

@@ -36,7 +36,8 @@ TEST(AmplitudeBand, RunsFromTheStartTimeToMf02WhenTEndIsNotPositive) {
     b.t_end = t_end;
     Batch batch({b}, 200);
     EXPECT_EQ(batch.Run(), 0);
-    EXPECT_LT(RelDiff(batch.freq(0, 0), MfAtTime(b, b.t_start) / Msec(b)), 1e-14);
+    EXPECT_LT(RelDiff(batch.freq(0, 0), MfAtTime(b, b.t_start) / Msec(b)),
+              1e-14);
     EXPECT_LT(RelDiff(batch.freq(0, 199), 0.2 / Msec(b)), 1e-14);
   }
 }
@@ -234,9 +235,8 @@ TEST(AmplitudeScale, LowFrequencyLimitIsTheNewtonianChirp) {
                    299792458.0 * std::pow(Mc_sec, 5.0 / 6.0) *
                    std::pow(f, -7.0 / 6.0) / D;
   ASSERT_LT(f * Msec(b), 1e-6);
-  const double pn1 =
-      1.0 + (-323.0 / 224.0 + 451.0 * eta / 168.0) *
-                std::pow(kModelPi * f * Msec(b), 2.0 / 3.0);
+  const double pn1 = 1.0 + (-323.0 / 224.0 + 451.0 * eta / 168.0) *
+                               std::pow(kModelPi * f * Msec(b), 2.0 / 3.0);
   EXPECT_NEAR(batch.strain(0, 0) / (2.0 * f * h), pn1, 1e-7);
 }
 

@@ -48,7 +48,8 @@ TEST(PhenomFits, EqualMassesWithMaximalAlignedSpinsReproduceTheQuotedValues) {
   EXPECT_TRUE(MatchesQuoted(m.gamma3, "1.310510503004484"));
 }
 
-TEST(PhenomFits, EqualMassesWithMaximalAntiAlignedSpinsReproduceTheQuotedValues) {
+TEST(PhenomFits,
+     EqualMassesWithMaximalAntiAlignedSpinsReproduceTheQuotedValues) {
   const BinaryAmpModel m = FittedModel(0.25, -1.0, -1.0);
   EXPECT_TRUE(MatchesQuoted(m.chi_pn, "-0.831858407079646"));
   EXPECT_TRUE(MatchesQuoted(m.v2, "0.71154926407789"));
@@ -98,10 +99,16 @@ TEST(PhenomFit, AtXiZeroReducesToTheFirstTwoCoefficients) {
 TEST(PhenomFit, EachCoefficientMultipliesItsMonomial) {
   // A fit with a single unit coefficient returns that monomial.
   const double eta = 0.2, chi_pn = 0.4, xi = chi_pn - 1.0;
-  const double monomials[11] = {1.0,          eta,          xi,
-                                eta * xi,     eta * eta * xi,
-                                xi * xi,      eta * xi * xi, eta * eta * xi * xi,
-                                xi * xi * xi, eta * xi * xi * xi,
+  const double monomials[11] = {1.0,
+                                eta,
+                                xi,
+                                eta * xi,
+                                eta * eta * xi,
+                                xi * xi,
+                                eta * xi * xi,
+                                eta * eta * xi * xi,
+                                xi * xi * xi,
+                                eta * xi * xi * xi,
                                 eta * eta * xi * xi * xi};
   for (int j = 0; j < 11; ++j) {
     PhenomFitCoefficients c{};

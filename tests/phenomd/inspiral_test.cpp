@@ -87,8 +87,10 @@ TEST(InspiralTerms, UseTheModelsTenDigitPi) {
   // amp_norm = sqrt(2 eta / 3) / Pi^(1/6) with Pi = 3.1415926536, not M_PI:
   // the two differ in the eleventh digit, which the quoted table resolves.
   const Inspiral s = Build(0.25, 0.0, 0.0);
-  const double with_full_pi = std::sqrt(2.0 * 0.25 / 3.0) / std::pow(M_PI, 1.0 / 6.0);
-  EXPECT_NEAR(s.t.amp_norm, std::sqrt(2.0 * 0.25 / 3.0) / std::pow(3.1415926536, 1.0 / 6.0),
+  const double with_full_pi =
+      std::sqrt(2.0 * 0.25 / 3.0) / std::pow(M_PI, 1.0 / 6.0);
+  EXPECT_NEAR(s.t.amp_norm,
+              std::sqrt(2.0 * 0.25 / 3.0) / std::pow(3.1415926536, 1.0 / 6.0),
               1e-16);
   EXPECT_NE(s.t.amp_norm, with_full_pi);
 }

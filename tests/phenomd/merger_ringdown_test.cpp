@@ -33,17 +33,35 @@ double IntermediateSlopeScale(const BinaryAmpModel& m, double Mf) {
 struct CollocationReference {
   double eta, chi1, chi2;
   const char *gamma2, *f_peak, *f2, *v1, *d1, *v2, *v3, *d2;
-  const char *delta[5];
+  const char* delta[5];
 };
 
 // Six significant digits; the first binary takes the gamma2 <= 1 branch of
 // the peak frequency, the second the gamma2 > 1 branch.
 const CollocationReference kCollocation[] = {
-    {0.25, 0.0, 0.0, "0.851906", "0.0780391", "0.0460196", "0.822662",
-     "-10.7227", "0.875949", "1.15316", nullptr,
+    {0.25,
+     0.0,
+     0.0,
+     "0.851906",
+     "0.0780391",
+     "0.0460196",
+     "0.822662",
+     "-10.7227",
+     "0.875949",
+     "1.15316",
+     nullptr,
      {"1.07021", "-24.8871", "527.285", "-555.774", "-24857.9"}},
-    {0.1, 0.95, 0.95, "1.00484", "0.111282", "0.0626411", "0.945435",
-     "-0.429805", "0.966459", "1.21399", "-0.510582",
+    {0.1,
+     0.95,
+     0.95,
+     "1.00484",
+     "0.111282",
+     "0.0626411",
+     "0.945435",
+     "-0.429805",
+     "0.966459",
+     "1.21399",
+     "-0.510582",
      {"0.923238", "4.35721", "-256.010", "4430.72", "-20407.9"}},
 };
 
@@ -83,8 +101,8 @@ TEST(Collocation, RecordsTheJoinsAndCollocationFrequencies) {
 TEST(Collocation, QuarticSatisfiesAllFiveConditions) {
   int both_branches[2] = {0, 0};
   for (const Params& p : ParameterSpread()) {
-    SCOPED_TRACE(::testing::Message()
-                 << "eta=" << p.eta << " chi1=" << p.chi1 << " chi2=" << p.chi2);
+    SCOPED_TRACE(::testing::Message() << "eta=" << p.eta << " chi1=" << p.chi1
+                                      << " chi2=" << p.chi2);
     const AmpModel a = FilledModel(p.eta, p.chi1, p.chi2);
     const BinaryAmpModel& m = a.m;
     ++both_branches[m.gamma2 > 1.0 ? 1 : 0];
@@ -149,10 +167,12 @@ TEST(MergerAnsatz, SlopeAgreesWithACentralDifference) {
   for (double Mf : {0.05, a.m.f_peak, 0.15, 0.19}) {
     const double h = 1e-6;
     const double diff =
-        (MergerAnsatz(a.shape, Mf + h) - MergerAnsatz(a.shape, Mf - h)) / (2 * h);
+        (MergerAnsatz(a.shape, Mf + h) - MergerAnsatz(a.shape, Mf - h)) /
+        (2 * h);
     // Truncation ~h^2 f''' ~ 1e-12 f / w^3 ~ 1e-6 relative to the slope scale.
     EXPECT_NEAR(MergerAnsatzSlope(a.shape, Mf), diff,
-                1e-5 * MergerAnsatz(a.shape, Mf) / a.shape.w) << Mf;
+                1e-5 * MergerAnsatz(a.shape, Mf) / a.shape.w)
+        << Mf;
   }
 }
 

@@ -23,8 +23,9 @@ inline double HalfUnitInLastDigit(const std::string& ref) {
     exponent = std::atoi(ref.c_str() + e + 1);
   }
   const auto dot = mantissa.find('.');
-  const int decimals =
-      dot == std::string::npos ? 0 : static_cast<int>(mantissa.size() - dot - 1);
+  const int decimals = dot == std::string::npos
+                           ? 0
+                           : static_cast<int>(mantissa.size() - dot - 1);
   return 0.5 * std::pow(10.0, exponent - decimals);
 }
 

@@ -13,16 +13,20 @@ using phenomd_test::MatchesQuoted;
 TEST(Remnant, EqualMassesWithoutSpinReduceToThePolynomialsInEta) {
   EXPECT_EQ(TotalSpin(0.25, 0.0, 0.0), 0.0);
   EXPECT_TRUE(MatchesQuoted(RemnantSpin(0.25, 0.0, 0.0), "0.6864170524001022"));
-  EXPECT_TRUE(MatchesQuoted(RadiatedEnergy(0.25, 0.0, 0.0), "0.04838790573395908"));
+  EXPECT_TRUE(
+      MatchesQuoted(RadiatedEnergy(0.25, 0.0, 0.0), "0.04838790573395908"));
 }
 
 TEST(Remnant, EqualMassesWithMaximalSpinsReproduceTheQuotedValues) {
   EXPECT_EQ(TotalSpin(0.25, 1.0, 1.0), 0.5);
   EXPECT_TRUE(MatchesQuoted(RemnantSpin(0.25, 1.0, 1.0), "0.9512253800539884"));
-  EXPECT_TRUE(MatchesQuoted(RadiatedEnergy(0.25, 1.0, 1.0), "0.11357938823031068"));
+  EXPECT_TRUE(
+      MatchesQuoted(RadiatedEnergy(0.25, 1.0, 1.0), "0.11357938823031068"));
   EXPECT_EQ(TotalSpin(0.25, -1.0, -1.0), -0.5);
-  EXPECT_TRUE(MatchesQuoted(RemnantSpin(0.25, -1.0, -1.0), "0.35777766759210533"));
-  EXPECT_TRUE(MatchesQuoted(RadiatedEnergy(0.25, -1.0, -1.0), "0.03125762200259737"));
+  EXPECT_TRUE(
+      MatchesQuoted(RemnantSpin(0.25, -1.0, -1.0), "0.35777766759210533"));
+  EXPECT_TRUE(
+      MatchesQuoted(RadiatedEnergy(0.25, -1.0, -1.0), "0.03125762200259737"));
 }
 
 TEST(Remnant, SpinsThatCancelInTheSumLeaveTheNonSpinningValues) {

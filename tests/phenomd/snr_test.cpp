@@ -134,7 +134,8 @@ TEST(SnrIntegration, RowsAreIndependent) {
   hn[len + 3] = 0.0;
   double all[n], ins[n], mrg[n], rd[n];
   const double fm[n] = {100, 100, 100}, fr[n] = {200, 200, 200};
-  SNR_function(all, ins, mrg, rd, f.data(), hc.data(), hn.data(), fm, fr, len, n);
+  SNR_function(all, ins, mrg, rd, f.data(), hc.data(), hn.data(), fm, fr, len,
+               n);
   EXPECT_EQ(all[0], all[2]);
   EXPECT_TRUE(std::isfinite(all[0]));
   EXPECT_TRUE(std::isinf(all[1]));

@@ -50,18 +50,18 @@ void BuildInspiralTerms(const BinaryAmpModel& m, const CallConstants& k,
            chi2 * (81.0 * (1.0 - delta) - 44.0 * eta)) /
           48.0;
 
-  const double N43 = -27312085.0 - 10287648.0 * chi_sq_weighted +
-                     24.0 * eta *
-                         (-1975055.0 + 857304.0 * (chi12 + chi22) -
-                          994896.0 * chi1 * chi2) +
-                     35371056.0 * eta2;
+  const double N43 =
+      -27312085.0 - 10287648.0 * chi_sq_weighted +
+      24.0 * eta *
+          (-1975055.0 + 857304.0 * (chi12 + chi22) - 994896.0 * chi1 * chi2) +
+      35371056.0 * eta2;
   t.c_4_3 = k.pi_4_3 * N43 / 8128512.0;
 
   const double N53 =
-      chi1 * (285197.0 * (1.0 + delta) - 4.0 * eta * (91902.0 + 1579.0 * delta) -
-              35632.0 * eta2) +
-      chi2 * (285197.0 * (1.0 - delta) - 4.0 * eta * (91902.0 - 1579.0 * delta) -
-              35632.0 * eta2) +
+      chi1 * (285197.0 * (1.0 + delta) -
+              4.0 * eta * (91902.0 + 1579.0 * delta) - 35632.0 * eta2) +
+      chi2 * (285197.0 * (1.0 - delta) -
+              4.0 * eta * (91902.0 - 1579.0 * delta) - 35632.0 * eta2) +
       42840.0 * Pi * (4.0 * eta - 1.0);
   t.c_5_3 = k.pi_5_3 * N53 / 32256.0;
 
@@ -70,8 +70,9 @@ void BuildInspiralTerms(const BinaryAmpModel& m, const CallConstants& k,
           (-3248849057.0 + 2943675504.0 * (chi12 + chi22) -
            3339284256.0 * chi1 * chi2) -
       324322727232.0 * eta3 -
-      7.0 * (-177520268561.0 + 107414046432.0 * chi_sq_weighted +
-             11087290368.0 * Pi * ((1.0 + delta) * chi1 + (1.0 - delta) * chi2)) +
+      7.0 *
+          (-177520268561.0 + 107414046432.0 * chi_sq_weighted +
+           11087290368.0 * Pi * ((1.0 + delta) * chi1 + (1.0 - delta) * chi2)) +
       12.0 * eta *
           (-545384828789.0 - 176491177632.0 * chi1 * chi2 +
            202603761360.0 * (chi12 + chi22) +

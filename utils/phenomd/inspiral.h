@@ -27,10 +27,10 @@ inline double InspiralSum(const InspiralAmpTerms& t, const InspiralPowers& p) {
 // The exact derivative of InspiralSum with respect to Mf.
 inline double InspiralSlopeSum(const InspiralAmpTerms& t,
                                const InspiralPowers& p) {
-  return (2.0 / 3.0) * t.c_2_3 * p.m1_3 + t.c_1 + (4.0 / 3.0) * t.c_4_3 * p.p1_3 +
-         (5.0 / 3.0) * t.c_5_3 * p.p2_3 + 2.0 * t.c_2 * p.p1 +
-         (7.0 / 3.0) * t.c_7_3 * p.p4_3 + (8.0 / 3.0) * t.c_8_3 * p.p5_3 +
-         3.0 * t.c_3 * p.p2;
+  return (2.0 / 3.0) * t.c_2_3 * p.m1_3 + t.c_1 +
+         (4.0 / 3.0) * t.c_4_3 * p.p1_3 + (5.0 / 3.0) * t.c_5_3 * p.p2_3 +
+         2.0 * t.c_2 * p.p1 + (7.0 / 3.0) * t.c_7_3 * p.p4_3 +
+         (8.0 / 3.0) * t.c_8_3 * p.p5_3 + 3.0 * t.c_3 * p.p2;
 }
 
 // Inspiral amplitude ratio at a grid point Mf > 0: five calls of pow.

@@ -8,18 +8,18 @@ namespace phenomd {
 
 // Coefficients of one binary.  All frequencies are dimensionless (Mf).
 struct BinaryAmpModel {
-  double eta;     // symmetric mass ratio m1 m2 / M^2
-  double chi1;    // aligned spin of the heavier body
-  double chi2;    // aligned spin of the lighter body
-  double q;       // mass ratio heavier / lighter, >= 1
-  double chi_pn;  // reduced spin of the post-Newtonian expansion
-  double f_rd;    // ringdown frequency
-  double f_damp;  // damping frequency of the ringdown
-  double f_peak;  // peak of the merger-ringdown piece
-  double rho1, rho2, rho3;                        // inspiral fits
+  double eta;               // symmetric mass ratio m1 m2 / M^2
+  double chi1;              // aligned spin of the heavier body
+  double chi2;              // aligned spin of the lighter body
+  double q;                 // mass ratio heavier / lighter, >= 1
+  double chi_pn;            // reduced spin of the post-Newtonian expansion
+  double f_rd;              // ringdown frequency
+  double f_damp;            // damping frequency of the ringdown
+  double f_peak;            // peak of the merger-ringdown piece
+  double rho1, rho2, rho3;  // inspiral fits
   double delta0, delta1, delta2, delta3, delta4;  // intermediate quartic
   double gamma1, gamma2, gamma3;                  // merger-ringdown fits
-  double f1, f2, f3;  // collocation frequencies
+  double f1, f2, f3;                              // collocation frequencies
   double v1, v2, v3;  // amplitude ratio at f1, f2, f3
   double d1, d2;      // slope of the amplitude ratio at f1 and f3
   double f_ins_end;   // upper end of the inspiral piece, 0.014

@@ -52,8 +52,9 @@ double RadiatedEnergy(double eta, double chi1, double chi2) {
   const double N =
       1.0 + S_hat * (-0.0030302335878845507 - 2.0066110851351073 * eta +
                      7.7050567802399215 * eta2);
-  const double D = 1.0 + S_hat * (-0.6714403054720589 - 1.4756929437702908 * eta +
-                                  7.304676214885011 * eta2);
+  const double D =
+      1.0 + S_hat * (-0.6714403054720589 - 1.4756929437702908 * eta +
+                     7.304676214885011 * eta2);
   return (B * N) / D;
 }
 
