@@ -192,7 +192,7 @@ constexpr double QNMData_a[kQNMRows] = {
 };
 
 constexpr double QNMData_fring[kQNMRows] = {
-    /*    0 */ 0.0464014,  // given value, not computed: a = -1: the continued fraction does not apply at |a| = 1
+    /*    0 */ 0.0464014,  // given value, not the solver's: Leaver's method does not apply at |a| = 1
     /*    1 */ 0.046411, 0.0464197, 0.0464373, 0.0464549, 0.0464726, 0.0464902,
     /*    7 */ 0.0465079, 0.0465256, 0.0465433, 0.0465611, 0.0465788, 0.0465966,
     /*   13 */ 0.0466144, 0.0466322, 0.0466501, 0.046668, 0.0466859, 0.0467038,
@@ -360,12 +360,12 @@ constexpr double QNMData_fring[kQNMRows] = {
     /*  985 */ 0.125362, 0.126243, 0.127165, 0.128132, 0.129151, 0.130228,
     /*  991 */ 0.131371, 0.132592, 0.133904, 0.135325, 0.136881, 0.138607,
     /*  997 */ 0.14056, 0.142833, 0.145611, 0.1493707,
-    /* 1001 */ 0.1521282,  // given value, not computed: given value belongs to a spin slightly off the grid (solver at this spin: 0.1521290)
-    /* 1002 */ 0.1579619,  // given value, not computed: a = 1: the continued fraction does not apply at |a| = 1
+    /* 1001 */ 0.1521282,  // given value, not the solver's: it belongs to a spin a few 1e-7 off the grid; solver: 0.1521290
+    /* 1002 */ 0.1579619,  // given value, not the solver's: Leaver's method does not apply at |a| = 1
 };
 
 constexpr double QNMData_fdamp[kQNMRows] = {
-    /*    0 */ 0.0140098,  // given value, not computed: a = -1: the continued fraction does not apply at |a| = 1
+    /*    0 */ 0.0140098,  // given value, not the solver's: Leaver's method does not apply at |a| = 1
     /*    1 */ 0.0140102, 0.0140106, 0.0140114, 0.0140123, 0.0140131, 0.014014,
     /*    7 */ 0.0140148, 0.0140156, 0.0140165, 0.0140173, 0.0140181, 0.014019,
     /*   13 */ 0.0140198, 0.0140206, 0.0140214, 0.0140223, 0.0140231, 0.0140239,
@@ -533,9 +533,9 @@ constexpr double QNMData_fdamp[kQNMRows] = {
     /*  985 */ 0.00729164, 0.00712861, 0.00695629, 0.00677358, 0.00657914, 0.00637134,
     /*  991 */ 0.00614819, 0.00590712, 0.00564485, 0.00535699, 0.0050375, 0.00467763,
     /*  997 */ 0.00426389, 0.00377349, 0.00316179,
-    /* 1000 */ 0.0023131,  // given value, not computed: given value belongs to a spin slightly off the grid (solver at this spin: 0.0023132)
-    /* 1001 */ 0.0016762,  // given value, not computed: given value belongs to a spin slightly off the grid (solver at this spin: 0.0016760)
-    /* 1002 */ 0.0002908,  // given value, not computed: a = 1: the continued fraction does not apply at |a| = 1
+    /* 1000 */ 0.0023131,  // given value, not the solver's: it belongs to a spin a few 1e-7 off the grid; solver: 0.0023132
+    /* 1001 */ 0.0016762,  // given value, not the solver's: it belongs to a spin a few 1e-7 off the grid; solver: 0.0016760
+    /* 1002 */ 0.0002908,  // given value, not the solver's: Leaver's method does not apply at |a| = 1
 };
 
 }  // namespace
