@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
+#include <string>
 
 #include "angular_eigenvalue.h"
 #include "radial_cf.h"
@@ -55,7 +56,10 @@ QnmRoot solve_qnm(double a, const ModeIndices& mode, cplx omega_guess,
   FixedDepthRoot prev =
       find_root_fixed_depth(a, mode, omega_guess, A_guess, depth, opts);
   res.iterations = prev.iterations;
-  while (2 * depth <= opts.max_depth) {
+  res.omega = prev.omega;
+  res.A = prev.A;
+  res.depth = depth;
+  while (prev.converged && 2 * depth <= opts.max_depth) {
     depth *= 2;
     const FixedDepthRoot next =
         find_root_fixed_depth(a, mode, prev.omega, prev.A, depth, opts);
@@ -84,6 +88,7 @@ std::vector<QnmRoot> follow_mode(const std::vector<double>& targets,
 
   const double A0 = spherical_separation_constant(mode);
   QnmRoot cur = solve_qnm(0.0, mode, kSchwarzschildGuess, cplx(A0, 0.0), opts);
+  if (!cur.converged) throw std::runtime_error("follow_mode: no root at a = 0");
   QnmRoot prev = cur;  // equal to cur until a second point exists
 
   double last_mag = 0.0;
@@ -115,6 +120,10 @@ std::vector<QnmRoot> follow_mode(const std::vector<double>& targets,
       }
       prev = cur;
       cur = solve_qnm(a_next, mode, w_guess, A_guess, opts);
+      if (!cur.converged) {
+        throw std::runtime_error("follow_mode: no converged root at a = " +
+                                 std::to_string(a_next));
+      }
     }
     out.push_back(cur);
   }

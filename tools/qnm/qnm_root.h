@@ -15,7 +15,8 @@ inline const cplx kSchwarzschildGuess(0.3736717, -0.0889623);
 
 struct SolverOptions {
   int initial_depth = 256;     // first continued-fraction depth tried
-  int max_depth = 1 << 22;     // give up doubling beyond this
+  int max_depth = 1 << 16;     // give up doubling beyond this (the table
+                               // needs at most 4096)
   double depth_rtol = 1e-12;   // accept when doubling the depth changes Re and
                                // Im of omega by less than this, relatively
   double root_rtol = 1e-14;    // secant stops when |step| < root_rtol |omega|
@@ -37,7 +38,8 @@ FixedDepthRoot find_root_fixed_depth(double a, const ModeIndices& mode,
                                      const SolverOptions& opts);
 
 // Root converged in depth: the depth is doubled until the root moves by less
-// than opts.depth_rtol (relative, in both real and imaginary part).
+// than opts.depth_rtol (relative, in both real and imaginary part).  Doubling
+// stops early, unconverged, when the secant fails at some depth.
 struct QnmRoot {
   double a = 0.0;
   cplx omega;             // M omega at the accepted depth
@@ -57,7 +59,8 @@ QnmRoot solve_qnm(double a, const ModeIndices& mode, cplx omega_guess,
 // have the same sign and non-decreasing magnitude, |a| < 1.  Intermediate
 // spins are inserted where a step would exceed opts.max_spin_step or half the
 // distance to extremality; each new root is guessed by linear extrapolation
-// of the last two.  Returns one root per target.
+// of the last two.  Returns one root per target; throws std::runtime_error
+// when a root fails to converge, since continuing from it would be guesswork.
 std::vector<QnmRoot> follow_mode(const std::vector<double>& targets,
                                  const ModeIndices& mode,
                                  const SolverOptions& opts = SolverOptions());
