@@ -1,6 +1,6 @@
 // With GSL's error handler turned off by the host, a failed allocation inside
 // the ringdown interpolants must not be dereferenced: Amplitude returns 0 and
-// marks every output NaN.  malloc is interposed for the whole process (the
+// marks every output NaN.  malloc and calloc are interposed for the whole process (the
 // executable's definition wins over libc's for libgsl too) and fails the
 // n-th call after arming.
 #include <gsl/gsl_errno.h>
@@ -13,21 +13,31 @@
 #include "phenomd.h"
 
 extern "C" void* __libc_malloc(std::size_t);
+extern "C" void* __libc_calloc(std::size_t, std::size_t);
 
 namespace {
 std::atomic<long> g_countdown{-1};  // -1: disarmed; 0: fail the next call
 std::atomic<long> g_failures{0};
 }  // namespace
 
-extern "C" void* malloc(std::size_t size) {
+namespace {
+// Counts one allocation down; true when it is the one to fail.
+bool FailThisOne() {
   long c = g_countdown.load();
   while (c >= 0 && !g_countdown.compare_exchange_weak(c, c - 1)) {
   }
-  if (c == 0) {
-    ++g_failures;
-    return nullptr;
-  }
-  return __libc_malloc(size);
+  if (c != 0) return false;
+  ++g_failures;
+  return true;
+}
+}  // namespace
+
+extern "C" void* malloc(std::size_t size) {
+  return FailThisOne() ? nullptr : __libc_malloc(size);
+}
+
+extern "C" void* calloc(std::size_t count, std::size_t size) {
+  return FailThisOne() ? nullptr : __libc_calloc(count, size);
 }
 
 namespace {
