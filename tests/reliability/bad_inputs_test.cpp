@@ -232,6 +232,7 @@ TEST(BadRedshift, AtOrBelowMinusOneTheRowIsNaN) {
   EXPECT_EQ(r.merger(0), kInf);
   EXPECT_EQ(r.ringdown(0), kInf);
   EXPECT_TRUE(std::isnan(r.merger(2)));
+  EXPECT_TRUE(std::isnan(r.ringdown(2)));
 }
 
 TEST(BadRedshift, InfiniteRedshiftGivesTheSentinelRowAndZeroBoundaries) {
@@ -321,7 +322,7 @@ TEST(BadSpins, SlightlyOutsideWithTheRemnantInsideAreComputedUnchecked) {
   EXPECT_NE(r.h(1, 15), r.h(0, 15));
 }
 
-TEST(BadLengths, NonPositiveLengthsDownToIntMinWriteOnlyTheBoundaries) {
+TEST(BadLengths, NonPositiveLengthsDownToIntMinWriteOnlyTheBoundariesAndZeroRatios) {
   for (int length : {0, -1, INT_MIN}) {
     SCOPED_TRACE(length);
     const Result r = RunAmplitude({kGood, kGood}, length);
@@ -329,6 +330,15 @@ TEST(BadLengths, NonPositiveLengthsDownToIntMinWriteOnlyTheBoundaries) {
     EXPECT_TRUE(r.GuardsIntact());  // the grids have no cells at all
     EXPECT_GT(r.merger(1), 0.0);
     EXPECT_GT(r.ringdown(1), 0.0);
+    double snr[4][2];
+    std::memset(snr, 0xff, sizeof snr);  // NaN pattern, so 0 must be written
+    EXPECT_EQ(SNR_function(snr[0], snr[1], snr[2], snr[3], nullptr, nullptr,
+                           nullptr, r.merger_at(0), r.ringdown_at(0), length,
+                           2),
+              0);
+    for (const auto& per_binary : snr) {
+      for (double v : per_binary) EXPECT_EQ(v, 0.0);
+    }
   }
 }
 
