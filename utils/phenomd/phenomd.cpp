@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "amp_model.h"
+#include "grid.h"
 #include "snr.h"
 
 namespace phenomd {
@@ -90,14 +91,12 @@ void AmplitudeOfBinary(const CallContext& c, const RingdownTables& tables,
     if (inverted) {
       FillRow(freqs, hc, length, kSentinelFreq, kSentinelStrain);
     } else {
-      for (std::ptrdiff_t j = 0; j < length; ++j) {
-        const double Mf = std::pow(10.0, static_cast<double>(j) * step + L0);
-        const double f = Mf / Msec;
-        freqs[j] = f;
-        hc[j] = a.remnant_ok ? 2.0 * (amp_scale / std::pow(Mf, 1.1666666666666667)) *
-                                   AmplitudeRatio(a, Mf) * f
-                             : kNaN;
-      }
+      const RowGrid g{L0, step, Msec, amp_scale, length};
+#ifdef PHENOMD_FAST_GRID
+      FastRow(a, g, freqs, hc);
+#else
+      ExactRow(a, g, freqs, hc);
+#endif
     }
   }
   *f_merger_start = c.inspiral_boundary / Msec;
@@ -138,11 +137,13 @@ extern "C" PHENOMD_API int Amplitude(
   return 0;
 }
 
-extern "C" PHENOMD_API int SNR_function(
-    double* snr_all, double* snr_ins, double* snr_mrg, double* snr_rd,
-    const double* freqs, const double* hc, const double* hn,
-    const double* f_merger_start, const double* f_ringdown_start, int length,
-    int num_binaries) {
+extern "C" PHENOMD_API int SNR_function(double* snr_all, double* snr_ins,
+                                        double* snr_mrg, double* snr_rd,
+                                        const double* freqs, const double* hc,
+                                        const double* hn,
+                                        const double* f_merger_start,
+                                        const double* f_ringdown_start,
+                                        int length, int num_binaries) {
   using namespace phenomd;
   if (num_binaries <= 0) return 0;
   const std::ptrdiff_t n = num_binaries;

@@ -1,0 +1,44 @@
+// Evaluation of one binary's row: the logarithmic grid of Mf and the
+// characteristic strain on it,
+//   Mf_j = 10^(j step + L0),  f_j = Mf_j / Msec,
+//   hc_j = 2 (amp_scale / Mf_j^(7/6)) A(Mf_j) f_j,
+// with A the piecewise amplitude ratio of the binary.
+#pragma once
+
+#include <cstddef>
+
+#include "amp_model.h"
+
+namespace phenomd {
+
+// What a row needs besides the binary's model: the grid's exponent (L0 is
+// log10 of the band's start, step the exponent's increment), the observed
+// mass in seconds and the amplitude scale.  length >= 1.
+struct RowGrid {
+  double L0, step;
+  double Msec;
+  double amp_scale;
+  std::ptrdiff_t length;
+};
+
+// The exact row: every value bit-identical to evaluating the formula above
+// point by point with std::pow and AmplitudeRatio.  When the remnant is out
+// of range (a.remnant_ok false) the grid is still written and hc is NaN.
+void ExactRow(const AmpModel& a, const RowGrid& g, double* freqs, double* hc);
+
+// The fast row (the fast module only): Mf^(1/3) = 10^(x/3) from the grid's
+// exponent x, every other power of Mf from it by products and a square root,
+// the points evaluated with SIMD vector math.  Agrees with ExactRow to about
+// 1e-15 relative; chooses its kernel once per process.
+void FastRow(const AmpModel& a, const RowGrid& g, double* freqs, double* hc);
+
+// The kernels behind FastRow, reachable for tests.  FastRowAvx2 needs a CPU
+// with AVX2 and FMA (SLEEF's AVX2 functions use FMA); FastRowSse2 runs on
+// any x86-64.
+void FastRowAvx2(const AmpModel& a, const RowGrid& g, double* freqs,
+                 double* hc);
+void FastRowSse2(const AmpModel& a, const RowGrid& g, double* freqs,
+                 double* hc);
+bool CpuHasAvx2();
+
+}  // namespace phenomd
