@@ -26,10 +26,12 @@ struct RowGrid {
 // of range (a.remnant_ok false) the grid is still written and hc is NaN.
 void ExactRow(const AmpModel& a, const RowGrid& g, double* freqs, double* hc);
 
-// The fast row (the fast module only): Mf^(1/3) = 10^(x/3) from the grid's
-// exponent x, every other power of Mf from it by products and a square root,
-// the points evaluated with SIMD vector math.  Agrees with ExactRow to about
-// 1e-15 relative; chooses its kernel once per process.
+// The fast row (the fast module only): Mf = 10^x and Mf^(1/3) = 10^(x/3)
+// from the grid's exponent x by SIMD exp10, every other power of Mf from them
+// by products and a square root.  freqs agree with ExactRow to a few ulps;
+// hc to 1e-14 relative except where the model's own sums cancel (there the
+// exact row is no more accurate than that either).  Chooses its kernel once
+// per process.
 void FastRow(const AmpModel& a, const RowGrid& g, double* freqs, double* hc);
 
 // The kernels behind FastRow, reachable for tests.  FastRowAvx2 needs a CPU
