@@ -1,21 +1,53 @@
-"""phenomd: characteristic strain and signal-to-noise ratio of aligned-spin
-binary black holes from the PhenomD amplitude model, over numpy batches.
+"""phenomd: characteristic strain and SNR of aligned-spin binary black holes.
 
-    import phenomd
-    a = phenomd.amplitude(m1=5e5, m2=5e5, spin1=0, spin2=0, redshift=1.0,
-                          t_start=4.0, length=512)
-    s = phenomd.snr(a.freqs, a.hc, phenomd.noise.lisa(a.freqs),
-                    a.f_merger_start, a.f_ringdown_start)
+A Python host for the shared module ``libphenomd.so``: checked inputs,
+batches broadcast from scalars and arrays, a thread pool, noise curves
+(``phenomd.noise``), cosmological distances and a command-line tool
+(``python3 -m phenomd``).
 
-Inputs are checked here, before the library (which validates nothing) is
-called.  Masses are source-frame solar masses, distances luminosity
-distances in Mpc, times years before merger in the observer frame.
+    >>> import phenomd
+    >>> r = phenomd.binary_snr(6e5, 4e5, 0.5, 0.2, None, 2.0, t_start=4.0)
+    >>> r.snr_all, r.snr_ins, r.snr_mrg, r.snr_rd
+
+Masses are source-frame (solar masses), times observer-frame (years
+before merger), distances luminosity distances (Mpc).  The C library
+validates nothing; this package checks every input and raises
+``InputError`` naming the argument and the first bad index.
 """
 
+from ._inputs import InputError
+from ._library import Library, LibraryNotFoundError, load_library
+from .core import (
+    DEFAULT_LENGTH,
+    SNR,
+    AmplitudeResult,
+    BinarySNR,
+    amplitude,
+    binary_snr,
+    snr,
+)
 from . import noise
-from ._lib import LibraryNotFound, load
-from .core import (AmplitudeResult, SnrResult, amplitude, snr,
-                   snr_of_binaries)
 
-__all__ = ["amplitude", "snr", "snr_of_binaries", "noise", "load",
-           "AmplitudeResult", "SnrResult", "LibraryNotFound"]
+__version__ = "0.1.0"
+
+__all__ = [
+    "DEFAULT_LENGTH",
+    "SNR",
+    "AmplitudeResult",
+    "BinarySNR",
+    "InputError",
+    "Library",
+    "LibraryNotFoundError",
+    "amplitude",
+    "binary_snr",
+    "constants",
+    "load_library",
+    "noise",
+    "snr",
+]
+
+
+def constants(library=None, fast=False):
+    """The library's seven exported constants (Pi, PARSEC_TO_METERS,
+    SECONDS_PER_YEAR, SPEED_OF_LIGHT, M_SUN, MRSUN, MTSUN) as a dict."""
+    return load_library(library, fast=fast).constants()

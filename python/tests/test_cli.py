@@ -1,56 +1,141 @@
-"""The command-line tool end to end."""
+"""The command-line tool end to end: CSV columns and values, figures."""
 
 import csv
+import io
 import os
 import subprocess
 import sys
-from pathlib import Path
 
 import numpy as np
 import pytest
 
 import phenomd
+from phenomd import cli
+from phenomd._progress import ProgressBar
+from conftest import PYTHON_DIR
 
-PYTHON_DIR = Path(__file__).resolve().parents[1]
+pytestmark = pytest.mark.needs_library
 
-
-def run(*args, cwd):
-    env = dict(os.environ, PYTHONPATH=str(PYTHON_DIR))
-    return subprocess.run([sys.executable, "-m", "phenomd", *args], cwd=cwd,
-                          env=env, capture_output=True, text=True, check=True)
-
-
-def test_snr_reads_a_csv_and_writes_the_ratios(tmp_path):
-    inp = tmp_path / "in.csv"
-    inp.write_text("m1,m2,spin1,spin2,redshift,distance,t_start\n"
-                   "5e5,5e5,0,0,1.0,6791.0,4\n"
-                   "9e3,1e3,0.9,-0.5,3.0,26016.0,4\n")
-    run("snr", str(inp), "-o", "out.csv", "--length", "512", cwd=tmp_path)
-    rows = list(csv.DictReader(open(tmp_path / "out.csv")))
-    assert list(rows[0]) == ["m1", "m2", "spin1", "spin2", "redshift", "snr_all",
-                             "snr_ins", "snr_mrg", "snr_rd", "f_merger_start",
-                             "f_ringdown_start"]
-    s, a = phenomd.snr_of_binaries(phenomd.noise.lisa, [5e5, 9e3], [5e5, 1e3],
-                                   [0, 0.9], [0, -0.5], [6791.0, 26016.0],
-                                   [1.0, 3.0], 4.0, length=512)
-    for i, r in enumerate(rows):
-        assert float(r["snr_all"]) == s.snr_all[i]
-        assert float(r["f_ringdown_start"]) == a.f_ringdown_start[i]
+INPUT = """\
+name,m1,m2,spin1,spin2,redshift,distance,t_start,t_end
+a,5e5,5e5,0,0,1.0,6791.0,4,0
+b,9e3,1e3,0.9,-0.5,3.0,,2,0
+c,2e7,4e6,0.5,0.5,0.5,2919.6,10,1
+"""
 
 
-def test_snr_without_input_runs_the_example_population(tmp_path):
-    out = run("snr", "-o", "pop.csv", cwd=tmp_path)
-    assert "200 binaries" in out.stdout
-    rows = list(csv.DictReader(open(tmp_path / "pop.csv")))
-    assert len(rows) == 200 and all(float(r["snr_all"]) > 0 for r in rows)
+def read(path):
+    with open(path, newline="") as fh:
+        return list(csv.DictReader(fh))
 
 
-@pytest.mark.parametrize("command, extra", [
-    ("waterfall", ["--points", "8"]),
-    ("strain", ["--m1", "5e5", "5e7", "--m2", "5e5", "5e7"]),
-])
-def test_figures_are_pngs_of_the_expected_size(tmp_path, command, extra):
-    import matplotlib.image
-    run(command, "-o", "fig.png", *extra, cwd=tmp_path)
-    img = matplotlib.image.imread(tmp_path / "fig.png")
-    assert img.shape[:2] == (500, 700)
+class TestSNR:
+    def test_columns_and_values(self, tmp_path, library_path):
+        src = tmp_path / "in.csv"
+        src.write_text(INPUT)
+        assert cli.main(["snr", str(src), "-o", str(tmp_path / "out.csv"), "--length", "300", "-q"]) == 0
+        rows = read(tmp_path / "out.csv")
+        assert list(rows[0]) == ["name", "m1", "m2", "spin1", "spin2", "redshift", "distance", "t_start", "t_end",
+                                 "snr_all", "snr_ins", "snr_mrg", "snr_rd", "f_merger_start", "f_ringdown_start"]
+        assert [r["name"] for r in rows] == ["a", "b", "c"]
+        import astropy.cosmology as ac
+        import astropy.units as u
+
+        d_b = ac.Planck18.luminosity_distance(3.0).to_value(u.Mpc)
+        assert float(rows[1]["distance"]) == d_b  # the empty cell, filled from Planck18
+        assert rows[0]["distance"] == "6791.0"  # given cells copied as written
+        want = phenomd.binary_snr([5e5, 9e3, 2e7], [5e5, 1e3, 4e6], [0, 0.9, 0.5], [0, -0.5, 0.5],
+                                  [6791.0, d_b, 2919.6], [1.0, 3.0, 0.5], [4, 2, 10], [0, 0, 1], 300)
+        for i, r in enumerate(rows):
+            for col in cli.RESULT_COLUMNS:
+                assert float(r[col]) == getattr(want, col)[i], (i, col)  # repr round-trips
+        assert float(rows[0]["snr_all"]) > 100  # a 10^6 Msun binary at z = 1 is loud in LISA
+
+    def test_example_population_to_stdout(self, capsys):
+        assert cli.main(["snr", "--length", "64"]) == 0
+        rows = list(csv.DictReader(io.StringIO(capsys.readouterr().out)))
+        assert len(rows) == 60 and {r["name"] for r in rows} == {f"ex{k:02d}" for k in range(1, 61)}
+        snr = np.array([float(r["snr_all"]) for r in rows])
+        assert np.all(snr > 0) and np.all(np.isfinite(snr))
+
+    def test_noise_file_adds_the_outside_count(self, tmp_path):
+        (tmp_path / "in.csv").write_text(INPUT)
+        (tmp_path / "n.txt").write_text("1e-4 1e-40\n1e-2 1e-40\n")
+        assert cli.main(["snr", str(tmp_path / "in.csv"), "-o", str(tmp_path / "o.csv"), "--length", "50",
+                         "--noise", str(tmp_path / "n.txt"), "--noise-kind", "psd", "-q"]) == 0
+        rows = read(tmp_path / "o.csv")
+        assert list(rows[0])[-1] == "n_outside"
+        assert all(0 <= int(r["n_outside"]) <= 50 for r in rows) and int(rows[1]["n_outside"]) > 0
+
+    @pytest.mark.parametrize("text, words", [
+        ("m1,m2\n1,2\n", "header lacks column(s) redshift"),
+        ("m1,m2,redshift\n1e6,abc,1\n", "line 2, column m2: 'abc' is not a number"),
+        ("m1,m2,redshift\n1e6,1e6,1\n1e6,1e6,1,5\n", "line 3: 4 fields"),
+        ("m1,m2,redshift,spin1\n1e6,1e6,1,0\n1e6,1e6,1,1.5\n", "line 3: spin1[1] = 1.5"),
+        ("m1,m2,redshift\n", "no binaries"),
+    ])
+    def test_bad_input_exits_2_naming_the_line(self, tmp_path, capsys, text, words):
+        (tmp_path / "bad.csv").write_text(text)
+        assert cli.main(["snr", str(tmp_path / "bad.csv"), "-q"]) == 2
+        assert words in capsys.readouterr().err
+
+    def test_runs_as_a_module(self, tmp_path, library_path):
+        (tmp_path / "in.csv").write_text(INPUT)
+        env = dict(os.environ, PYTHONPATH=str(PYTHON_DIR), PHENOMD_LIBRARY=library_path)
+        done = subprocess.run([sys.executable, "-m", "phenomd", "snr", "in.csv", "-o", "o.csv", "--length", "32",
+                               "--threads", "2"], cwd=tmp_path, env=env, capture_output=True, text=True)
+        assert done.returncode == 0, done.stderr
+        assert "wrote o.csv" in done.stderr and len(read(tmp_path / "o.csv")) == 3
+
+
+class TestFigures:
+    def test_waterfall_png_size_and_grid(self, tmp_path):
+        import matplotlib.image
+
+        out, grid = tmp_path / "w.png", tmp_path / "w.csv"
+        assert cli.main(["waterfall", "-o", str(out), "--nm", "6", "--nz", "5", "--length", "64",
+                         "--width", "640", "--height", "480", "--csv", str(grid), "-q"]) == 0
+        assert matplotlib.image.imread(out).shape[:2] == (480, 640)
+        rows = read(grid)
+        assert len(rows) == 30
+        # Fixed q = 0.2: spot-check one grid point against the package.
+        r = rows[7]
+        m, z = float(r["total_mass"]), float(r["redshift"])
+        want = phenomd.binary_snr(m / 1.2, m * 0.2 / 1.2, 0.8, 0.8, None, z, 4.0, 0.0, 64)
+        assert float(r["snr_all"]) == want.snr_all[0]
+
+    def test_strain_png_size(self, tmp_path):
+        import matplotlib.image
+
+        out = tmp_path / "s.png"
+        assert cli.main(["strain", "-o", str(out), "--binary", "6e5,4e5,0.5,0.2,2.0", "--binary",
+                         "5e3,5e3,0,0,0.3,1.0", "--width", "500", "--height", "400", "--length", "64", "-q"]) == 0
+        assert matplotlib.image.imread(out).shape[:2] == (400, 500)
+
+    def test_bad_waterfall_options(self, capsys):
+        assert cli.main(["waterfall", "--q", "2"]) == 2
+        assert "mass ratio" in capsys.readouterr().err
+
+
+class TestProgressBar:
+    class Stream(io.StringIO):
+        def isatty(self):
+            return False
+
+    def test_silent_for_quick_runs(self):
+        s = self.Stream()
+        bar = ProgressBar(10, stream=s, delay=60)
+        for i in range(1, 11):
+            bar(i)
+        bar.close()
+        assert s.getvalue() == ""
+
+    def test_lines_per_tenth_after_the_delay(self):
+        s = self.Stream()
+        bar = ProgressBar(100, stream=s, delay=0)
+        for i in range(1, 101):
+            bar(i)
+        lines = s.getvalue().splitlines()
+        # One line when the bar appears, then one per tenth of the work.
+        assert len(lines) == 11 and " 1/100 " in lines[0] and " 50/100 " in lines[5]
+        assert lines[-1].startswith("[" + "#" * 30 + "] 100/100 binaries")

@@ -1,59 +1,98 @@
-"""Noise curves: the analytic LISA sensitivity and tabulated files."""
+"""Noise curves: the LISA sensitivity against a computation by hand from
+Robson, Cornish & Liu (2019), and the loader of users' files."""
 
 import math
 
 import numpy as np
 import pytest
 
-from phenomd import noise
+from phenomd import InputError, noise
+
+# ---- by hand, from the paper, in plain floats (not the package's code) --
+C = 299792458.0
+L = 2.5e9
+FSTAR = C / (2 * math.pi * L)
+TABLE1 = {  # Robson, Cornish & Liu (2019), Table 1: alpha, beta, kappa, gamma, f_k
+    0.5: (0.133, 243, 482, 917, 0.00258),
+    1: (0.171, 292, 1020, 1680, 0.00215),
+    2: (0.165, 299, 611, 1340, 0.00173),
+    4: (0.138, -221, 521, 1680, 0.00113),
+}
 
 
-def lisa_by_hand(f, years):
-    """Robson, Cornish & Liu (2019) eqs. 1, 10-14, written out term by term."""
-    L, fs = 2.5e9, 0.01909
-    poms = (1.5e-11) ** 2 * (1 + (0.002 / f) ** 4)
-    pacc = (3e-15) ** 2 * (1 + (0.0004 / f) ** 2) * (1 + (f / 0.008) ** 4)
-    sn = 10 / (3 * L * L) * (poms + 4 * pacc / (2 * math.pi * f) ** 4 *
-                             (1 + math.cos(f / fs) ** 2) / 2) * (1 + 0.6 * (f / fs) ** 2)
-    a, b, k, g, fk = {1.0: (0.171, 292, 1020, 1680, 0.00215),
-                      4.0: (0.138, -221, 521, 1680, 0.00113)}[years]
-    sc = 9e-45 * f ** (-7 / 3) * math.exp(-f**a + b * f * math.sin(k * f)) * \
-        (1 + math.tanh(g * (fk - f)))
-    return math.sqrt(f * (sn + sc))
+def by_hand_psd(f, years):
+    p_oms = (1.5e-11) ** 2 * (1 + (0.002 / f) ** 4)  # eq. 10
+    p_acc = (3e-15) ** 2 * (1 + (0.0004 / f) ** 2) * (1 + (f / 0.008) ** 4)  # eq. 11
+    s_n = (10 / (3 * L * L)) * (p_oms + 2 * (1 + math.cos(f / FSTAR) ** 2) * p_acc / (2 * math.pi * f) ** 4) \
+        * (1 + 0.6 * (f / FSTAR) ** 2)  # eq. 1 with R(f) of eq. 9
+    if years:
+        a, b, k, g, fk = TABLE1[years]
+        s_n += 9e-45 * f ** (-7 / 3) * math.exp(-f**a + b * f * math.sin(k * f)) * (1 + math.tanh(g * (fk - f)))
+    return s_n
 
 
-@pytest.mark.parametrize("f", [3e-5, 1e-4, 1e-3, 3e-3, 1e-2, 0.1])
-@pytest.mark.parametrize("years", [1.0, 4.0])
-def test_lisa_matches_the_papers_formula(f, years):
-    assert noise.lisa(f, years) == pytest.approx(lisa_by_hand(f, years), rel=1e-12)
+FREQS = [3e-5, 1e-4, 4e-4, 1e-3, 2.5e-3, 1e-2, 5e-2, 0.2]
 
 
-def test_lisa_uses_the_approximate_transfer_function():
-    # Without confusion noise, above the arm frequency S_n grows as
-    # (1 + 0.6 (f/f*)^2): the ratio at 10 f* and f* pins that form.
-    fs = noise.LISA_F_STAR
-    f = np.array([fs, 10 * fs])
-    s = noise.lisa_psd(f, confusion=False)
-    poms = (1.5e-11) ** 2 * (1 + (2e-3 / f) ** 4)
-    pacc = (3e-15) ** 2 * (1 + (0.4e-3 / f) ** 2) * (1 + (f / 8e-3) ** 4)
-    inner = poms + 2 * (1 + np.cos(f / fs) ** 2) * pacc / (2 * np.pi * f) ** 4
-    np.testing.assert_allclose(s / inner, 10 / (3 * 2.5e9**2) * np.array([1.6, 61.0]),
-                               rtol=1e-12)
+class TestLISA:
+    def test_transfer_frequency(self):
+        assert round(noise.F_STAR * 1e3, 2) == 19.09  # 19.09 mHz for L = 2.5 Gm
+
+    @pytest.mark.parametrize("years", [0.5, 1, 2, 4, None])
+    def test_against_the_paper_by_hand(self, years):
+        got = noise.lisa(np.array(FREQS), years=years)
+        want = [math.sqrt(f * by_hand_psd(f, years)) for f in FREQS]
+        # Same formula, different order of operations: a few ulp.
+        np.testing.assert_allclose(got, want, rtol=1e-13)
+        np.testing.assert_allclose(noise.lisa_psd(FREQS, years), [by_hand_psd(f, years) for f in FREQS], rtol=1e-13)
+
+    def test_approximate_transfer_function_is_the_one_used(self):
+        # Above f* the instrument term is P_n / R with R = 3/10 / (1 + 0.6
+        # (f/f*)^2) exactly; the full response would differ there by per
+        # cent.  P_n here is eq. 2 by hand.
+        f = np.array([0.03, 0.1, 0.5])
+        x = f / FSTAR
+        p_oms = (1.5e-11) ** 2 * (1 + (0.002 / f) ** 4)
+        p_acc = (3e-15) ** 2 * (1 + (0.0004 / f) ** 2) * (1 + (f / 0.008) ** 4)
+        p_n = (p_oms + 2 * (1 + np.cos(x) ** 2) * p_acc / (2 * np.pi * f) ** 4) / L**2
+        np.testing.assert_allclose(noise.LISA(None).instrument_psd(f) * (0.3 / (1 + 0.6 * x**2)), p_n, rtol=1e-13)
+
+    def test_magnitude_at_the_bucket(self):
+        # sqrt(S_n) is about 1e-20 Hz^-1/2 near 5-10 mHz (the paper's Fig. 1);
+        # a slip of a factor (L, 10/3, 2 pi) would move it by far more.
+        asd = math.sqrt(noise.lisa_psd(0.007, 4))
+        assert 5e-21 < asd < 2e-20
+
+    def test_confusion_fits_cross(self):
+        # A longer observation does not lower S_c everywhere: 1 year lies
+        # above 0.5 years at low frequencies and below it near the knee.
+        f = np.geomspace(1e-5, 1e-2, 400)
+        half, one = noise.LISA(0.5).confusion_psd(f), noise.LISA(1).confusion_psd(f)
+        assert (one > half).any() and (one < half).any()
+
+    def test_confusion_vanishes_far_above_the_knee_without_nan(self):
+        f = np.array([1.0, 10.0, 369.0, 1e4])
+        for y in (0.5, 1, 2, 4):
+            sc = noise.LISA(y).confusion_psd(f)
+            assert np.all(np.isfinite(sc)) and np.all(sc < 1e-60)
+
+    def test_shape_and_units(self):
+        u = pytest.importorskip("astropy.units")
+        grid = np.geomspace(1e-4, 1e-1, 12).reshape(3, 4)
+        assert noise.lisa(grid).shape == (3, 4)
+        assert noise.lisa(1e-3) == noise.lisa(1.0 * u.mHz)
+
+    @pytest.mark.parametrize("years", [3, 0, -1, "four"])
+    def test_only_the_fitted_observation_times(self, years):
+        with pytest.raises(InputError, match="0.5, 1, 2 and 4 years"):
+            noise.LISA(years)
+
+    def test_bad_frequencies(self):
+        with pytest.raises(InputError, match=r"f\[1\] = 0.0"):
+            noise.lisa([1e-3, 0.0])
 
 
-def test_confusion_fits_cross_between_observation_times():
-    # Two years lie above one year near 3 mHz and below it elsewhere.
-    f = np.logspace(-4, -2, 400)
-    diff = noise.lisa(f, 2.0) - noise.lisa(f, 1.0)
-    assert np.any(diff > 0) and np.any(diff < 0)
-    with pytest.raises(ValueError, match="years"):
-        noise.lisa(f, 3.0)
-
-
-def test_lisa_is_finite_far_above_the_band():
-    with np.errstate(over="raise", invalid="raise", divide="raise"):
-        h = noise.lisa(np.logspace(-5, 1, 200))
-    assert np.all(np.isfinite(h)) and np.all(h > 0)
+# ---- files ---------------------------------------------------------------
 
 
 def write(tmp_path, text, name="curve.txt"):
@@ -62,42 +101,75 @@ def write(tmp_path, text, name="curve.txt"):
     return p
 
 
-def test_file_curves_interpolate_in_log_log_and_never_extrapolate(tmp_path):
-    # A power law is reproduced exactly by log-log interpolation.
-    f = np.logspace(-4, -1, 7)
-    p = write(tmp_path, "# f asd\n" + "".join(f"{x!r} {x**-2!r}\n" for x in f))
-    curve = noise.from_file(p, "asd")
-    grid = np.array([1e-5, 2e-4, 5e-3, 0.05, 1.0])
-    h = curve(grid)
-    np.testing.assert_allclose(h[1:4], np.sqrt(grid[1:4]) * grid[1:4] ** -2, rtol=1e-12)
-    assert np.isinf(h[0]) and np.isinf(h[4])
-    assert curve.outside == 2
+class TestFromFile:
+    def test_kinds_agree_and_nodes_are_reproduced(self, tmp_path):
+        f = np.geomspace(1e-4, 1e-1, 7)
+        hn = noise.lisa(f)
+        asd = hn / np.sqrt(f)
+        psd = hn**2 / f
+        curves = {
+            "hn": write(tmp_path, "".join(f"{a!r} {b!r}\n" for a, b in zip(f, hn)), "hn.txt"),
+            "asd": write(tmp_path, "# f, asd\n" + "".join(f"{a!r}, {b!r}\n" for a, b in zip(f, asd)), "asd.txt"),
+            "psd": write(tmp_path, "freq psd\n" + "".join(f"{a!r}\t{b!r}\n" for a, b in zip(f, psd)), "psd.txt"),
+        }
+        for kind, path in curves.items():
+            c = noise.from_file(path, kind)
+            # exp(log(x)) and the kind conversion: a few ulp.
+            np.testing.assert_allclose(c(f), hn, rtol=1e-13, err_msg=kind)
 
+    def test_log_log_interpolation(self, tmp_path):
+        c = noise.from_file(write(tmp_path, "1e-3 1e-20\n1e-1 1e-16\n"), "hn")
+        # h_n ~ f^2 between the nodes: at the log-midpoint 1e-2, 1e-18.
+        assert c(1e-2) == pytest.approx(1e-18, rel=1e-12)
+        assert c(np.array([3e-3]))[0] == pytest.approx(1e-20 * 3**2, rel=1e-12)
 
-def test_file_kinds_agree(tmp_path):
-    f = np.array([1e-4, 1e-3, 1e-2])
-    asd = np.array([1e-18, 1e-20, 1e-19])
-    ca = noise.from_file(write(tmp_path, "".join(f"{a} {b}\n" for a, b in zip(f, asd)), "a"), "asd")
-    cp = noise.from_file(write(tmp_path, "".join(f"{a} {b*b}\n" for a, b in zip(f, asd)), "p"), "psd")
-    ch = noise.from_file(write(tmp_path, "".join(f"{a} {np.sqrt(a)*b}\n" for a, b in zip(f, asd)), "h"), "hn")
-    g = np.logspace(-4, -2, 9)
-    np.testing.assert_allclose(ca(g), cp(g), rtol=1e-12)
-    np.testing.assert_allclose(ca(g), ch(g), rtol=1e-12)
+    def test_outside_the_range_is_infinite_and_counted(self, tmp_path):
+        c = noise.from_file(write(tmp_path, "1e-3 1e-20\n1e-2 1e-19\n"), "hn")
+        grid = np.array([[1e-4, 1e-3, 5e-3, 1e-2, 2e-2], [2e-3, 3e-3, 4e-3, 5e-3, 6e-3]])
+        sample = c.evaluate(grid)
+        assert np.isinf(sample.hn[0, [0, 4]]).all() and np.isfinite(sample.hn[0, 1:4]).all()
+        assert sample.n_outside.tolist() == [2, 0]
+        assert c.range == (1e-3, 1e-2)
 
+    @pytest.mark.needs_library
+    def test_points_outside_contribute_nothing_to_the_snr(self, tmp_path, library_path):
+        import phenomd
 
-@pytest.mark.parametrize("text, message", [
-    ("1e-3 1e-20\n1e-4 1e-20\n", r":2: frequencies must be strictly increasing"),
-    ("1e-3 1e-20\n1e-2 -1\n", r":2: frequency and value must be positive"),
-    ("1e-3 nan\n1e-2 1e-20\n", r":1: non-finite"),
-    ("1e-3 1e-20\n", r"needs at least two points"),
-    ("1e-3 1e-20\n1e-2 x\n", r":2: expected two numbers"),
-])
-def test_bad_files_name_the_file_and_line(tmp_path, text, message):
-    p = write(tmp_path, text)
-    with pytest.raises(ValueError, match=str(p).replace(".", r"\.") + ".*" if "least" in message else message):
-        noise.from_file(p, "asd")
+        f = np.geomspace(1e-5, 1.0, 400)
+        full = noise.from_file(write(tmp_path, "".join(f"{a!r} {b!r}\n" for a, b in zip(f, noise.lisa(f)))), "hn")
+        cut = noise.from_file(write(tmp_path, "".join(f"{a!r} {b!r}\n" for a, b in zip(f, noise.lisa(f)) if a < 2e-3),
+                                    "cut.txt"), "hn")
+        kw = dict(m1=1e6, m2=5e5, spin1=0.2, spin2=0.1, distance=None, redshift=1.0, t_start=4.0, length=500)
+        a = phenomd.binary_snr(**kw, noise=full)
+        b = phenomd.binary_snr(**kw, noise=cut)
+        assert a.n_outside[0] == 0 and b.n_outside[0] > 0
+        # Cutting the curve at 2 mHz (above the merger boundary here) keeps
+        # the inspiral below it and loses merger and ringdown.
+        assert a.f_merger_start[0] < 2e-3 < a.f_ringdown_start[0]
+        assert b.snr_rd[0] == 0.0 and 0 < b.snr_mrg[0] < a.snr_mrg[0]
 
+    @pytest.mark.parametrize("text, line, words", [
+        ("1e-3 1e-20\n2e-3 2e-20\n1.5e-3 3e-20\n", 3, "strictly ascending"),
+        ("1e-3 1e-20\n1e-3 2e-20\n", 2, "strictly ascending"),
+        ("# comment\n1e-3 1e-20\n\n2e-3 -2e-20\n", 4, "positive"),
+        ("0 1e-20\n2e-3 2e-20\n", 1, "positive"),
+        ("1e-3 nan\n2e-3 2e-20\n", 1, "non-finite"),
+        ("1e-3 1e-20\n2e-3 inf\n", 2, "non-finite"),
+        ("1e-3 1e-20 5\n2e-3 2e-20\n", 1, "expected two numbers"),
+        ("f h\n1e-3 1e-20\nabc 2e-20\n", 3, "expected two numbers"),
+        ("1e-3 1e-20\n", None, "at least 2"),
+        ("# nothing\n", None, "0 data point(s)"),
+    ])
+    def test_bad_files_name_file_and_line(self, tmp_path, text, line, words):
+        p = write(tmp_path, text, "bad.txt")
+        with pytest.raises(noise.NoiseFileError) as err:
+            noise.from_file(p, "asd")
+        assert err.value.line == line and err.value.path == str(p)
+        assert str(err.value).startswith(f"{p}, line {line}:" if line else f"{p}:")
+        assert words in str(err.value)
 
-def test_kind_is_required_to_be_known(tmp_path):
-    with pytest.raises(ValueError, match="kind"):
-        noise.from_file(write(tmp_path, "1 1\n2 2\n"), "amplitude")
+    def test_missing_file_and_unknown_kind(self, tmp_path):
+        with pytest.raises(noise.NoiseFileError, match="cannot read"):
+            noise.from_file(tmp_path / "absent.txt", "psd")
+        with pytest.raises(InputError, match="kind = 'strain'"):
+            noise.from_file(write(tmp_path, "1 1\n2 2\n"), "strain")

@@ -1,0 +1,195 @@
+"""Checked conversion of user input into the arrays the C interface takes.
+
+The shared module validates nothing: given a NaN mass or a spin of 1.5 it
+returns NaN strain or nonsense without a word.  Every check a person gets
+a message from lives here, and runs before the library is called.
+"""
+
+from __future__ import annotations
+
+import operator
+import os
+
+import numpy as np
+
+INT_MAX = 2**31 - 1  # the C interface's counts are C ints
+
+
+class InputError(ValueError):
+    """Bad input to the package.  ``argument`` names the argument and
+    ``index`` is the first offending index into it (None when the fault is
+    not one element, e.g. a shape)."""
+
+    def __init__(self, argument, index, message):
+        self.argument = argument
+        self.index = index
+        super().__init__(message)
+
+
+def _is_quantity(value):
+    return hasattr(value, "unit") and hasattr(value, "to_value")
+
+
+def strip_units(value, name, unit):
+    """Value as plain numbers in ``unit`` ("solMass", "Mpc", "yr", "Hz" or
+    "" for dimensionless).  astropy Quantities (or lists of them) are
+    converted; anything without units is taken to be in ``unit`` already."""
+    if isinstance(value, (list, tuple)) and any(_is_quantity(v) for v in value):
+        from astropy import units as u
+
+        try:
+            value = u.Quantity(value)
+        except (TypeError, u.UnitsError) as exc:
+            raise InputError(name, None, f"{name}: cannot combine the units in the list ({exc})") from None
+    if not _is_quantity(value):
+        return value
+    from astropy import units as u
+
+    target = u.Unit(unit) if unit else u.dimensionless_unscaled
+    equivalencies = []
+    if not unit:
+        from astropy.cosmology import units as cu
+
+        equivalencies = cu.dimensionless_redshift()
+    try:
+        return value.to_value(target, equivalencies=equivalencies)
+    except u.UnitsError:
+        want = unit or "dimensionless"
+        raise InputError(name, None, f"{name}: has unit {value.unit}, which does not convert to {want}") from None
+
+
+def as_float_array(value, name, unit, max_ndim=1):
+    """A float64 ndarray (not yet contiguous or broadcast) of the values of
+    ``value``.  Integers and other float widths or byte orders are converted
+    by value; booleans, complex numbers, strings and other objects are
+    refused."""
+    value = strip_units(value, name, unit)
+    if value is None:
+        raise InputError(name, None, f"{name} is required")
+    arr = np.asarray(value)
+    kind = arr.dtype.kind
+    if kind in "fiu":
+        arr = arr.astype(np.float64, copy=False)
+    elif kind == "O":
+        try:
+            arr = arr.astype(np.float64)
+        except (TypeError, ValueError):
+            raise InputError(name, None, f"{name} must be numbers; got objects that are not") from None
+    else:
+        what = {"b": "booleans", "c": "complex numbers", "U": "strings", "S": "bytes"}.get(kind, f"dtype {arr.dtype}")
+        raise InputError(name, None, f"{name} must be real numbers; got {what}")
+    if arr.ndim > max_ndim:
+        shape = "a scalar or 1-D array" if max_ndim == 1 else f"at most {max_ndim}-D"
+        raise InputError(name, None, f"{name} must be {shape}; got shape {arr.shape}")
+    return arr
+
+
+def _where(name, arr, flat_index):
+    if arr.ndim == 0:
+        return f"{name} = {arr.item()!r}", 0
+    idx = np.unravel_index(flat_index, arr.shape)
+    idx = idx[0] if len(idx) == 1 else tuple(int(i) for i in idx)
+    label = ", ".join(str(int(i)) for i in np.atleast_1d(idx))
+    return f"{name}[{label}] = {arr[idx]!r}", int(idx) if np.ndim(idx) == 0 else idx
+
+
+def require(arr, name, ok, requirement):
+    """Raise InputError at the first element of ``arr`` where the boolean
+    array ``ok`` is False."""
+    ok = np.asarray(ok)
+    if ok.all():
+        return
+    flat = int(np.flatnonzero(~ok.ravel())[0])
+    where, index = _where(name, arr, flat)
+    raise InputError(name, index, f"{where}: {requirement}")
+
+
+def check_positive(arr, name, what):
+    require(arr, name, np.isfinite(arr) & (arr > 0), f"{what} must be finite and positive")
+
+
+def broadcast_length(arrays):
+    """Common length of the 0-D/1-D ``arrays`` (dict name -> array); raise
+    InputError naming two arguments that do not broadcast."""
+    n = None
+    owner = None
+    for name, arr in arrays.items():
+        if arr.ndim == 0:
+            continue
+        m = arr.shape[0]
+        if n is None or (n == 1 and m != 1):
+            n, owner = m, name
+        elif m != n and m != 1:
+            raise InputError(
+                name,
+                None,
+                f"shapes do not broadcast: {owner} has {n} values, {name} has {m}",
+            )
+    return 1 if n is None else n
+
+
+def check_count(value, name, what):
+    if value > INT_MAX:
+        raise InputError(
+            name,
+            None,
+            f"{what} {value} exceeds the C interface's int range ({INT_MAX}); split the batch",
+        )
+
+
+def as_length(length):
+    """Grid points per binary: an integer in [1, INT_MAX]."""
+    if isinstance(length, (bool, np.bool_)):
+        raise InputError("length", None, f"length must be an integer; got {length!r}")
+    try:
+        value = operator.index(length)
+    except TypeError:
+        raise InputError("length", None, f"length must be an integer; got {length!r}") from None
+    if value < 1:
+        raise InputError("length", None, f"length = {value}: must be at least 1")
+    check_count(value, "length", "length")
+    return value
+
+
+def as_threads(threads):
+    """Worker threads: a positive integer; 0 or None means one per core."""
+    if threads is None or (not isinstance(threads, bool) and threads == 0):
+        return os.cpu_count() or 1
+    if isinstance(threads, (bool, np.bool_)):
+        raise InputError("threads", None, f"threads must be an integer; got {threads!r}")
+    try:
+        value = operator.index(threads)
+    except TypeError:
+        raise InputError("threads", None, f"threads must be an integer; got {threads!r}") from None
+    if value < 0:
+        raise InputError("threads", None, f"threads = {value}: must be positive (0 for one per core)")
+    return value
+
+
+def resolve_cosmology(cosmology):
+    """An astropy cosmology: None is Planck18, a string names one of
+    astropy's realizations (e.g. "WMAP9"), a Cosmology instance is used as
+    is."""
+    from astropy import cosmology as ac
+
+    if cosmology is None:
+        return ac.Planck18
+    if isinstance(cosmology, str):
+        if cosmology in ac.realizations.available:
+            return getattr(ac.realizations, cosmology)
+        raise InputError(
+            "cosmology",
+            None,
+            f"unknown cosmology {cosmology!r}; astropy has {', '.join(ac.realizations.available)}",
+        )
+    if isinstance(cosmology, ac.Cosmology):
+        return cosmology
+    raise InputError("cosmology", None, f"cosmology must be an astropy Cosmology or a name; got {type(cosmology).__name__}")
+
+
+def luminosity_distance(z, cosmology):
+    """Luminosity distance in Mpc at redshifts ``z`` (float64 array)."""
+    cosmo = resolve_cosmology(cosmology)
+    from astropy import units as u
+
+    return np.asarray(cosmo.luminosity_distance(z).to_value(u.Mpc), dtype=np.float64)
