@@ -164,9 +164,11 @@ def _prepare(m1, m2, spin1, spin2, distance, redshift, t_start, t_end, length, c
         inp.check_positive(arrays[name], name, "masses (source frame, solar masses)")
     for name in ("spin1", "spin2"):
         a = arrays[name]
-        inp.require(a, name, np.isfinite(a) & (a >= -1) & (a <= 1), "spins must lie in [-1, 1]")
+        if not inp.within(a, -1.0, True, 1.0, True):
+            inp.require(a, name, np.isfinite(a) & (a >= -1) & (a <= 1), "spins must lie in [-1, 1]")
     z = arrays["redshift"]
-    inp.require(z, "redshift", np.isfinite(z) & (z > -1), "redshift must be finite and > -1")
+    if not inp.within(z, -1.0):
+        inp.require(z, "redshift", np.isfinite(z) & (z > -1), "redshift must be finite and > -1")
     if "distance" in arrays:
         inp.check_positive(arrays["distance"], "distance", "luminosity distances (Mpc)")
     else:
@@ -180,7 +182,8 @@ def _prepare(m1, m2, spin1, spin2, distance, redshift, t_start, t_end, length, c
         arrays["distance"] = d
     inp.check_positive(arrays["t_start"], "t_start", "start times (years before merger, observer frame)")
     te = arrays["t_end"]
-    inp.require(te, "t_end", np.isfinite(te), "end times must be finite (<= 0: through ringdown)")
+    if not inp.within(te, -np.inf):
+        inp.require(te, "t_end", np.isfinite(te), "end times must be finite (<= 0: through ringdown)")
 
     def full(a):
         return np.ascontiguousarray(np.broadcast_to(a, (n,)), dtype=np.float64)
@@ -323,19 +326,22 @@ def _grid(value, name, n_len=None):
 
 
 def _check_grids(freqs, hc, hn):
-    inp.require(freqs, "freqs", np.isfinite(freqs) & (freqs > 0), "frequencies must be finite and positive")
+    if not inp.within(freqs, 0.0):
+        inp.require(freqs, "freqs", np.isfinite(freqs) & (freqs > 0), "frequencies must be finite and positive")
     if freqs.shape[1] > 1:
-        d = np.diff(freqs, axis=1) >= 0
-        if not d.all():
-            i, j = np.argwhere(~d)[0]
+        ascending = freqs[:, 1:] >= freqs[:, :-1]
+        if not ascending.all():
+            i, j = np.argwhere(~ascending)[0]
             raise InputError(
                 "freqs",
                 (int(i), int(j) + 1),
                 f"freqs[{i}, {j + 1}] = {freqs[i, j + 1]!r} is below freqs[{i}, {j}] = {freqs[i, j]!r}: "
                 "each grid must be ascending",
             )
-    inp.require(hc, "hc", np.isfinite(hc) & (hc >= 0), "characteristic strain must be finite and >= 0")
-    inp.require(hn, "hn", ~np.isnan(hn) & (hn > 0), "noise must be positive (inf: no sensitivity)")
+    if not inp.within(hc, 0.0, True):
+        inp.require(hc, "hc", np.isfinite(hc) & (hc >= 0), "characteristic strain must be finite and >= 0")
+    if not inp.within(hn, 0.0, False, np.inf, True):
+        inp.require(hn, "hn", ~np.isnan(hn) & (hn > 0), "noise must be positive (inf: no sensitivity)")
 
 
 def _noise_values(noise, freqs):
@@ -453,7 +459,7 @@ def binary_snr(
         _amplitude_into(lib, batch, a, b, freqs, hc, fm[a:b], fr[a:b])
         hn, outside = _noise_values(curve, freqs)
         hn = np.ascontiguousarray(np.broadcast_to(hn, freqs.shape), dtype=np.float64)
-        if np.isnan(hn).any() or (hn <= 0).any():
+        if not inp.within(hn, 0.0, False, np.inf, True):
             raise InputError("noise", None, "the noise curve returned NaN or non-positive values")
         n_out[a:b] = outside
         lib.SNR_function(

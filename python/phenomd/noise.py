@@ -25,7 +25,7 @@ from collections import namedtuple
 
 import numpy as np
 
-from ._inputs import InputError, as_float_array, require
+from ._inputs import InputError, as_float_array, require, within
 
 __all__ = [
     "CONFUSION_PARAMETERS",
@@ -59,7 +59,8 @@ CONFUSION_PARAMETERS = {
 
 def _frequencies(f, name="f"):
     arr = as_float_array(f, name, "Hz", max_ndim=64)
-    require(arr, name, np.isfinite(arr) & (arr > 0), "frequencies must be finite and positive (Hz)")
+    if not within(arr, 0.0):
+        require(arr, name, np.isfinite(arr) & (arr > 0), "frequencies must be finite and positive (Hz)")
     return arr
 
 
