@@ -89,6 +89,23 @@ def main():
         ("SNR_function", 2, two(direct_snr),
          lambda: phenomd.snr(freqs, hc, hn, fm, fr, threads=2)),
     ]
+    # The package's own work, with the C calls replaced by no-ops: input
+    # conversion and checks, output allocation, chunking and the ctypes
+    # pointer conversions.  Independent of the noise in the C timings.
+    null = phenomd.Library.__new__(phenomd.Library)
+    null.path = "no-op"
+    null.Amplitude = null.SNR_function = lambda *args: 0
+
+    def fault_outputs():  # what writing fresh (n, length) outputs costs
+        for _ in range(2):
+            np.empty((N, LENGTH)).fill(0.0)
+
+    side = [
+        ("amplitude, C call a no-op", lambda: phenomd.amplitude(**kw, length=LENGTH, library=null)),
+        ("snr, C call a no-op", lambda: phenomd.snr(freqs, hc, hn, fm, fr, library=null)),
+        ("writing two fresh 10^7 arrays", fault_outputs),
+    ]
+
     print(f"{N} binaries x {LENGTH} points; {os.cpu_count()} CPUs, load {os.getloadavg()[0]:.2f}; "
           f"module {lib.path}; best / median of {repeat}")
     print(f"{'function':13} {'thr':>3} {'direct ms':>17} {'package ms':>17} {'overhead ms':>12} {'overhead':>9}")
@@ -97,6 +114,10 @@ def main():
         k = timed(package, repeat)
         print(f"{name:13} {threads:3d} {d[0] * 1e3:8.1f} /{d[1] * 1e3:7.1f} {k[0] * 1e3:8.1f} /{k[1] * 1e3:7.1f} "
               f"{(k[0] - d[0]) * 1e3:12.1f} {(k[0] / d[0] - 1) * 100:8.1f}%")
+    print("package side alone (1 thread):")
+    for name, fn in side:
+        t = timed(fn, repeat)
+        print(f"  {name:32} {t[0] * 1e3:8.1f} /{t[1] * 1e3:7.1f} ms")
 
 
 if __name__ == "__main__":
