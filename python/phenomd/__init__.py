@@ -15,6 +15,16 @@ validates nothing; this package checks every input and raises
 ``InputError`` naming the argument and the first bad index.
 """
 
+try:
+    import numpy  # noqa: F401
+except ImportError:  # e.g. a pyenv interpreter first on PATH
+    import sys as _sys
+
+    raise ImportError(
+        f"phenomd needs numpy, which {_sys.executable} lacks; on Debian run it with "
+        "/usr/bin/python3 (packages python3-numpy, python3-astropy, python3-matplotlib)"
+    ) from None
+
 from ._inputs import InputError
 from ._library import Library, LibraryNotFoundError, load_library
 from .core import (
