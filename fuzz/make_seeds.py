@@ -69,7 +69,7 @@ SEEDS = {
     + binary(1e6, 5e5, 0.3, -0.2, 1e4, 1.0, 4.0, 0.0)
     + binary(1e6, 5e5, 0.3, -0.2, 1e4, 1.0, 4.0, 0.0),
     # Special values in every input, and noise with zeros and NaN.
-    "specials": count(2) + length(12)
+    "extremes": count(2) + length(12)
     + b"".join(special(i) for i in (NAN, INF, ZERO, ONE_PLUS_ULP, ZERO, NAN,
                                     INF, NAN)) + b"\x01" + struct.pack("<Q", ZERO)
     + b"".join(special(i) for i in (ZERO, 19, 11, 12, INF, 4, 20, 0))
