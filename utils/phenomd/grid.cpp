@@ -12,7 +12,11 @@
 //    so every point gets the piece AmplitudeRatio would give it, whatever
 //    the order of the Mf values and also when Mf is NaN (intermediate);
 //  - a row whose remnant is out of range writes its grid and NaN strains
-//    in a loop of its own.
+//    in a loop of its own;
+//  - each point first calls the next point's power of ten, then its own
+//    pieces: the next grid value does not wait behind this point's libm
+//    calls and divisions, and the out-of-order core overlaps them (the
+//    operations, and so the values, are those of the plain loop).
 #include "grid.h"
 
 #include <cmath>
@@ -63,27 +67,30 @@ void ExactRow(const AmpModel& a, const RowGrid& g, double* freqs, double* hc) {
   for (;;) {
     if (Mf <= kInspiralJoin) {
       do {
+        const double Mf_next = j + 1 < n ? grid_mf(j + 1) : 0.0;
         const double f = Mf / Msec;
         freqs[j] = f;
         hc[j] = Strain(amp_scale, Mf, InspiralAnsatz(t, Mf), f);
         if (++j == n) return;
-        Mf = grid_mf(j);
+        Mf = Mf_next;
       } while (Mf <= kInspiralJoin);
     } else if (Mf >= f_mr_start) {
       do {
+        const double Mf_next = j + 1 < n ? grid_mf(j + 1) : 0.0;
         const double f = Mf / Msec;
         freqs[j] = f;
         hc[j] = Strain(amp_scale, Mf, MergerAnsatz(s, Mf), f);
         if (++j == n) return;
-        Mf = grid_mf(j);
+        Mf = Mf_next;
       } while (!(Mf <= kInspiralJoin) && Mf >= f_mr_start);
     } else {
       do {
+        const double Mf_next = j + 1 < n ? grid_mf(j + 1) : 0.0;
         const double f = Mf / Msec;
         freqs[j] = f;
         hc[j] = Strain(amp_scale, Mf, IntermediateAnsatz(quartic, Mf), f);
         if (++j == n) return;
-        Mf = grid_mf(j);
+        Mf = Mf_next;
       } while (!(Mf <= kInspiralJoin) && !(Mf >= f_mr_start));
     }
   }
