@@ -34,13 +34,18 @@ void ExactRow(const AmpModel& a, const RowGrid& g, double* freqs, double* hc);
 // per process.
 void FastRow(const AmpModel& a, const RowGrid& g, double* freqs, double* hc);
 
-// The kernels behind FastRow, reachable for tests.  FastRowAvx2 needs a CPU
-// with AVX2 and FMA (SLEEF's AVX2 functions use FMA); FastRowSse2 runs on
-// any x86-64.
+// The kernels behind FastRow, reachable for tests; FastRow takes the widest
+// the CPU supports.  FastRowAvx512 needs AVX-512F; FastRowAvx2 needs AVX2
+// and FMA (SLEEF's AVX2 functions use FMA); FastRowSse2 runs on any x86-64.
+void FastRowAvx512(const AmpModel& a, const RowGrid& g, double* freqs,
+                   double* hc);
 void FastRowAvx2(const AmpModel& a, const RowGrid& g, double* freqs,
                  double* hc);
 void FastRowSse2(const AmpModel& a, const RowGrid& g, double* freqs,
                  double* hc);
 bool CpuHasAvx2();
+bool CpuHasAvx512();
+// The kernel FastRow uses: "avx512", "avx2" or "sse2".
+const char* FastRowKernel();
 
 }  // namespace phenomd

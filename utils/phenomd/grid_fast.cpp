@@ -38,7 +38,22 @@ fast::RowInputs Pack(const AmpModel& a, const RowGrid& g) {
 
 using Kernel = void (*)(const fast::RowInputs&, double*, double*);
 
-Kernel ChooseKernel() { return CpuHasAvx2() ? fast::RowAvx2 : fast::RowSse2; }
+struct Choice {
+  Kernel kernel;
+  const char* name;
+};
+
+Choice ChooseKernel() {
+  if (CpuHasAvx512()) return {fast::RowAvx512, "avx512"};
+  if (CpuHasAvx2()) return {fast::RowAvx2, "avx2"};
+  return {fast::RowSse2, "sse2"};
+}
+
+// Chosen on first use; the initialisation of a local static is thread-safe.
+const Choice& Chosen() {
+  static const Choice choice = ChooseKernel();
+  return choice;
+}
 
 }  // namespace
 
@@ -47,11 +62,20 @@ bool CpuHasAvx2() {
   return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 }
 
+bool CpuHasAvx512() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f");
+}
+
 void FastRow(const AmpModel& a, const RowGrid& g, double* freqs, double* hc) {
-  // Chosen on first use; the initialisation of a local static is
-  // thread-safe.
-  static const Kernel kernel = ChooseKernel();
-  kernel(Pack(a, g), freqs, hc);
+  Chosen().kernel(Pack(a, g), freqs, hc);
+}
+
+const char* FastRowKernel() { return Chosen().name; }
+
+void FastRowAvx512(const AmpModel& a, const RowGrid& g, double* freqs,
+                   double* hc) {
+  fast::RowAvx512(Pack(a, g), freqs, hc);
 }
 
 void FastRowAvx2(const AmpModel& a, const RowGrid& g, double* freqs,

@@ -25,6 +25,7 @@ struct RowInputs {
   double delta0, delta1, delta2, delta3, delta4;
 };
 
+void RowAvx512(const RowInputs& in, double* freqs, double* hc);
 void RowAvx2(const RowInputs& in, double* freqs, double* hc);
 void RowSse2(const RowInputs& in, double* freqs, double* hc);
 
