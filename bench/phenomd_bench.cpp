@@ -3,7 +3,9 @@
 // PHENOMD_BENCH_POINTS for the grid cases (default 10000 x 1000, beyond the
 // caches), PHENOMD_BENCH_SHORT_BINARIES x 8 for the short rows and x 0 for
 // the per-binary cost without a grid (default 100000).  All inputs are built
-// outside the timed loops, from fixed seeds.
+// outside the timed loops, from fixed seeds.  The modules are loaded with
+// dlopen: PHENOMD_EXACT_MODULE and PHENOMD_FAST_MODULE (a path, or none)
+// override the ones built alongside.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -197,10 +199,20 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot load the exact module: %s\n", error.c_str());
     return 1;
   }
+  // PHENOMD_EXACT_MODULE / PHENOMD_FAST_MODULE override the built modules
+  // (e.g. to time an older build); PHENOMD_FAST_MODULE=none leaves the fast
+  // module out.
+  std::string fast_path;
 #ifdef PHENOMD_FAST_MODULE
-  g_have_fast = g_fast.Load(PHENOMD_FAST_MODULE, &error);
-  if (!g_have_fast) std::fprintf(stderr, "no fast module: %s\n", error.c_str());
+  fast_path = PHENOMD_FAST_MODULE;
 #endif
+  if (const char* p = std::getenv("PHENOMD_FAST_MODULE")) fast_path = p;
+  if (!fast_path.empty() && fast_path != "none") {
+    g_have_fast = g_fast.Load(fast_path, &error);
+    if (!g_have_fast) {
+      std::fprintf(stderr, "no fast module: %s\n", error.c_str());
+    }
+  }
   RegisterModule("exact", &g_exact);
   if (g_have_fast) RegisterModule("fast", &g_fast);
   for (Band band : {Band::kInspiral, Band::kFull, Band::kAbovePeak}) {

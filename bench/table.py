@@ -76,6 +76,9 @@ rows.append(("per call (empty batch)", "us/call", e, None, None, fa,
 
 print(f"phenomd bench: {date}; {cpu}; {compiler}; Release; commit {commit}")
 print(f"medians of {reps} repetitions, CPU time; load average at end {load}")
+ctx = data.get("context", {})
+print(f"exact module {ctx.get('exact_module', '?')}; "
+      f"fast module {ctx.get('fast_module', '?')}")
 head = ("case", "unit", "exact", "floor", "ratio", "fast", "speed-up")
 w = (34, 10, 9, 9, 6, 9, 8)
 print("  ".join(h.ljust(w[i]) if i < 2 else h.rjust(w[i])
