@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,8 @@ struct KernelCase {
   Kernel kernel;
   bool (*supported)();  // null: any x86-64
 };
+
+void PrintTo(const KernelCase& c, std::ostream* os) { *os << c.name; }
 
 class FastKernel : public ::testing::TestWithParam<KernelCase> {
  protected:
