@@ -8,7 +8,10 @@
 //   Mf^(2/3) = c c, Mf^(4/3) = Mf c, Mf^(5/3) = Mf c^2, Mf^2 = Mf Mf,
 //   Mf^(7/3) = Mf^2 c, Mf^(8/3) = Mf^2 c^2, Mf^3 = Mf Mf^2,
 //   Mf^(7/6) = Mf sqrt(c),
-// the inspiral sum in the exact library's order, the merger-ringdown piece
+// the inspiral sum in the exact library's order, corrected to the exact
+// library's rounded exponents (its pow(Mf, 8/3) is Mf^(8/3 + e) with e the
+// exponent's rounding error, a relative shift e ln(Mf) of up to a few ulp
+// that a sum which cancels would otherwise magnify), the merger-ringdown piece
 // with one SLEEF exp, the quartic by products.  A block whose points lie in
 // one piece evaluates only that piece; a block across a boundary evaluates
 // the pieces it touches and selects per lane with the exact library's tests
@@ -49,7 +52,13 @@ void RowKernel(const RowInputs& in, double* freqs, double* hc) {
           d2 = V::Set1(in.delta2), d3 = V::Set1(in.delta3),
           d4 = V::Set1(in.delta4);
 
-  auto inspiral = [&](R Mf, R c) {
+  // ln(Mf) times a = 0x1.5555555555555p-55: every rounded exponent the
+  // exact row passes to pow is its fraction plus k a with a small integer k
+  // (2/3: -1, 4/3: -2, 5/3: +2, 7/3: +4, 8/3: -4, 7/6: +2), so its power
+  // is the true one times 1 + k a ln(Mf).
+  const R a_ln10 = V::Set1(0x1.5555555555555p-55 * 2.302585092994046);
+  const R m2 = V::Set1(-2.0), four = V::Set1(4.0), m4 = V::Set1(-4.0);
+  auto inspiral = [&](R Mf, R c, R aL) {
     const R p2_3 = V::Mul(c, c);
     const R p4_3 = V::Mul(Mf, c);
     const R p5_3 = V::Mul(Mf, p2_3);
@@ -57,14 +66,22 @@ void RowKernel(const RowInputs& in, double* freqs, double* hc) {
     const R p7_3 = V::Mul(p2, c);
     const R p8_3 = V::Mul(p2, p2_3);
     const R p3 = V::Mul(Mf, p2);
-    R s = V::Add(one, V::Mul(c_2_3, p2_3));
+    const R t2_3 = V::Mul(c_2_3, p2_3), t4_3 = V::Mul(c_4_3, p4_3),
+            t5_3 = V::Mul(c_5_3, p5_3), t7_3 = V::Mul(c_7_3, p7_3),
+            t8_3 = V::Mul(c_8_3, p8_3);
+    R s = V::Add(one, t2_3);
     s = V::Add(s, V::Mul(c_1, Mf));
-    s = V::Add(s, V::Mul(c_4_3, p4_3));
-    s = V::Add(s, V::Mul(c_5_3, p5_3));
+    s = V::Add(s, t4_3);
+    s = V::Add(s, t5_3);
     s = V::Add(s, V::Mul(c_2, p2));
-    s = V::Add(s, V::Mul(c_7_3, p7_3));
-    s = V::Add(s, V::Mul(c_8_3, p8_3));
-    return V::Add(s, V::Mul(c_3, p3));
+    s = V::Add(s, t7_3);
+    s = V::Add(s, t8_3);
+    s = V::Add(s, V::Mul(c_3, p3));
+    R k = V::Sub(V::Mul(two, t5_3), t2_3);
+    k = V::Add(k, V::Mul(m2, t4_3));
+    k = V::Add(k, V::Mul(four, t7_3));
+    k = V::Add(k, V::Mul(m4, t8_3));
+    return V::Add(s, V::Mul(aL, k));
   };
   auto merger = [&](R Mf) {
     const R x = V::Sub(Mf, f_rd);
@@ -92,12 +109,13 @@ void RowKernel(const RowInputs& in, double* freqs, double* hc) {
       return;
     }
     const R c = V::Exp10(V::Div(x, three));
+    const R aL = V::Mul(a_ln10, x);
     const M ins = V::Le(Mf, join);
     const M mr = V::AndNot(ins, V::Ge(Mf, f_mr_start));
     const int bi = V::Bits(ins), bm = V::Bits(mr);
     R ratio;
     if (bi == V::kAll) {
-      ratio = inspiral(Mf, c);
+      ratio = inspiral(Mf, c, aL);
     } else if (bm == V::kAll) {
       ratio = merger(Mf);
     } else if (bi == 0 && bm == 0) {
@@ -105,9 +123,10 @@ void RowKernel(const RowInputs& in, double* freqs, double* hc) {
     } else {
       ratio = quartic(Mf);
       if (bm != 0) ratio = V::Select(mr, merger(Mf), ratio);
-      if (bi != 0) ratio = V::Select(ins, inspiral(Mf, c), ratio);
+      if (bi != 0) ratio = V::Select(ins, inspiral(Mf, c, aL), ratio);
     }
-    const R p7_6 = V::Mul(Mf, V::Sqrt(c));
+    R p7_6 = V::Mul(Mf, V::Sqrt(c));
+    p7_6 = V::Add(p7_6, V::Mul(V::Mul(two, aL), p7_6));
     V::Store(h_out,
              V::Mul(V::Mul(V::Mul(two, V::Div(amp_scale, p7_6)), ratio), f));
   };
