@@ -1,17 +1,26 @@
-"""The Python package against the direct C call (on warm, reused output
-arrays, and on outputs allocated for each call as the package does), and two
-threads against one,
-for 1e4 binaries x 1e3 points with full bands (t_end = 0), for the exact and
-the fast module.  Medians of REPEAT runs (wall time).  Run after bench/run:
+"""The Python package against the direct C call, and two threads against
+one, for 1e4 binaries x 1e3 points with full bands (t_end = 0), for the
+exact and the fast module.  Medians of REPEAT runs (wall time).  Run after
+bench/run:
 
     PHENOMD_LIBRARY=build-perf-release/lib/libphenomd.so PYTHONPATH=python \\
-        python3 bench/python_package.py
+        /usr/bin/python3 bench/python_package.py
+
+Amplitude: "direct" is the C call through bare ctypes into output arrays
+written before (warm pages); "direct, fresh outputs" allocates them for each
+call, as the package does by default (the first touch of 160 MB is then paid
+inside the call); "package" is phenomd.amplitude from Python values with its
+conversions, checks, output allocation and chunking; "package, out=" reuses
+the caller's arrays.  Two threads: the direct call halved over two Python
+threads by hand, the package with threads=2.  SNR_function: direct, the
+package, and the package with check=False (no per-element checks).
 """
 
 import ctypes
 import os
 import statistics
 import sys
+import threading
 import time
 
 import numpy as np
@@ -21,63 +30,117 @@ from phenomd import _lib
 
 N, LENGTH = 10_000, 1_000
 REPEAT = int(os.environ.get("REPEAT", "7"))
+NAMES = ("m1", "m2", "spin1", "spin2", "distance", "redshift", "t_start", "t_end")
 
 
-def median_time(fn):
+def median_ms(fn):
     fn()  # warm-up: page in the arrays, load the module
     times = []
     for _ in range(REPEAT):
         t = time.perf_counter()
         fn()
         times.append(time.perf_counter() - t)
-    return statistics.median(times)
+    return statistics.median(times) * 1e3
 
 
-def main():
+def _p(a):
+    return a.ctypes.data_as(ctypes.POINTER(ctypes.c_double))
+
+
+def in_two_threads(fn):
+    """fn(a, b) on the two halves of the batch, one Python thread each."""
+
+    def run():
+        ts = [threading.Thread(target=fn, args=s) for s in ((0, N // 2), (N // 2, N))]
+        for t in ts:
+            t.start()
+        for t in ts:
+            t.join()
+
+    return run
+
+
+def batch():
     rng = np.random.default_rng(12345)
     M = 10 ** rng.uniform(4, 7, N)
     q = rng.uniform(1, 10, N)
-    kw = dict(m1=M * q / (1 + q), m2=M / (1 + q), spin1=rng.uniform(-0.99, 0.99, N),
-              spin2=rng.uniform(-0.99, 0.99, N), distance=rng.uniform(1e3, 5e4, N),
-              redshift=rng.uniform(0.1, 5, N), t_start=rng.uniform(0.5, 4, N),
-              t_end=0.0, length=LENGTH)
-    args = [np.ascontiguousarray(np.broadcast_to(np.asarray(kw[k], float), (N,)))
-            for k in ("m1", "m2", "spin1", "spin2", "distance", "redshift",
-                      "t_start", "t_end")]
+    return dict(m1=M * q / (1 + q), m2=M / (1 + q), spin1=rng.uniform(-0.99, 0.99, N),
+                spin2=rng.uniform(-0.99, 0.99, N), distance=rng.uniform(1e3, 5e4, N),
+                redshift=rng.uniform(0.1, 5, N), t_start=rng.uniform(0.5, 4, N),
+                t_end=np.zeros(N))
+
+
+def rows_for(fast, kw):
+    lib = _lib.load(fast=fast)
+    ins = [np.ascontiguousarray(kw[k], dtype=float) for k in NAMES]
     out = [np.empty((N, LENGTH)), np.empty((N, LENGTH)), np.empty(N), np.empty(N)]
-    p = lambda a: a.ctypes.data_as(ctypes.POINTER(ctypes.c_double))
 
-    print(f"Python package vs direct call, {N} x {LENGTH}, full bands, "
-          f"median of {REPEAT} (wall), {os.cpu_count()} CPUs, "
-          f"load {os.getloadavg()[0]:.2f}")
-    print(f"{'module':8} {'direct ms':>10} {'fresh ms':>9} {'pkg 1 thr':>10} "
-          f"{'pkg/direct':>10} {'pkg/fresh':>9} {'pkg 2 thr':>10} "
-          f"{'1 thr/2 thr':>11}")
+    def direct_amp(a, b):
+        lib.Amplitude(*(_p(o[a:b]) for o in out), *(_p(x[a:b]) for x in ins), b - a, LENGTH)
+
+    def direct_fresh():
+        o = [np.empty((N, LENGTH)), np.empty((N, LENGTH)), np.empty(N), np.empty(N)]
+        lib.Amplitude(*(_p(x) for x in o), *(_p(x) for x in ins), N, LENGTH)
+
+    res = phenomd.amplitude(**kw, length=LENGTH, fast=fast)
+    direct_amp(0, N)
+    same = all(np.array_equal(a, b, equal_nan=True)
+               for a, b in zip((res.freqs, res.hc, res.f_merger_start, res.f_ringdown_start), out))
+    kept = phenomd.amplitude(**kw, length=LENGTH, fast=fast)  # arrays for out=
+    freqs, hc, fm, fr = out
+    hn = phenomd.noise.lisa(freqs)
+    s_out = [np.empty(N) for _ in range(4)]
+
+    def direct_snr(a, b):
+        lib.SNR_function(*(_p(o[a:b]) for o in s_out), _p(freqs[a:b]), _p(hc[a:b]), _p(hn[a:b]),
+                         _p(fm[a:b]), _p(fr[a:b]), LENGTH, b - a)
+
+    def pkg_amp(threads, reuse):
+        return lambda: phenomd.amplitude(**kw, length=LENGTH, fast=fast, threads=threads,
+                                         out=kept if reuse else None)
+
+    def pkg_snr(threads, check):
+        return lambda: phenomd.snr(freqs, hc, hn, fm, fr, fast=fast, threads=threads, check=check)
+
+    t = {
+        "amp direct": median_ms(lambda: direct_amp(0, N)),
+        "amp direct fresh": median_ms(direct_fresh),
+        "amp pkg": median_ms(pkg_amp(1, False)),
+        "amp pkg out": median_ms(pkg_amp(1, True)),
+        "amp direct 2": median_ms(in_two_threads(direct_amp)),
+        "amp pkg 2": median_ms(pkg_amp(2, False)),
+        "amp pkg out 2": median_ms(pkg_amp(2, True)),
+        "snr direct": median_ms(lambda: direct_snr(0, N)),
+        "snr pkg": median_ms(pkg_snr(1, True)),
+        "snr pkg nocheck": median_ms(pkg_snr(1, False)),
+        "snr direct 2": median_ms(in_two_threads(direct_snr)),
+        "snr pkg nocheck 2": median_ms(pkg_snr(2, False)),
+    }
+    return t, same
+
+
+def main():
+    kw = batch()
+    print(f"Python package vs direct call, {N} x {LENGTH}, full bands, median of {REPEAT} (wall), "
+          f"{os.cpu_count()} CPUs, load {os.getloadavg()[0]:.2f}")
     for fast in (False, True):
-        lib = _lib.load(fast=fast)
+        t, same = rows_for(fast, kw)
+        name = "fast" if fast else "exact"
+        print(f"\n{name} module ({_lib.load(fast=fast).path}); package outputs identical to direct: {same}")
+        print(f"{'':34} {'1 thread ms':>11} {'vs direct':>9} {'2 threads ms':>12} {'1 thr / 2 thr':>13}")
 
-        def direct():
-            lib.Amplitude(*(p(a) for a in out), *(p(a) for a in args), N, LENGTH)
+        def row(label, one, base, two=None):
+            two_s = f"{t[two]:12.1f} {t[one] / t[two]:13.2f}" if two else ""
+            print(f"{label:34} {t[one]:11.1f} {t[one] / t[base]:9.3f} {two_s}")
 
-        def direct_fresh():
-            # A C host that allocates its outputs for each call, as the
-            # package does (the first touch of 160 MB is paid in the call).
-            o = [np.empty((N, LENGTH)), np.empty((N, LENGTH)), np.empty(N),
-                 np.empty(N)]
-            lib.Amplitude(*(p(a) for a in o), *(p(a) for a in args), N, LENGTH)
-
-        t_direct = median_time(direct)
-        t_fresh = median_time(direct_fresh)
-        t1 = median_time(lambda: phenomd.amplitude(threads=1, fast=fast, **kw))
-        t2 = median_time(lambda: phenomd.amplitude(threads=2, fast=fast, **kw))
-        # The package's outputs are those of the direct call.
-        r = phenomd.amplitude(threads=2, fast=fast, **kw)
-        direct()
-        same = np.array_equal(r.hc, out[1], equal_nan=True)
-        print(f"{'fast' if fast else 'exact':8} {t_direct * 1e3:10.1f} "
-              f"{t_fresh * 1e3:9.1f} {t1 * 1e3:10.1f} {t1 / t_direct:10.3f} "
-              f"{t1 / t_fresh:9.3f} {t2 * 1e3:10.1f} {t1 / t2:11.2f}   "
-              f"outputs identical: {same}")
+        row("Amplitude direct", "amp direct", "amp direct", "amp direct 2")
+        row("Amplitude direct, fresh outputs", "amp direct fresh", "amp direct")
+        row("amplitude()", "amp pkg", "amp direct", "amp pkg 2")
+        row("  vs direct with fresh outputs", "amp pkg", "amp direct fresh")
+        row("amplitude(out=...)", "amp pkg out", "amp direct", "amp pkg out 2")
+        row("SNR_function direct", "snr direct", "snr direct", "snr direct 2")
+        row("snr()", "snr pkg", "snr direct")
+        row("snr(check=False)", "snr pkg nocheck", "snr direct", "snr pkg nocheck 2")
     return 0
 
 

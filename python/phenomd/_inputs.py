@@ -166,6 +166,41 @@ def as_length(length):
     return value
 
 
+def as_outputs(out, shape_2d, n, inputs=()):
+    """Caller-supplied output arrays for amplitude: a tuple (freqs, hc,
+    f_merger_start, f_ringdown_start) or an AmplitudeResult.  Each must be a
+    writeable C-contiguous float64 ndarray of the batch's shape, and none may
+    overlap another or one of the ``inputs`` (name, array) the library reads
+    (it would write over them)."""
+    names = ("freqs", "hc", "f_merger_start", "f_ringdown_start")
+    if all(hasattr(out, k) for k in names):
+        arrays = [getattr(out, k) for k in names]
+    else:
+        try:
+            arrays = list(out)
+        except TypeError:
+            raise InputError("out", None, f"out must be (freqs, hc, f_merger_start, f_ringdown_start); got {type(out).__name__}") from None
+        if len(arrays) != 4:
+            raise InputError("out", None, f"out must hold 4 arrays (freqs, hc, f_merger_start, f_ringdown_start); got {len(arrays)}")
+    inputs = list(inputs)
+    shapes = (shape_2d, shape_2d, (n,), (n,))
+    for k, (name, a, shape) in enumerate(zip(names, arrays, shapes)):
+        if not isinstance(a, np.ndarray):
+            raise InputError("out", k, f"out {name} must be a numpy array; got {type(a).__name__}")
+        if a.dtype != np.float64 or a.shape != shape:
+            raise InputError("out", k, f"out {name} must be float64 of shape {shape}; got {a.dtype} {a.shape}")
+        if not a.flags.c_contiguous or not a.flags.writeable:
+            raise InputError("out", k, f"out {name} must be C-contiguous and writeable")
+    for j in range(4):
+        for k in range(j + 1, 4):
+            if arrays[j].size and arrays[k].size and np.may_share_memory(arrays[j], arrays[k]):
+                raise InputError("out", k, f"out {names[k]} overlaps out {names[j]}")
+        for name, a in inputs:
+            if arrays[j].size and np.may_share_memory(arrays[j], a):
+                raise InputError("out", j, f"out {names[j]} overlaps the input {name}")
+    return arrays
+
+
 def as_threads(threads):
     """Worker threads: a positive integer; 0 or None means one per core."""
     if threads is None or (not isinstance(threads, bool) and threads == 0):

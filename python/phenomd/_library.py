@@ -130,28 +130,28 @@ def _repo_roots():
 def candidate_paths(fast=False):
     """Every (description, path) the search tries, in order, except an
     explicit path argument.  ``path`` is None for an ldconfig lookup that
-    found nothing."""
+    found nothing.  A generator: the ldconfig lookup (which runs the
+    compiler or ldconfig, some milliseconds) only happens when the places
+    before it have failed."""
     name = FAST_LIBRARY_NAME if fast else LIBRARY_NAME
-    out = []
     if fast:
         env = os.environ.get(ENV_FAST_LIBRARY)
         if env:
-            out.append((f"${ENV_FAST_LIBRARY}", Path(env)))
+            yield (f"${ENV_FAST_LIBRARY}", Path(env))
         env = os.environ.get(ENV_LIBRARY)
         if env:
-            out.append((f"beside ${ENV_LIBRARY}", Path(env).parent / name))
+            yield (f"beside ${ENV_LIBRARY}", Path(env).parent / name)
     else:
         env = os.environ.get(ENV_LIBRARY)
         if env:
-            out.append((f"${ENV_LIBRARY}", Path(env)))
+            yield (f"${ENV_LIBRARY}", Path(env))
     for d in INSTALL_DIRS:
-        out.append(("install location", Path(d) / name))
+        yield ("install location", Path(d) / name)
     stem = name[3:-3]  # "phenomd" or "phenomd_fast"
     found = ctypes.util.find_library(stem)
-    out.append((f"ldconfig name lib{stem}", Path(found) if found else None))
+    yield (f"ldconfig name lib{stem}", Path(found) if found else None)
     for root in _repo_roots():
-        out.append(("build tree", root / "build" / "lib" / name))
-    return out
+        yield ("build tree", root / "build" / "lib" / name)
 
 
 class Library:

@@ -210,3 +210,74 @@ class TestCosmology:
         assert w.distance[0] != a.distance[0]
         with pytest.raises(phenomd.InputError, match="unknown cosmology 'Planck99'"):
             phenomd.amplitude(1e6, 1e6, 0, 0, None, 2.0, 4.0, cosmology="Planck99")
+
+
+class TestOutputArrays:
+    """amplitude(out=...) writes the same bits into the caller's arrays,
+    and refuses arrays the library could not fill safely."""
+
+    def test_out_receives_the_same_bits_and_is_returned(self):
+        kw = random_batch(40, seed=9)
+        fresh = phenomd.amplitude(**kw, length=64)
+        out = (np.full((40, 64), -1.0), np.full((40, 64), -1.0), np.full(40, -1.0), np.full(40, -1.0))
+        again = phenomd.amplitude(**kw, length=64, out=out, threads=2, chunk=7)
+        assert again.hc is out[1] and again.f_ringdown_start is out[3]
+        for name in ("freqs", "hc", "f_merger_start", "f_ringdown_start"):
+            assert np.array_equal(getattr(fresh, name), getattr(again, name), equal_nan=True), name
+        # An earlier result serves as out for the next batch of that shape.
+        other = random_batch(40, seed=10)
+        reused = phenomd.amplitude(**other, length=64, out=again)
+        assert reused.hc is out[1]
+        assert np.array_equal(reused.hc, phenomd.amplitude(**other, length=64).hc, equal_nan=True)
+
+    @pytest.mark.parametrize(
+        "make, index",
+        [
+            (lambda: (np.empty((5, 8)), np.empty((5, 8)), np.empty(5)), None),  # three arrays
+            (lambda: (np.empty((5, 9)), np.empty((5, 8)), np.empty(5), np.empty(5)), 0),  # shape
+            (lambda: (np.empty((5, 8)), np.empty((5, 8), np.float32), np.empty(5), np.empty(5)), 1),
+            (lambda: (np.empty((5, 8)), np.empty((8, 5)).T, np.empty(5), np.empty(5)), 1),  # not C order
+            (lambda: (np.empty((5, 8)), [[0.0] * 8] * 5, np.empty(5), np.empty(5)), 1),  # not ndarray
+            (lambda: (lambda a: (a, a, np.empty(5), np.empty(5)))(np.empty((5, 8))), 1),  # overlap
+            (lambda: (lambda b: (np.empty((5, 8)), np.empty((5, 8)), b[:5], b[5:]))(np.empty(10)), None),
+        ],
+    )
+    def test_unusable_out_is_refused_before_the_call(self, make, index):
+        out = make()
+        before = [np.array(a, copy=True) for a in out]
+        kw = random_batch(5, seed=2)
+        if index is None and len(out) == 4:  # the adjacent halves do not overlap: accepted
+            phenomd.amplitude(**kw, length=8, out=out)
+            return
+        with pytest.raises(phenomd.InputError) as err:
+            phenomd.amplitude(**kw, length=8, out=out)
+        assert err.value.argument == "out" and err.value.index == index
+        assert all(np.array_equal(a, b, equal_nan=True) for a, b in zip(out, before))
+
+    def test_out_overlapping_an_input_is_refused(self):
+        kw = random_batch(5, seed=2)
+        m1 = np.ascontiguousarray(kw["m1"], dtype=float)
+        kw["m1"] = m1
+        out = (np.empty((5, 8)), np.empty((5, 8)), m1, np.empty(5))
+        with pytest.raises(phenomd.InputError, match="overlaps the input m1"):
+            phenomd.amplitude(**kw, length=8, out=out)
+
+
+class TestUncheckedSnr:
+    def test_same_bits_on_sound_grids_and_no_fault_on_unsound_ones(self):
+        res = phenomd.amplitude(**random_batch(30, seed=4), length=50)
+        hn = phenomd.noise.lisa(res.freqs)
+        args = (res.freqs, res.hc, hn, res.f_merger_start, res.f_ringdown_start)
+        checked = phenomd.snr(*args)
+        unchecked = phenomd.snr(*args, check=False)
+        assert all(np.array_equal(a, b, equal_nan=True) for a, b in zip(checked, unchecked))
+        bad = res.hc.copy()
+        bad[3, 7] = np.nan
+        with pytest.raises(phenomd.InputError):
+            phenomd.snr(res.freqs, bad, hn, res.f_merger_start, res.f_ringdown_start)
+        s = phenomd.snr(res.freqs, bad, hn, res.f_merger_start, res.f_ringdown_start, check=False)
+        assert np.isnan(s.snr_all[3]) and np.array_equal(np.delete(s.snr_all, 3), np.delete(checked.snr_all, 3))
+        # Shapes are still checked.
+        with pytest.raises(phenomd.InputError) as err:
+            phenomd.snr(res.freqs, res.hc[:, :-1], hn, res.f_merger_start, res.f_ringdown_start, check=False)
+        assert err.value.argument == "hc"
