@@ -8,15 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "phenomd.h"
+
 namespace bench {
 
-using AmplitudeFn = int (*)(double*, double*, double*, double*, const double*,
-                            const double*, const double*, const double*,
-                            const double*, const double*, const double*,
-                            const double*, int, int);
-using SnrFn = int (*)(double*, double*, double*, double*, const double*,
-                      const double*, const double*, const double*,
-                      const double*, int, int);
+// The entry points' types from the header; their addresses come from dlsym.
+using AmplitudeFn = decltype(&Amplitude);
+using SnrFn = decltype(&SNR_function);
 
 // A shared module loaded with dlopen (RTLD_LOCAL, so that two builds with
 // the same symbol names coexist) and its entry points and constants.

@@ -10,15 +10,13 @@
 #include <cstdio>
 #include <vector>
 
+#include "phenomd.h"
+
 namespace {
 
-using AmplitudeFn = int (*)(double*, double*, double*, double*, const double*,
-                            const double*, const double*, const double*,
-                            const double*, const double*, const double*,
-                            const double*, int, int);
-using SnrFn = int (*)(double*, double*, double*, double*, const double*,
-                      const double*, const double*, const double*,
-                      const double*, int, int);
+// The entry points' types from the header; their addresses come from dlsym.
+using AmplitudeFn = decltype(&Amplitude);
+using SnrFn = decltype(&SNR_function);
 
 // Sky-averaged LISA instrument noise as a characteristic strain,
 // h_n = sqrt(f S_n(f)), with S_n of Robson, Cornish & Liu (2019), eq. 1,

@@ -20,13 +20,9 @@
 
 namespace {
 
-using AmplitudeFn = int (*)(double*, double*, double*, double*, const double*,
-                            const double*, const double*, const double*,
-                            const double*, const double*, const double*,
-                            const double*, int, int);
-using SnrFn = int (*)(double*, double*, double*, double*, const double*,
-                      const double*, const double*, const double*,
-                      const double*, int, int);
+// The entry points' types from the header; their addresses come from dlsym.
+using AmplitudeFn = decltype(&Amplitude);
+using SnrFn = decltype(&SNR_function);
 
 struct Module {
   void* handle = nullptr;

@@ -6,15 +6,13 @@
 #include <cmath>
 #include <vector>
 
+#include "phenomd.h"
+
 namespace {
 
-using AmplitudeFn = int (*)(double*, double*, double*, double*, const double*,
-                            const double*, const double*, const double*,
-                            const double*, const double*, const double*,
-                            const double*, int, int);
-using SnrFn = int (*)(double*, double*, double*, double*, const double*,
-                      const double*, const double*, const double*,
-                      const double*, int, int);
+// The entry points' types from the header; their addresses come from dlsym.
+using AmplitudeFn = decltype(&Amplitude);
+using SnrFn = decltype(&SNR_function);
 
 class LoadedModule : public ::testing::Test {
  protected:

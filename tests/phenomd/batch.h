@@ -12,6 +12,32 @@ struct Binary {
   double m1, m2, spin1, spin2, dist, z, t_start, t_end;
 };
 
+// The eight input arrays of the C interface, one element per binary.
+struct InputColumns {
+  std::vector<double> m1, m2, s1, s2, d, z, t0, t1;
+
+  explicit InputColumns(const std::vector<Binary>& bs) {
+    for (const Binary& b : bs) {
+      m1.push_back(b.m1);
+      m2.push_back(b.m2);
+      s1.push_back(b.spin1);
+      s2.push_back(b.spin2);
+      d.push_back(b.dist);
+      z.push_back(b.z);
+      t0.push_back(b.t_start);
+      t1.push_back(b.t_end);
+    }
+  }
+
+  // Amplitude over the first n binaries into the given outputs.
+  int Amplitude(double* freqs, double* hc, double* fm, double* fr, int n,
+                int length) const {
+    return ::Amplitude(freqs, hc, fm, fr, m1.data(), m2.data(), s1.data(),
+                       s2.data(), d.data(), z.data(), t0.data(), t1.data(), n,
+                       length);
+  }
+};
+
 struct Batch {
   std::vector<Binary> binaries;
   int length = 0;
@@ -32,21 +58,9 @@ struct Batch {
 
   // Calls Amplitude with num_binaries = n.
   int Run(int n) {
-    std::vector<double> m1, m2, s1, s2, d, z, t0, t1;
-    for (const Binary& b : binaries) {
-      m1.push_back(b.m1);
-      m2.push_back(b.m2);
-      s1.push_back(b.spin1);
-      s2.push_back(b.spin2);
-      d.push_back(b.dist);
-      z.push_back(b.z);
-      t0.push_back(b.t_start);
-      t1.push_back(b.t_end);
-    }
-    return Amplitude(freqs.data(), hc.data(), f_merger_start.data(),
-                     f_ringdown_start.data(), m1.data(), m2.data(), s1.data(),
-                     s2.data(), d.data(), z.data(), t0.data(), t1.data(), n,
-                     length);
+    return InputColumns(binaries).Amplitude(
+        freqs.data(), hc.data(), f_merger_start.data(),
+        f_ringdown_start.data(), n, length);
   }
 
   double freq(std::size_t i, std::size_t j) const {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "phenomd.h"
+#include "phenomd/batch.h"
 
 namespace {
 
@@ -20,9 +21,7 @@ constexpr double kSentinelFreq = 1e-30;
 constexpr double kSentinelStrain = 1e-60;
 constexpr double kUntouched = -7.25;  // prefill of every output cell
 
-struct Binary {
-  double m1, m2, spin1, spin2, dist, z, t_start, t_end;
-};
+using phenomd_test::Binary;
 
 // A binary well inside the model's range; its band runs through ringdown.
 constexpr Binary kGood = {1e5, 5e4, 0.3, 0.1, 1e3, 1.0, 1.0, 0.0};
@@ -58,21 +57,9 @@ Result RunAmplitude(const std::vector<Binary>& bs, int length) {
   r.hc.assign(cells + 2, kUntouched);
   r.fm.assign(bs.size() + 2, kUntouched);
   r.fr.assign(bs.size() + 2, kUntouched);
-  std::vector<double> m1, m2, s1, s2, d, z, t0, t1;
-  for (const Binary& b : bs) {
-    m1.push_back(b.m1);
-    m2.push_back(b.m2);
-    s1.push_back(b.spin1);
-    s2.push_back(b.spin2);
-    d.push_back(b.dist);
-    z.push_back(b.z);
-    t0.push_back(b.t_start);
-    t1.push_back(b.t_end);
-  }
-  r.ret = Amplitude(r.freqs.data() + 1, r.hc.data() + 1, r.fm.data() + 1,
-                    r.fr.data() + 1, m1.data(), m2.data(), s1.data(),
-                    s2.data(), d.data(), z.data(), t0.data(), t1.data(), r.n,
-                    length);
+  r.ret = phenomd_test::InputColumns(bs).Amplitude(
+      r.freqs.data() + 1, r.hc.data() + 1, r.fm.data() + 1, r.fr.data() + 1,
+      r.n, length);
   return r;
 }
 
