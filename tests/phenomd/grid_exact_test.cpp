@@ -228,6 +228,9 @@ TEST_F(ExactRowGrids, PeakBelowTheJoinAndNaNPeak) {
   AmpModel a = phenomd_test::FilledModel(0.16, 0.5, 0.2);
   a.m.f_mr_start = 0.01;
   Check(a, RowGrid{-3.0, 0.05, 2.0, 1.0, 60});
+  // Descending from 0.2: the points in [0.01, 0.014] are inspiral, although
+  // they are also above f_mr_start and follow merger-ringdown points.
+  Check(a, RowGrid{std::log10(0.2), -0.005, 2.0, 1.0, 300});
   a.m.f_mr_start = kNaN;
   Check(a, RowGrid{-3.0, 0.05, 2.0, 1.0, 60});
   a.remnant_ok = false;

@@ -2,21 +2,20 @@
 // pow(Mf, 7/6) for the strain and the piece (five pows in the inspiral, one
 // exp in the merger-ringdown, products in the intermediate quartic); this
 // file keeps exactly those operations and moves everything else out of the
-// point loop:
-//  - the binary's coefficients are copied into locals once per row (the
-//    libm calls clobber every vector register, so they live in the row's
-//    stack frame rather than being re-read through the model);
-//  - the row is walked as runs of consecutive points of one piece: each run
-//    has its own loop body, and the piece test that ends a run is the very
-//    test AmplitudeRatio makes (Mf <= 0.014 first, then Mf >= f_mr_start),
-//    so every point gets the piece AmplitudeRatio would give it, whatever
-//    the order of the Mf values and also when Mf is NaN (intermediate);
-//  - a row whose remnant is out of range writes its grid and NaN strains
-//    in a loop of its own;
-//  - each point first calls the next point's power of ten, then its own
-//    pieces: the next grid value does not wait behind this point's libm
-//    calls and divisions, and the out-of-order core overlaps them (the
-//    operations, and so the values, are those of the plain loop).
+// way of the libm calls:
+//  - the binary's coefficients are copied into locals once per row;
+//  - the row is walked in blocks of kBlock points: first the block's powers
+//    of ten, back to back, and its frequencies; then the block is split into
+//    runs of consecutive points of one piece, the run ended by the very test
+//    AmplitudeRatio makes (Mf <= 0.014 first, then Mf >= f_mr_start), so
+//    every point gets the piece AmplitudeRatio would give it, whatever the
+//    order of the Mf values and also when Mf is NaN (intermediate);
+//  - each run makes all its libm calls in one loop, whose calls do not wait
+//    on each other, so the out-of-order core overlaps them, and then does
+//    the products, sums and divisions in loops of their own, which the
+//    compiler vectorises (packed IEEE operations: the same values);
+//  - a row whose remnant is out of range writes its grid and NaN strains.
+// The operations, and so the values, are those of the plain per-point loop.
 #include "grid.h"
 
 #include <cmath>
@@ -25,10 +24,67 @@
 namespace phenomd {
 namespace {
 
-// One point's strain from its Mf, f and amplitude ratio, in the order of
-// operations of 2 (amp_scale / Mf^(7/6)) A f.
-inline double Strain(double amp_scale, double Mf, double ratio, double f) {
-  return 2.0 * (amp_scale / std::pow(Mf, 1.1666666666666667)) * ratio * f;
+// Points per block: the block's libm calls run back to back, with nothing
+// between them that waits on their results, and the arithmetic of the block
+// follows in loops of its own.
+constexpr std::ptrdiff_t kBlock = 32;
+
+// Each span below evaluates `count` <= kBlock consecutive points of one
+// piece from their Mf and f: first every libm call of the span, then the
+// products, sums and divisions, in the operation order of
+// 2 (amp_scale / Mf^(7/6)) A f.
+
+void InspiralSpan(const InspiralAmpTerms& t, double amp_scale,
+                  const double* Mf, const double* f, double* hc,
+                  std::ptrdiff_t count) {
+  double p7_6[kBlock], p2_3[kBlock], p4_3[kBlock], p5_3[kBlock],
+      p7_3[kBlock], p8_3[kBlock];
+  for (std::ptrdiff_t i = 0; i < count; ++i) {
+    p7_6[i] = std::pow(Mf[i], 1.1666666666666667);
+    p2_3[i] = std::pow(Mf[i], 0.6666666666666666);
+    p4_3[i] = std::pow(Mf[i], 1.3333333333333333);
+    p5_3[i] = std::pow(Mf[i], 1.6666666666666667);
+    p7_3[i] = std::pow(Mf[i], 2.3333333333333335);
+    p8_3[i] = std::pow(Mf[i], 2.6666666666666665);
+  }
+  for (std::ptrdiff_t i = 0; i < count; ++i) {
+    InspiralPowers p;
+    p.p2_3 = p2_3[i];
+    p.p4_3 = p4_3[i];
+    p.p5_3 = p5_3[i];
+    p.p7_3 = p7_3[i];
+    p.p8_3 = p8_3[i];
+    p.p1 = Mf[i];
+    p.p2 = Mf[i] * Mf[i];
+    p.p3 = Mf[i] * p.p2;
+    hc[i] = 2.0 * (amp_scale / p7_6[i]) * InspiralSum(t, p) * f[i];
+  }
+}
+
+void MergerSpan(const MergerShape& s, double amp_scale, const double* Mf,
+                const double* f, double* hc, std::ptrdiff_t count) {
+  double x[kBlock], e[kBlock], p7_6[kBlock];
+  for (std::ptrdiff_t i = 0; i < count; ++i) x[i] = Mf[i] - s.f_rd;
+  for (std::ptrdiff_t i = 0; i < count; ++i) e[i] = -(s.gamma2 * x[i]) / s.w;
+  for (std::ptrdiff_t i = 0; i < count; ++i) {
+    e[i] = std::exp(e[i]);
+    p7_6[i] = std::pow(Mf[i], 1.1666666666666667);
+  }
+  for (std::ptrdiff_t i = 0; i < count; ++i) {
+    const double ratio = (e[i] * s.gamma1_w) / (x[i] * x[i] + s.w_w);
+    hc[i] = 2.0 * (amp_scale / p7_6[i]) * ratio * f[i];
+  }
+}
+
+void IntermediateSpan(const BinaryAmpModel& m, double amp_scale,
+                      const double* Mf, const double* f, double* hc,
+                      std::ptrdiff_t count) {
+  double p7_6[kBlock];
+  for (std::ptrdiff_t i = 0; i < count; ++i)
+    p7_6[i] = std::pow(Mf[i], 1.1666666666666667);
+  for (std::ptrdiff_t i = 0; i < count; ++i) {
+    hc[i] = 2.0 * (amp_scale / p7_6[i]) * IntermediateAnsatz(m, Mf[i]) * f[i];
+  }
 }
 
 }  // namespace
@@ -39,59 +95,43 @@ void ExactRow(const AmpModel& a, const RowGrid& g, double* freqs, double* hc) {
   const double step = g.step;
   const double Msec = g.Msec;
   const double amp_scale = g.amp_scale;
-  auto grid_mf = [&](std::ptrdiff_t j) {
-    return std::pow(10.0, static_cast<double>(j) * step + L0);
-  };
-
-  if (!a.remnant_ok) {
-    for (std::ptrdiff_t j = 0; j < n; ++j) {
-      freqs[j] = grid_mf(j) / Msec;
-      hc[j] = std::numeric_limits<double>::quiet_NaN();
-    }
-    return;
-  }
-
   const InspiralAmpTerms t = a.t;
   const MergerShape s = a.shape;
   const BinaryAmpModel& m = a.m;
   const double f_mr_start = m.f_mr_start;
-  BinaryAmpModel quartic;  // only delta0-delta4 are read
-  quartic.delta0 = m.delta0;
-  quartic.delta1 = m.delta1;
-  quartic.delta2 = m.delta2;
-  quartic.delta3 = m.delta3;
-  quartic.delta4 = m.delta4;
 
-  std::ptrdiff_t j = 0;
-  double Mf = grid_mf(0);
-  for (;;) {
-    if (Mf <= kInspiralJoin) {
-      do {
-        const double Mf_next = j + 1 < n ? grid_mf(j + 1) : 0.0;
-        const double f = Mf / Msec;
-        freqs[j] = f;
-        hc[j] = Strain(amp_scale, Mf, InspiralAnsatz(t, Mf), f);
-        if (++j == n) return;
-        Mf = Mf_next;
-      } while (Mf <= kInspiralJoin);
-    } else if (Mf >= f_mr_start) {
-      do {
-        const double Mf_next = j + 1 < n ? grid_mf(j + 1) : 0.0;
-        const double f = Mf / Msec;
-        freqs[j] = f;
-        hc[j] = Strain(amp_scale, Mf, MergerAnsatz(s, Mf), f);
-        if (++j == n) return;
-        Mf = Mf_next;
-      } while (!(Mf <= kInspiralJoin) && Mf >= f_mr_start);
-    } else {
-      do {
-        const double Mf_next = j + 1 < n ? grid_mf(j + 1) : 0.0;
-        const double f = Mf / Msec;
-        freqs[j] = f;
-        hc[j] = Strain(amp_scale, Mf, IntermediateAnsatz(quartic, Mf), f);
-        if (++j == n) return;
-        Mf = Mf_next;
-      } while (!(Mf <= kInspiralJoin) && !(Mf >= f_mr_start));
+  double Mf[kBlock];
+  for (std::ptrdiff_t j = 0; j < n; j += kBlock) {
+    const std::ptrdiff_t count = n - j < kBlock ? n - j : kBlock;
+    for (std::ptrdiff_t k = 0; k < count; ++k)
+      Mf[k] = std::pow(10.0, static_cast<double>(j + k) * step + L0);
+    double* f = freqs + j;
+    double* h = hc + j;
+    for (std::ptrdiff_t k = 0; k < count; ++k) f[k] = Mf[k] / Msec;
+    if (!a.remnant_ok) {
+      for (std::ptrdiff_t k = 0; k < count; ++k)
+        h[k] = std::numeric_limits<double>::quiet_NaN();
+      continue;
+    }
+    // Runs of one piece, ended by the tests AmplitudeRatio makes (Mf <=
+    // 0.014 first, then Mf >= f_mr_start; NaN fails both: intermediate).
+    std::ptrdiff_t k = 0;
+    while (k < count) {
+      std::ptrdiff_t e = k + 1;
+      if (Mf[k] <= kInspiralJoin) {
+        while (e < count && Mf[e] <= kInspiralJoin) ++e;
+        InspiralSpan(t, amp_scale, Mf + k, f + k, h + k, e - k);
+      } else if (Mf[k] >= f_mr_start) {
+        while (e < count && !(Mf[e] <= kInspiralJoin) && Mf[e] >= f_mr_start)
+          ++e;
+        MergerSpan(s, amp_scale, Mf + k, f + k, h + k, e - k);
+      } else {
+        while (e < count && !(Mf[e] <= kInspiralJoin) &&
+               !(Mf[e] >= f_mr_start))
+          ++e;
+        IntermediateSpan(m, amp_scale, Mf + k, f + k, h + k, e - k);
+      }
+      k = e;
     }
   }
 }
