@@ -29,10 +29,14 @@ namespace {
 // follows in loops of its own.
 constexpr std::ptrdiff_t kBlock = 32;
 
+// 2 (amp_scale / Mf^(7/6)) A f, in that order of operations.
+inline double Strain(double amp_scale, double p7_6, double ratio, double f) {
+  return 2.0 * (amp_scale / p7_6) * ratio * f;
+}
+
 // Each span below evaluates `count` <= kBlock consecutive points of one
 // piece from their Mf and f: first every libm call of the span, then the
-// products, sums and divisions, in the operation order of
-// 2 (amp_scale / Mf^(7/6)) A f.
+// products, sums and divisions of the piece and the strain.
 
 void InspiralSpan(const InspiralAmpTerms& t, double amp_scale,
                   const double* Mf, const double* f, double* hc,
@@ -48,16 +52,9 @@ void InspiralSpan(const InspiralAmpTerms& t, double amp_scale,
     p8_3[i] = std::pow(Mf[i], 2.6666666666666665);
   }
   for (std::ptrdiff_t i = 0; i < count; ++i) {
-    InspiralPowers p;
-    p.p2_3 = p2_3[i];
-    p.p4_3 = p4_3[i];
-    p.p5_3 = p5_3[i];
-    p.p7_3 = p7_3[i];
-    p.p8_3 = p8_3[i];
-    p.p1 = Mf[i];
-    p.p2 = Mf[i] * Mf[i];
-    p.p3 = Mf[i] * p.p2;
-    hc[i] = 2.0 * (amp_scale / p7_6[i]) * InspiralSum(t, p) * f[i];
+    const double ratio =
+        InspiralSumAt(t, Mf[i], p2_3[i], p4_3[i], p5_3[i], p7_3[i], p8_3[i]);
+    hc[i] = Strain(amp_scale, p7_6[i], ratio, f[i]);
   }
 }
 
@@ -65,14 +62,13 @@ void MergerSpan(const MergerShape& s, double amp_scale, const double* Mf,
                 const double* f, double* hc, std::ptrdiff_t count) {
   double x[kBlock], e[kBlock], p7_6[kBlock];
   for (std::ptrdiff_t i = 0; i < count; ++i) x[i] = Mf[i] - s.f_rd;
-  for (std::ptrdiff_t i = 0; i < count; ++i) e[i] = -(s.gamma2 * x[i]) / s.w;
+  for (std::ptrdiff_t i = 0; i < count; ++i) e[i] = MergerExponent(s, x[i]);
   for (std::ptrdiff_t i = 0; i < count; ++i) {
     e[i] = std::exp(e[i]);
     p7_6[i] = std::pow(Mf[i], 1.1666666666666667);
   }
   for (std::ptrdiff_t i = 0; i < count; ++i) {
-    const double ratio = (e[i] * s.gamma1_w) / (x[i] * x[i] + s.w_w);
-    hc[i] = 2.0 * (amp_scale / p7_6[i]) * ratio * f[i];
+    hc[i] = Strain(amp_scale, p7_6[i], MergerFromExp(s, x[i], e[i]), f[i]);
   }
 }
 
@@ -83,7 +79,7 @@ void IntermediateSpan(const BinaryAmpModel& m, double amp_scale,
   for (std::ptrdiff_t i = 0; i < count; ++i)
     p7_6[i] = std::pow(Mf[i], 1.1666666666666667);
   for (std::ptrdiff_t i = 0; i < count; ++i) {
-    hc[i] = 2.0 * (amp_scale / p7_6[i]) * IntermediateAnsatz(m, Mf[i]) * f[i];
+    hc[i] = Strain(amp_scale, p7_6[i], IntermediateAnsatz(m, Mf[i]), f[i]);
   }
 }
 

@@ -33,18 +33,30 @@ inline double InspiralSlopeSum(const InspiralAmpTerms& t,
          (8.0 / 3.0) * t.c_8_3 * p.p5_3 + 3.0 * t.c_3 * p.p2;
 }
 
-// Inspiral amplitude ratio at a grid point Mf > 0: five calls of pow.
-inline double InspiralAnsatz(const InspiralAmpTerms& t, double Mf) {
+// InspiralSum at Mf given its five fractional powers (pow at the rounded
+// exponents 2/3, 4/3, 5/3, 7/3, 8/3); the integer powers by products.
+inline double InspiralSumAt(const InspiralAmpTerms& t, double Mf, double p2_3,
+                            double p4_3, double p5_3, double p7_3,
+                            double p8_3) {
   InspiralPowers p;
-  p.p2_3 = std::pow(Mf, 0.6666666666666666);
-  p.p4_3 = std::pow(Mf, 1.3333333333333333);
-  p.p5_3 = std::pow(Mf, 1.6666666666666667);
-  p.p7_3 = std::pow(Mf, 2.3333333333333335);
-  p.p8_3 = std::pow(Mf, 2.6666666666666665);
+  p.p2_3 = p2_3;
+  p.p4_3 = p4_3;
+  p.p5_3 = p5_3;
+  p.p7_3 = p7_3;
+  p.p8_3 = p8_3;
   p.p1 = Mf;
   p.p2 = Mf * Mf;
   p.p3 = Mf * p.p2;
   return InspiralSum(t, p);
+}
+
+// Inspiral amplitude ratio at a grid point Mf > 0: five calls of pow.
+inline double InspiralAnsatz(const InspiralAmpTerms& t, double Mf) {
+  return InspiralSumAt(t, Mf, std::pow(Mf, 0.6666666666666666),
+                       std::pow(Mf, 1.3333333333333333),
+                       std::pow(Mf, 1.6666666666666667),
+                       std::pow(Mf, 2.3333333333333335),
+                       std::pow(Mf, 2.6666666666666665));
 }
 
 // Derivative of InspiralAnsatz with respect to Mf.

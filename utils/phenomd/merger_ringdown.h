@@ -34,9 +34,17 @@ double PeakFrequency(double f_rd, double f_damp, double gamma2, double gamma3);
 
 // gamma1 w exp(-gamma2 (Mf - f_rd) / w) / ((Mf - f_rd)^2 + w^2): one
 // exponential per call.
+// Its two halves around the exponential, with x = Mf - f_rd: the exponent,
+// and the ratio from x and the exponential's value.
+inline double MergerExponent(const MergerShape& s, double x) {
+  return -(s.gamma2 * x) / s.w;
+}
+inline double MergerFromExp(const MergerShape& s, double x, double e) {
+  return (e * s.gamma1_w) / (x * x + s.w_w);
+}
 inline double MergerAnsatz(const MergerShape& s, double Mf) {
   const double x = Mf - s.f_rd;
-  return (std::exp(-(s.gamma2 * x) / s.w) * s.gamma1_w) / (x * x + s.w_w);
+  return MergerFromExp(s, x, std::exp(MergerExponent(s, x)));
 }
 
 // Exact derivative of MergerAnsatz, with the exponential of the positive
