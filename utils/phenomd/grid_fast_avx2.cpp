@@ -31,6 +31,22 @@ struct Avx2 {
   static M AndNot(M a, M b) { return _mm256_andnot_pd(a, b); }  // ~a & b
   static int Bits(M m) { return _mm256_movemask_pd(m); }
   static R Select(M m, R a, R b) { return _mm256_blendv_pd(b, a, m); }
+  // max/min return b when either operand is NaN.
+  static R Max(R a, R b) { return _mm256_max_pd(a, b); }
+  static R Min(R a, R b) { return _mm256_min_pd(a, b); }
+  // Lane k gets the maximum (minimum) of lanes 0..k: against the lane one
+  // below, then two below (a lane shifted in below lane 0 is the lane
+  // itself, which changes nothing).
+  template <class Op>
+  static R Prefix(R v, Op op) {
+    v = op(_mm256_permute4x64_pd(v, _MM_SHUFFLE(2, 1, 0, 0)), v);
+    return op(_mm256_permute4x64_pd(v, _MM_SHUFFLE(1, 0, 1, 0)), v);
+  }
+  static R PrefixMax(R v) { return Prefix(v, Max); }
+  static R PrefixMin(R v) { return Prefix(v, Min); }
+  static R BroadcastLast(R v) {
+    return _mm256_permute4x64_pd(v, _MM_SHUFFLE(3, 3, 3, 3));
+  }
 };
 
 }  // namespace

@@ -39,6 +39,27 @@ struct Avx512 {
   static M AndNot(M a, M b) { return static_cast<M>(~a & b); }  // ~a & b
   static int Bits(M m) { return m; }
   static R Select(M m, R a, R b) { return _mm512_mask_blend_pd(m, b, a); }
+  // max/min return b when either operand is NaN.  (Zero-masked forms with
+  // every lane selected, as for Sqrt: GCC 12 warns on the plain ones.)
+  static R Max(R a, R b) { return _mm512_maskz_max_pd(0xff, a, b); }
+  static R Min(R a, R b) { return _mm512_maskz_min_pd(0xff, a, b); }
+  static R Permute(__m512i idx, R v) {
+    return _mm512_maskz_permutexvar_pd(0xff, idx, v);
+  }
+  // Lane k gets the maximum (minimum) of lanes 0..k: against the lane one,
+  // two and four below (a lane shifted in below lane 0 is one of lanes
+  // 0..k already, which changes nothing).
+  template <class Op>
+  static R Prefix(R v, Op op) {
+    v = op(Permute(_mm512_set_epi64(6, 5, 4, 3, 2, 1, 0, 0), v), v);
+    v = op(Permute(_mm512_set_epi64(5, 4, 3, 2, 1, 0, 1, 0), v), v);
+    return op(Permute(_mm512_set_epi64(3, 2, 1, 0, 3, 2, 1, 0), v), v);
+  }
+  static R PrefixMax(R v) { return Prefix(v, Max); }
+  static R PrefixMin(R v) { return Prefix(v, Min); }
+  static R BroadcastLast(R v) {
+    return Permute(_mm512_set1_epi64(7), v);
+  }
 };
 
 }  // namespace

@@ -17,6 +17,20 @@
 // the pieces it touches and selects per lane with the exact library's tests
 // (Mf <= 0.014 first, then Mf >= f_mr_start; NaN fails both).  Products and
 // sums are separate instructions: nothing is contracted into FMAs.
+//
+// The grid is kept monotone in the direction of its step.  The exponents
+// x_j = j step + L0 are monotone, but exp10 good to an ulp is not: where
+// consecutive x differ by an ulp of x only (bands narrower than about 1e-14
+// relative, near Mf ~ 1 where x's ulp is far below Mf's), the errors of two
+// neighbours can cross and put Mf_j one ulp below Mf_(j-1).  So each Mf is
+// the running maximum of the row's Mf so far (minimum for a negative step):
+// a prefix maximum within the block by lane shifts, then the maximum with
+// the previous block's last value.  Only points that would fall behind
+// their predecessor change, to their predecessor's value, and everything
+// after the grid (f, the strain) is computed from that Mf, so each point's
+// strain is the strain at the frequency written.  The x86 max/min return
+// their second operand when either is NaN, so a NaN point stays NaN and
+// does not spread to the points after it.
 #pragma once
 
 #include <cstddef>
@@ -98,10 +112,23 @@ void RowKernel(const RowInputs& in, double* freqs, double* hc) {
     return V::Add(s, V::Mul(d4, Mf4));
   };
 
+  // +1: Mf must not fall (running maximum), -1: must not rise (running
+  // minimum), 0 (a zero or NaN step): every x is the same, nothing to keep.
+  const int direction = in.step > 0.0 ? 1 : (in.step < 0.0 ? -1 : 0);
+  R carry = V::Set1(direction > 0 ? -std::numeric_limits<double>::infinity()
+                                  : std::numeric_limits<double>::infinity());
+
   auto block = [&](std::ptrdiff_t j, double* f_out, double* h_out) {
     const R jj = V::Add(V::Set1(static_cast<double>(j)), lane);
     const R x = V::Add(V::Mul(jj, step), L0);
-    const R Mf = V::Exp10(x);
+    R Mf = V::Exp10(x);
+    if (direction > 0) {
+      Mf = V::Max(carry, V::PrefixMax(Mf));
+      carry = V::BroadcastLast(Mf);
+    } else if (direction < 0) {
+      Mf = V::Min(carry, V::PrefixMin(Mf));
+      carry = V::BroadcastLast(Mf);
+    }
     const R f = V::Div(Mf, Msec);
     V::Store(f_out, f);
     if (!in.remnant_ok) {

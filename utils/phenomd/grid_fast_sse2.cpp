@@ -33,6 +33,13 @@ struct Sse2 {
   static R Select(M m, R a, R b) {
     return _mm_or_pd(_mm_and_pd(m, a), _mm_andnot_pd(m, b));
   }
+  // max/min return b when either operand is NaN.
+  static R Max(R a, R b) { return _mm_max_pd(a, b); }
+  static R Min(R a, R b) { return _mm_min_pd(a, b); }
+  // Lane k gets the maximum (minimum) of lanes 0..k: lane 1 against lane 0.
+  static R PrefixMax(R v) { return _mm_max_pd(_mm_unpacklo_pd(v, v), v); }
+  static R PrefixMin(R v) { return _mm_min_pd(_mm_unpacklo_pd(v, v), v); }
+  static R BroadcastLast(R v) { return _mm_unpackhi_pd(v, v); }
 };
 
 }  // namespace
