@@ -1,12 +1,12 @@
-// The two entry points of the C interface.
-#include "phenomd.h"
+// The batch loops of Amplitude and SNR_function; the modules' entry files
+// (entry_exact.cpp, entry_fast.cpp) bind them to the C names with their row.
+#include "batch.h"
 
 #include <cmath>
 #include <cstddef>
 #include <limits>
 
-#include "amp_model.h"
-#include "grid.h"
+#include "phenomd.h"
 #include "snr.h"
 
 namespace phenomd {
@@ -17,10 +17,6 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Band end when t_end <= 0: the grid then runs through merger and ringdown.
 constexpr double kBandEndMf = 0.2;
 
-// Sentinels of a row whose band ends below its start.
-constexpr double kSentinelFreq = 1e-30;
-constexpr double kSentinelStrain = 1e-60;
-
 // Leading-order-plus-1PN frequency Mf reached t years before merger
 // (Newtonian chirp with the 1PN correction in theta^(-1/4)).
 double FrequencyAtTime(double t, double eta, double Msec) {
@@ -29,22 +25,6 @@ double FrequencyAtTime(double t, double eta, double Msec) {
          ((0.34375 * eta + 0.27641369047619047) / std::pow(theta, 0.25) + 1.0);
 }
 
-// What one call shares across its binaries.
-struct CallContext {
-  CallConstants k;
-  double inspiral_boundary;  // 1 / (6^(3/2) Pi), the ISCO frequency as Mf
-  double amp_prefactor;      // sqrt(5 / (64 Pi))
-  double mrsun, mtsun, mpc;  // MRSUN, MTSUN, metres per megaparsec
-
-  CallContext()
-      : k(CallConstants::Make(Pi)),
-        inspiral_boundary(1.0 / (Pi * 14.696938456699069)),
-        amp_prefactor(std::sqrt(5.0 / (Pi * 64.0))),
-        mrsun(MRSUN),
-        mtsun(MTSUN),
-        mpc(PARSEC_TO_METERS * 1e6) {}
-};
-
 void FillRow(double* f, double* h, std::ptrdiff_t n, double fv, double hv) {
   for (std::ptrdiff_t j = 0; j < n; ++j) {
     f[j] = fv;
@@ -52,12 +32,24 @@ void FillRow(double* f, double* h, std::ptrdiff_t n, double fv, double hv) {
   }
 }
 
-// One binary of the batch: its band, records, row and boundaries.
-void AmplitudeOfBinary(const CallContext& c, const RingdownTables& tables,
-                       double m1, double m2, double spin1, double spin2,
-                       double dist, double z, double t_start, double t_end,
-                       std::ptrdiff_t length, double* freqs, double* hc,
-                       double* f_merger_start, double* f_ringdown_start) {
+}  // namespace
+
+CallContext::CallContext()
+    : k(CallConstants::Make(Pi)),
+      inspiral_boundary(1.0 / (Pi * 14.696938456699069)),
+      amp_prefactor(std::sqrt(5.0 / (Pi * 64.0))),
+      mrsun(MRSUN),
+      mtsun(MTSUN),
+      mpc(PARSEC_TO_METERS * 1e6) {}
+
+BinaryBand AmplitudeOfBinary(RowFunction row, const CallContext& c,
+                             const RingdownTables& tables, double m1,
+                             double m2, double spin1, double spin2,
+                             double dist, double z, double t_start,
+                             double t_end, std::ptrdiff_t length,
+                             double* freqs, double* hc,
+                             double* f_merger_start,
+                             double* f_ringdown_start) {
   // The heavier body first; for equal masses the second body counts as the
   // heavier one.
   const bool first_heavier = m1 > m2;
@@ -81,6 +73,7 @@ void AmplitudeOfBinary(const CallContext& c, const RingdownTables& tables,
   const double amp_scale = c.amp_prefactor * Mz * c.mrsun * Mz * c.mtsun /
                            (dist * c.mpc) * a.t.amp_norm;
 
+  BinaryBand band{0.0, 0.0, Msec, false};
   if (length >= 1) {
     const double L0 = std::log10(Mf_start);
     const double L1 = std::log10(Mf_end);
@@ -88,30 +81,25 @@ void AmplitudeOfBinary(const CallContext& c, const RingdownTables& tables,
     const double step =
         length == 1 ? 0.0 : (L1 - L0) / static_cast<double>(length - 1);
     const bool inverted = length == 1 ? L1 < L0 : step < 0.0;
+    band = BinaryBand{L0, step, Msec, inverted};
     if (inverted) {
       FillRow(freqs, hc, length, kSentinelFreq, kSentinelStrain);
     } else {
       const RowGrid g{L0, step, Msec, amp_scale, length};
-#ifdef PHENOMD_FAST_GRID
-      FastRow(a, g, freqs, hc);
-#else
-      ExactRow(a, g, freqs, hc);
-#endif
+      row(a, g, freqs, hc);
     }
   }
   *f_merger_start = c.inspiral_boundary / Msec;
   *f_ringdown_start = a.m.f_peak / Msec;
+  return band;
 }
 
-}  // namespace
-}  // namespace phenomd
-
-extern "C" PHENOMD_API int Amplitude(
-    double* freqs, double* hc, double* f_merger_start, double* f_ringdown_start,
-    const double* m1, const double* m2, const double* spin1,
-    const double* spin2, const double* dist, const double* z,
-    const double* t_start, const double* t_end, int num_binaries, int length) {
-  using namespace phenomd;
+int AmplitudeBatch(RowFunction row, double* freqs, double* hc,
+                   double* f_merger_start, double* f_ringdown_start,
+                   const double* m1, const double* m2, const double* spin1,
+                   const double* spin2, const double* dist, const double* z,
+                   const double* t_start, const double* t_end,
+                   int num_binaries, int length) {
   // The interpolants are built before the batch is looked at and released
   // when the call returns.
   const RingdownTables tables;
@@ -129,22 +117,18 @@ extern "C" PHENOMD_API int Amplitude(
   }
   const CallContext c;
   for (std::ptrdiff_t i = 0; i < n; ++i) {
-    const std::ptrdiff_t row = i * (len > 0 ? len : 0);
-    AmplitudeOfBinary(c, tables, m1[i], m2[i], spin1[i], spin2[i], dist[i],
-                      z[i], t_start[i], t_end[i], len, freqs + row, hc + row,
-                      f_merger_start + i, f_ringdown_start + i);
+    const std::ptrdiff_t at = i * (len > 0 ? len : 0);
+    AmplitudeOfBinary(row, c, tables, m1[i], m2[i], spin1[i], spin2[i],
+                      dist[i], z[i], t_start[i], t_end[i], len, freqs + at,
+                      hc + at, f_merger_start + i, f_ringdown_start + i);
   }
   return 0;
 }
 
-extern "C" PHENOMD_API int SNR_function(double* snr_all, double* snr_ins,
-                                        double* snr_mrg, double* snr_rd,
-                                        const double* freqs, const double* hc,
-                                        const double* hn,
-                                        const double* f_merger_start,
-                                        const double* f_ringdown_start,
-                                        int length, int num_binaries) {
-  using namespace phenomd;
+int SnrBatch(double* snr_all, double* snr_ins, double* snr_mrg, double* snr_rd,
+             const double* freqs, const double* hc, const double* hn,
+             const double* f_merger_start, const double* f_ringdown_start,
+             int length, int num_binaries) {
   if (num_binaries <= 0) return 0;
   const std::ptrdiff_t n = num_binaries;
   const std::ptrdiff_t len = length;
@@ -163,3 +147,5 @@ extern "C" PHENOMD_API int SNR_function(double* snr_all, double* snr_ins,
   }
   return 0;
 }
+
+}  // namespace phenomd
