@@ -1,6 +1,10 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus fuzz/corpus/ in the harness's input format (see the
-comment at the top of phenomd_fuzzer.cpp).  Run from anywhere."""
+"""Writes the seed corpora in the harnesses' input formats (see the comments
+at the top of harness.h, fast_fuzzer.cpp and snr_fuzzer.cpp):
+  corpus/       batches (phenomd_fuzzer; fast_fuzzer reads them too)
+  corpus_fast/  batches followed by kernel rows (fast_fuzzer)
+  corpus_snr/   raw SNR_function inputs (snr_fuzzer)
+Run from anywhere."""
 import math
 import os
 import struct
@@ -76,7 +80,89 @@ SEEDS = {
     + b"\x03" + struct.pack("<Q", 5 | (NAN << 8)),
 }
 
-os.makedirs(os.path.join(HERE, "corpus"), exist_ok=True)
-for name, data in SEEDS.items():
-    with open(os.path.join(HERE, "corpus", name), "wb") as f:
-        f.write(data)
+
+
+def binary_raw(m1, m2, s1, s2, dist, z, t0, t1, noise=b"\x00" + b"\x80" * 8):
+    return b"".join(raw(x) for x in (m1, m2, s1, s2, dist, z, t0, t1)) + noise
+
+
+# Kernel rows of fast_fuzzer.cpp: seven values from their physical modes.
+def kernel_row(eta, chi1, chi2, L0, step, Msec, amp, n):
+    if step >= 0:
+        u_step = 0.25 + 0.75 * (math.log10(step) + 20.0) / 18.0
+    else:
+        u_step = 0.25 * (math.log10(-step) + 20.0) / 18.0
+    us = [-math.log10(eta / 0.25) / 1.2, (chi1 + 1.0) / 2.0,
+          (chi2 + 1.0) / 2.0, (L0 + 7.0) / 7.3, u_step,
+          (math.log10(Msec) + 5.0) / 10.0, (math.log10(amp) + 30.0) / 10.0]
+    return b"".join(unit(min(max(u, 0.0), 1.0 - 2**-53)) for u in us) + \
+        bytes([(n - 1) % 200])
+
+
+T0 = 6.46081957118185e-9
+FAST_SEEDS = {
+    # The physical batch, then rows across every piece, a descending one
+    # and a band a few ulps wide near Mf = 0.8.
+    "rows": SEEDS["physical"] + bytes([3])
+    + kernel_row(0.2, 0.3, -0.2, -4.0, 0.02, 1.0, 1e-20, 199)
+    + kernel_row(0.05, 0.9, 0.9, -1.0, -0.005, 0.1, 1e-21, 64)
+    + kernel_row(0.24, 0.3, 0.1, math.log10(0.8), 1e-17, 1e-3, 1e-20, 150),
+    # A band 5e-15 wide starting near Mf = 0.77, through the entry point
+    # (its grid had one pair out of order before the fast grid kept order).
+    "narrow": count(1) + length(64)
+    + binary_raw(203147.81104742832, 135431.8740316189, 0.3, 0.1, 100.0,
+                 0.5, T0, T0 * 0.999999999999995) + bytes([0]),
+    # Rows across the join at 0.014, with spins at the ends.
+    "join": count(0) + length(8) + bytes([2])
+    + kernel_row(0.25, 1.0, 1.0, math.log10(0.014) - 1e-3, 1e-5, 1.0, 1.0, 200)
+    + kernel_row(0.03, -1.0, -1.0, math.log10(0.014) - 1e-3, 1e-5, 1.0, 1.0,
+                 200),
+}
+
+
+# SNR rows of snr_fuzzer.cpp: a mode byte and two payloads.
+def snr_row(mode, a=0, b=0):
+    return bytes([mode]) + struct.pack("<QQ", a, b)
+
+
+def u64(u):
+    return int(u * 2**53) << 11
+
+
+def boundary_at(u):
+    return bytes([2]) + struct.pack("<Q", u64(u))
+
+
+SNR_SEEDS = {
+    # Ascending grid, power-law strain and noise, boundaries inside.
+    "ascending": count(2) + bytes([64 + 3])
+    + (snr_row(2, u64(0.4), u64(0.01)) + snr_row(7, u64(0.3), u64(0.2))
+       + snr_row(7, u64(0.5), u64(0.6)) + boundary_at(0.4)
+       + boundary_at(0.6)) * 2,
+    # Descending and zero-width grids.
+    "descending": count(2) + bytes([16 + 3])
+    + snr_row(3, u64(0.4), u64(0.01)) + snr_row(7, u64(0.3), u64(0.2))
+    + snr_row(7, u64(0.5), u64(0.6)) + boundary_at(0.2) + boundary_at(0.9)
+    + snr_row(4, u64(0.4)) + snr_row(7, u64(0.3), u64(0.2))
+    + snr_row(7, u64(0.5), u64(0.6)) + boundary_at(0.5) + boundary_at(0.5),
+    # NaN and infinities in each array, swapped boundaries.
+    "specials": count(3) + bytes([9 + 3])
+    + snr_row(5, u64(0.4) | NAN << 8, 3) + snr_row(7, u64(0.3), u64(0.2))
+    + snr_row(7, u64(0.5), u64(0.6)) + boundary_at(0.9) + boundary_at(0.1)
+    + snr_row(2, u64(0.4), u64(0.01)) + snr_row(5, u64(0.3) | INF << 8, 5)
+    + snr_row(1, ZERO) + boundary_at(0.4) + boundary_at(0.6)
+    + snr_row(6, u64(0.4), u64(0.01)) + snr_row(7, u64(0.3), u64(0.2))
+    + snr_row(5, u64(0.5) | NAN << 8, 0) + bytes([1]) + struct.pack("<Q", NAN)
+    + bytes([1]) + struct.pack("<Q", INF),
+    # Rows of one and two points, and no rows.
+    "short": count(1) + bytes([1 + 3]) + snr_row(2) + snr_row(7) + snr_row(7)
+    + boundary_at(0.5) + boundary_at(0.5),
+    "empty": count(0) + bytes([8 + 3]),
+}
+
+for folder, seeds in (("corpus", SEEDS), ("corpus_fast", FAST_SEEDS),
+                      ("corpus_snr", SNR_SEEDS)):
+    os.makedirs(os.path.join(HERE, folder), exist_ok=True)
+    for name, data in seeds.items():
+        with open(os.path.join(HERE, folder, name), "wb") as f:
+            f.write(data)
