@@ -1,70 +1,75 @@
-"""A plain progress bar on stderr for long batches.
+"""Progress of long batches on stderr, drawn by tqdm.
 
-It stays silent for the first ``delay`` seconds, so quick runs print
-nothing, and redraws at most ten times a second.  On a terminal it redraws
-one line; into a file or pipe it writes a line per tenth of the work.
+``ProgressBar(total)`` is a callable ``f(done, total)``, the form the
+``progress=`` argument of ``amplitude`` and ``binary_snr`` takes; it adapts
+those cumulative counts to a tqdm bar.  The bar appears only after
+``delay`` seconds (quick runs print nothing) and only on a terminal,
+unless ``force`` is set (then also into a file or pipe, e.g. a batch
+job's log).
 """
 
 from __future__ import annotations
 
 import sys
 import threading
-import time
+
+from tqdm import tqdm
+
+__all__ = ["ProgressBar"]
+
+
+def _isatty(stream):
+    try:
+        return bool(stream.isatty())
+    except (AttributeError, ValueError):
+        return False
 
 
 class ProgressBar:
-    def __init__(self, total, label="binaries", stream=None, delay=2.0, width=30):
-        self.total = max(int(total), 0)
-        self.label = label
-        self.stream = sys.stderr if stream is None else stream
-        self.delay = delay
-        self.width = width
-        self.done = 0
-        self._start = time.monotonic()
-        self._last_draw = 0.0
-        self._last_tenth = -1
-        self._shown = False
+    def __init__(self, total, label="binaries", stream=None, delay=2.0, force=False):
+        stream = sys.stderr if stream is None else stream
+        tty = _isatty(stream)
+        self.enabled = tty or force
         self._lock = threading.Lock()
-        try:
-            self._tty = self.stream.isatty()
-        except (AttributeError, ValueError):
-            self._tty = False
+        self._done = 0
+        self._total = max(int(total), 0)
+        self._bar = tqdm(
+            total=max(int(total), 0),
+            unit=f" {label}",
+            file=stream,
+            delay=delay,
+            disable=not self.enabled,
+            mininterval=0.2 if tty else 10.0,
+            dynamic_ncols=tty,
+            ncols=None if tty else 100,
+            leave=True,
+        )
+
+    @property
+    def done(self):
+        return self._done
+
+    @property
+    def total(self):
+        return self._total
 
     def __call__(self, done, total=None):
-        """Record that ``done`` of the total units are finished."""
+        """Record that ``done`` of ``total`` (default: as constructed) are finished."""
         with self._lock:
-            self.done = done
-            now = time.monotonic()
-            elapsed = now - self._start
-            if elapsed < self.delay and done < self.total:
-                return
-            if elapsed < self.delay and not self._shown:
-                return  # finished before the bar was due: stay silent
-            if self._tty:
-                if now - self._last_draw < 0.1 and done < self.total:
-                    return
-                self._last_draw = now
-                self.stream.write("\r" + self._line(elapsed))
-            else:
-                tenth = 10 * done // self.total if self.total else 10
-                if tenth == self._last_tenth:
-                    return
-                self._last_tenth = tenth
-                self.stream.write(self._line(elapsed) + "\n")
-            self._shown = True
-            self.stream.flush()
-
-    def _line(self, elapsed):
-        frac = self.done / self.total if self.total else 1.0
-        filled = int(round(frac * self.width))
-        bar = "#" * filled + "-" * (self.width - filled)
-        rate = self.done / elapsed if elapsed > 0 else 0.0
-        left = (self.total - self.done) / rate if rate > 0 else float("inf")
-        eta = f"{left:5.0f} s left" if left != float("inf") else "      "
-        return f"[{bar}] {self.done}/{self.total} {self.label} {elapsed:6.1f} s {eta}"
+            if total is not None and int(total) != self._total:
+                self._total = self._bar.total = int(total)
+            step = int(done) - self._done
+            self._done = int(done)
+            if step:
+                self._bar.update(step)
 
     def close(self):
         with self._lock:
-            if self._shown and self._tty:
-                self.stream.write("\n")
-                self.stream.flush()
+            self._bar.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False

@@ -25,8 +25,9 @@ c,2e7,4e6,0.5,0.5,0.5,2919.6,10,1
 
 
 def read(path):
+    """Rows of a CSV output, past its leading '#' provenance lines."""
     with open(path, newline="") as fh:
-        return list(csv.DictReader(fh))
+        return list(csv.DictReader(line for line in fh if not line.startswith("#")))
 
 
 class TestSNR:
@@ -35,15 +36,22 @@ class TestSNR:
         src.write_text(INPUT)
         assert cli.main(["snr", str(src), "-o", str(tmp_path / "out.csv"), "--length", "300", "-q"]) == 0
         rows = read(tmp_path / "out.csv")
+        # Columns: the input's, then the results, the outside count and the
+        # warning flags (both added when warnings became explicit).
         assert list(rows[0]) == ["name", "m1", "m2", "spin1", "spin2", "redshift", "distance", "t_start", "t_end",
-                                 "snr_all", "snr_ins", "snr_mrg", "snr_rd", "f_merger_start", "f_ringdown_start"]
+                                 "snr_all", "snr_ins", "snr_mrg", "snr_rd", "f_merger_start", "f_ringdown_start",
+                                 "n_outside", "flags"]
         assert [r["name"] for r in rows] == ["a", "b", "c"]
         import astropy.cosmology as ac
         import astropy.units as u
+        from phenomd._cosmology import luminosity_distance
 
-        d_b = ac.Planck18.luminosity_distance(3.0).to_value(u.Mpc)
-        assert float(rows[1]["distance"]) == d_b  # the empty cell, filled from Planck18
-        assert rows[0]["distance"] == "6791.0"  # given cells copied as written
+        # The empty cell, filled from Planck18: the package's distance table
+        # (exactly), which agrees with astropy's integration to 1e-9.
+        d_b = float(luminosity_distance(3.0, "Planck18"))
+        assert float(rows[1]["distance"]) == d_b
+        assert abs(d_b / ac.Planck18.luminosity_distance(3.0).to_value(u.Mpc) - 1) < 1e-9
+        assert rows[0]["distance"] == "6791.0"  # a given distance is used as it is
         want = phenomd.binary_snr([5e5, 9e3, 2e7], [5e5, 1e3, 4e6], [0, 0.9, 0.5], [0, -0.5, 0.5],
                                   [6791.0, d_b, 2919.6], [1.0, 3.0, 0.5], [4, 2, 10], [0, 0, 1], 300)
         for i, r in enumerate(rows):
@@ -53,7 +61,9 @@ class TestSNR:
 
     def test_example_population_to_stdout(self, capsys):
         assert cli.main(["snr", "--length", "64"]) == 0
-        rows = list(csv.DictReader(io.StringIO(capsys.readouterr().out)))
+        out = capsys.readouterr().out
+        assert out.startswith("# phenomd_version: ")  # provenance lines, then the table
+        rows = list(csv.DictReader(line for line in io.StringIO(out) if not line.startswith("#")))
         assert len(rows) == 60 and {r["name"] for r in rows} == {f"ex{k:02d}" for k in range(1, 61)}
         snr = np.array([float(r["snr_all"]) for r in rows])
         assert np.all(snr > 0) and np.all(np.isfinite(snr))
@@ -64,8 +74,9 @@ class TestSNR:
         assert cli.main(["snr", str(tmp_path / "in.csv"), "-o", str(tmp_path / "o.csv"), "--length", "50",
                          "--noise", str(tmp_path / "n.txt"), "--noise-kind", "psd", "-q"]) == 0
         rows = read(tmp_path / "o.csv")
-        assert list(rows[0])[-1] == "n_outside"
+        assert list(rows[0])[-2:] == ["n_outside", "flags"]
         assert all(0 <= int(r["n_outside"]) <= 50 for r in rows) and int(rows[1]["n_outside"]) > 0
+        assert "outside_noise" in rows[1]["flags"].split(";")
 
     @pytest.mark.parametrize("text, words", [
         ("m1,m2\n1,2\n", "header lacks column(s) redshift"),
@@ -118,24 +129,31 @@ class TestFigures:
 
 
 class TestProgressBar:
+    """The tqdm-drawn bar behind progress=True and the CLI's bar."""
+
     class Stream(io.StringIO):
         def isatty(self):
             return False
 
-    def test_silent_for_quick_runs(self):
+    def test_silent_for_quick_runs_and_off_a_terminal(self):
         s = self.Stream()
-        bar = ProgressBar(10, stream=s, delay=60)
+        bar = ProgressBar(10, stream=s, delay=60, force=True)
         for i in range(1, 11):
             bar(i)
         bar.close()
-        assert s.getvalue() == ""
-
-    def test_lines_per_tenth_after_the_delay(self):
+        assert s.getvalue() == "" and bar.done == 10
         s = self.Stream()
-        bar = ProgressBar(100, stream=s, delay=0)
+        bar = ProgressBar(10, stream=s, delay=0)  # not a terminal, not forced
+        for i in range(1, 11):
+            bar(i)
+        bar.close()
+        assert not bar.enabled and s.getvalue() == ""
+
+    def test_forced_bar_reaches_the_total(self):
+        s = self.Stream()
+        bar = ProgressBar(100, stream=s, delay=0, force=True)
         for i in range(1, 101):
             bar(i)
-        lines = s.getvalue().splitlines()
-        # One line when the bar appears, then one per tenth of the work.
-        assert len(lines) == 11 and " 1/100 " in lines[0] and " 50/100 " in lines[5]
-        assert lines[-1].startswith("[" + "#" * 30 + "] 100/100 binaries")
+        bar.close()
+        # The cumulative counts the core reports become tqdm's increments.
+        assert bar.done == 100 and "100/100" in s.getvalue().splitlines()[-1].split("\r")[-1]

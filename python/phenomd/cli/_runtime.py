@@ -1,0 +1,332 @@
+"""What every command shares: the noise curve and inclination options, the
+one rule for distances, the progress bar, warnings and their flags,
+provenance, figures and the summary line."""
+
+from __future__ import annotations
+
+import inspect
+import math
+import os
+import shlex
+import sys
+
+import numpy as np
+
+from .. import noise as noise_mod
+from .._inputs import InputError
+from .._progress import ProgressBar
+from .._provenance import provenance as _provenance
+from ..tables import TableError, save_figure
+
+# The SNR table's computed columns, after the input columns.
+RESULT_COLUMNS = ("snr_all", "snr_ins", "snr_mrg", "snr_rd", "f_merger_start", "f_ringdown_start")
+
+# Amplitude-model calibration: numerical-relativity waveforms up to mass
+# ratio 18 and aligned spins |chi| <= 0.85 (Husa et al. 2016, PRD 93 044006,
+# Table I; Khan et al. 2016, PRD 93 044007, Sec. II).
+CALIBRATED_MASS_RATIO = 18.0
+CALIBRATED_SPIN = 0.85
+
+FLAG_TEXT = {
+    "inverted": "with an empty band (t_start below t_end, or a start above the model's last frequency)",
+    "outside_noise": "with grid points outside the noise curve's range",
+    "uncalibrated": f"outside the model's calibration (mass ratio > {CALIBRATED_MASS_RATIO:g} or "
+                    f"|spin| > {CALIBRATED_SPIN:g})",
+    "zero_snr": "with SNR exactly 0",
+}
+
+
+class CLIError(Exception):
+    """A fault the user can fix; printed as one ``error:`` line, exit 2."""
+
+
+# ---------------------------------------------------------- noise curves
+
+
+def noise_names():
+    names = getattr(noise_mod, "names", None)
+    return tuple(names()) if names else ("lisa",)
+
+
+def noise_curve(args, spec=None):
+    """The noise curve an option names: a built-in name (``--years`` sets
+    its confusion-noise observation time where it has one) or a file
+    (``--noise-kind`` says what its second column is; ``--noise-channels``
+    and ``--noise-sky-averaged`` what convention the file is in)."""
+    spec = args.noise if spec is None else spec
+    if spec in noise_names():
+        options = {}
+        if getattr(args, "response", None):
+            options["response"] = args.response
+        if hasattr(noise_mod, "curve"):
+            return _call_checked(noise_mod.curve, spec, years=args.years, **options)
+        if options:
+            raise CLIError("--response needs a noise module with named curves")
+        return noise_mod.LISA(args.years)
+    if not os.path.exists(spec):
+        raise CLIError(f"--noise {spec!r}: neither a noise curve ({', '.join(noise_names())}) nor an existing file")
+    if args.noise_kind is None:
+        raise CLIError(f"--noise {spec}: a noise file needs --noise-kind asd, psd or hn")
+    options = {}
+    params = inspect.signature(noise_mod.from_file).parameters
+    for opt, key in (("noise_channels", "channels"), ("noise_sky_averaged", "sky_averaged")):
+        value = getattr(args, opt, None)
+        if value is None:
+            continue
+        if key not in params:
+            raise CLIError(f"--{opt.replace('_', '-')}: this noise module's from_file takes no {key}=")
+        options[key] = value
+    return _call_checked(noise_mod.from_file, spec, args.noise_kind, **options)
+
+
+def _call_checked(func, *a, **kw):
+    try:
+        return func(*a, **kw)
+    except (InputError, ValueError, TypeError) as exc:
+        if isinstance(exc, TypeError) and "argument" not in str(exc):
+            raise
+        raise CLIError(str(exc)) from None
+
+
+def noise_label(curve):
+    """A short name of a curve for titles and legends."""
+    name = getattr(curve, "name", None)
+    return str(name) if name else repr(curve)
+
+
+# ------------------------------------------------------------ inclination
+
+
+def parse_inclination(text):
+    """``--inclination``: average | face-on | edge-on | an angle in radians."""
+    if text in ("average", "face-on", "edge-on"):
+        return text
+    try:
+        value = float(text)
+    except ValueError:
+        import argparse
+
+        raise argparse.ArgumentTypeError(
+            f"{text!r}: use average, face-on, edge-on or an angle in radians") from None
+    if not math.isfinite(value):
+        import argparse
+
+        raise argparse.ArgumentTypeError(f"{text!r}: an angle must be finite")
+    return value
+
+
+def convention(inclination):
+    """Words for the averaging of an SNR or h_c, for titles and summaries."""
+    if inclination == "average":
+        return "sky-, polarisation- and inclination-averaged"
+    if isinstance(inclination, str):
+        return f"sky- and polarisation-averaged, {inclination}"
+    return f"sky- and polarisation-averaged, inclination {inclination:g} rad ({math.degrees(inclination):.3g} deg)"
+
+
+def describe_inclination(inclination):
+    try:
+        from .._inclination import describe
+
+        return describe(inclination)
+    except ImportError:
+        return convention(inclination)
+
+
+def inclination_factor(inclination):
+    """k(i) = 2 sqrt(((1 + cos^2 i)/2)^2 + cos^2 i): the factor between the
+    C module's (edge-on) h_c and the h_c at inclination i."""
+    if inclination == "average":
+        return math.sqrt(16.0 / 5.0)
+    if inclination == "face-on":
+        return math.sqrt(8.0)
+    if inclination == "edge-on":
+        return 1.0
+    c2 = math.cos(inclination) ** 2
+    return 2.0 * math.sqrt((0.5 * (1.0 + c2)) ** 2 + c2)
+
+
+def with_inclination(func, inclination, *a, **kw):
+    """``func(*a, inclination=..., **kw)`` and the factor still to apply to
+    its strain or SNR: 1 when the core takes ``inclination=``; k(i) for a
+    core without it (whose results are the C module's edge-on ones)."""
+    if "inclination" in inspect.signature(func).parameters:
+        return func(*a, inclination=inclination, **kw), 1.0
+    return func(*a, **kw), inclination_factor(inclination)
+
+
+# -------------------------------------------------------------- distances
+
+
+def luminosity_distance(z, cosmology):
+    try:
+        from .._cosmology import luminosity_distance as ld
+    except ImportError:  # before the tabulated distances existed
+        from .._inputs import luminosity_distance as ld
+    return np.asarray(ld(z, cosmology), dtype=np.float64)
+
+
+def distances(given, redshift, cosmology, where):
+    """The distance rule every command follows: a row's given luminosity
+    distance (Mpc) is used as it is; a row without one (NaN in ``given``,
+    an empty cell) takes the luminosity distance at its redshift from the
+    cosmology.  ``where(i)`` names row i for a message.  Returns (n,)
+    float64; a row whose redshift gives no positive distance is an error
+    naming it."""
+    z = np.asarray(redshift, dtype=np.float64)
+    d = np.full(z.shape, np.nan) if given is None else np.array(given, dtype=np.float64)
+    missing = np.isnan(d)
+    if not missing.any():
+        return d
+    zm = z[missing]
+    ok = np.isfinite(zm) & (zm > -1)
+    if not ok.all():
+        i = int(np.flatnonzero(missing)[np.flatnonzero(~ok)[0]])
+        raise CLIError(f"{where(i)}: redshift = {z[i]!r}: must be finite and > -1")
+    d[missing] = luminosity_distance(zm, cosmology)
+    bad = missing & ~(np.isfinite(d) & (d > 0))
+    if bad.any():
+        i = int(np.flatnonzero(bad)[0])
+        raise CLIError(
+            f"{where(i)}: no distance given, and the luminosity distance at redshift {z[i]!r} is not "
+            "positive; give the distance"
+        )
+    return d
+
+
+# ------------------------------------------------------------- warnings
+
+
+def flags(res, m1, m2, spin1, spin2, t_start, t_end):
+    """Per binary, the warnings that apply: (n,) array of ';'-joined flag
+    names ("" for none) and {flag: count}.  The core's own flags are used
+    when it reports them; otherwise they are derived here from the inputs
+    and results."""
+    n = len(res.snr_all)
+    inverted = getattr(res, "inverted", None)
+    if inverted is None:
+        inverted = (np.asarray(t_end) > 0) & (np.asarray(t_start) <= np.asarray(t_end))
+    uncal = getattr(res, "uncalibrated", None)
+    if uncal is None:
+        q = np.maximum(m1, m2) / np.minimum(m1, m2)
+        uncal = (q > CALIBRATED_MASS_RATIO) | (np.abs(spin1) > CALIBRATED_SPIN) | (np.abs(spin2) > CALIBRATED_SPIN)
+    table = {
+        "inverted": np.broadcast_to(np.asarray(inverted, dtype=bool), (n,)),
+        "outside_noise": np.broadcast_to(np.asarray(res.n_outside) > 0, (n,)),
+        "uncalibrated": np.broadcast_to(np.asarray(uncal, dtype=bool), (n,)),
+        "zero_snr": np.asarray(res.snr_all) == 0,
+    }
+    counts = {k: int(np.count_nonzero(v)) for k, v in table.items()}
+    text = np.full(n, "", dtype=object)
+    for name, mask in table.items():
+        if counts[name]:
+            idx = np.flatnonzero(mask)
+            text[idx] = [f"{t};{name}" if t else name for t in text[idx]]
+    return text, counts
+
+
+def warning_text(counts, total):
+    parts = [f"{c} of {total} {FLAG_TEXT[k]}" for k, c in counts.items() if c]
+    return "; ".join(parts)
+
+
+# ------------------------------------------------------------- reporting
+
+
+def say(args, text):
+    if not args.quiet:
+        print(text, file=sys.stderr, flush=True)
+
+
+def warn(args, text):
+    """Warnings print even with --quiet (they change what a result means)."""
+    print(f"phenomd {args.command}: warning: {text}", file=sys.stderr, flush=True)
+
+
+def progress(args, total, label="binaries"):
+    """A progress bar on stderr: on a terminal by default, anywhere with
+    --progress, never with --no-progress.  Returns None or a ProgressBar."""
+    if args.no_progress:
+        return None
+    bar = ProgressBar(total, label=label, delay=0.5 if args.progress else 2.0, force=args.progress)
+    return bar if bar.enabled else (bar.close() or None)
+
+
+def command_line():
+    argv = sys.argv[1:] if sys.argv and os.path.basename(sys.argv[0]) != "pytest" else []
+    return shlex.join(["phenomd"] + list(argv))
+
+
+def provenance(args, curve=None, library=None, **extra):
+    """The provenance of one output of this command (see
+    ``phenomd._provenance``)."""
+    lib = library
+    if lib is None:
+        try:
+            from .._library import load_library
+
+            lib = load_library(args.library, fast=args.fast)
+        except Exception:  # noqa: BLE001 - only a description
+            lib = args.library
+    noise = curve
+    if isinstance(curve, (list, tuple)):
+        noise = "; ".join(repr(c) for c in curve)
+    return _provenance(
+        library=lib,
+        fast=args.fast,
+        noise=noise,
+        inclination=describe_inclination(args.inclination),
+        cosmology=args.cosmology,
+        length=args.length,
+        command=getattr(args, "command_line", None) or command_line(),
+        **extra,
+    )
+
+
+def figure(args):
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    fig = plt.figure(figsize=(args.width / args.dpi, args.height / args.dpi), dpi=args.dpi)
+    return plt, fig
+
+
+def save(plt, fig, args, prov, title=None):
+    try:
+        save_figure(fig, args.output, prov, dpi=args.dpi, title=title)
+    finally:
+        plt.close(fig)
+
+
+def same_file(a, b):
+    try:
+        return os.path.samefile(a, b)
+    except OSError:
+        return os.path.realpath(a) == os.path.realpath(b)
+
+
+def refuse_overwriting_inputs(outputs, inputs):
+    for out in outputs:
+        if not out or out == "-":
+            continue
+        for src in inputs:
+            if src and src != "-" and os.path.exists(out) and same_file(out, src):
+                raise CLIError(f"-o {out}: is the input file {src}; choose another output")
+
+
+__all__ = [
+    "CLIError",
+    "RESULT_COLUMNS",
+    "TableError",
+    "convention",
+    "distances",
+    "flags",
+    "noise_curve",
+    "parse_inclination",
+    "progress",
+    "provenance",
+    "say",
+    "with_inclination",
+]
