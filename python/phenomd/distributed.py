@@ -1,0 +1,868 @@
+"""Population catalogs on a Dask cluster: SNRs partition by partition,
+written one file per partition, resumable.
+
+    >>> from phenomd.distributed import snr_catalog
+    >>> s = snr_catalog("catalog-*.csv", "out/", workers=2)        # LocalCluster
+    >>> s = snr_catalog("catalog.h5", "out/", scheduler="tcp://head:8786")
+    >>> print(s.line())
+
+Each partition of the input catalog becomes one task on a worker: the
+worker computes the partition's SNRs with ``phenomd.binary_snr`` (the fast
+or exact module, located on the worker the way ``load_library`` locates it
+locally) and writes ``part-NNNNN.csv`` (or ``.h5``) atomically into the
+output directory, with the run's provenance.  The client records every
+finished partition in ``manifest.json`` (also written atomically), so that
+a run stopped by Ctrl-C, a lost client or a failed partition keeps what it
+finished: the same command run again skips every partition whose file is
+complete and was made from the same inputs with the same options, and
+computes the rest.  A worker lost in the middle of a partition costs only
+that partition, which Dask runs again elsewhere; since a partition's file
+is replaced whole, every binary is in the output exactly once.
+
+The output directory must be visible, at the same path, to the client and
+to every worker (a shared file system on a cluster).
+
+Conventions of the numbers written are those of ``binary_snr``: the SNRs
+are the sky- and polarisation-averaged ratios against the noise curve's
+effective PSD, at the given inclination convention (default: averaged over
+inclinations), total and split into inspiral, merger and ringdown;
+``f_merger_start`` and ``f_ringdown_start`` are observed-frame boundaries
+in Hz; ``distance`` is the luminosity distance used, Mpc.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import dataclasses
+import glob
+import hashlib
+import inspect
+import json
+import math
+import os
+import re
+import time
+
+import numpy as np
+
+from . import _atomic
+from ._inputs import InputError
+from ._library import LibraryNotFoundError
+
+__all__ = [
+    "CatalogError",
+    "CatalogMismatchError",
+    "DEFAULT_PARTITION_SIZE",
+    "SchedulerUnreachableError",
+    "Summary",
+    "WorkerLibraryNotFoundError",
+    "read_catalog",
+    "snr_catalog",
+    "snr_dataframe",
+]
+
+# Binaries per partition when the catalog comes from files.  A partition
+# costs a fixed few tens of milliseconds beyond its binaries (scheduling,
+# reading the block's header, setting up the noise curve, opening and
+# renaming the output); at the fast module's rate with 1000 grid points
+# this size keeps that fixed cost below 2 % (bench/dask_population.py).
+DEFAULT_PARTITION_SIZE = 100_000
+DEFAULT_TIMEOUT = 20.0  # seconds to reach a scheduler
+MANIFEST = "manifest.json"
+MANIFEST_VERSION = 1
+FORMATS = {"csv": ".csv", "h5": ".h5", "hdf5": ".h5"}
+
+REQUIRED_COLUMNS = ("m1", "m2", "redshift")
+NUMERIC_COLUMNS = ("m1", "m2", "spin1", "spin2", "distance", "redshift", "t_start", "t_end")
+RESULT_COLUMNS = ("snr_all", "snr_ins", "snr_mrg", "snr_rd", "f_merger_start", "f_ringdown_start")
+# Warning flags written per binary (0/1 or a count).  ``n_outside``: grid
+# points outside the noise curve's range; ``inverted``: the band's end lies
+# below its start (the module's sentinel row, SNR 0); ``uncalibrated``: a
+# mass ratio above 18 or |spin| above 0.85, beyond the model's calibration.
+FLAG_COLUMNS = ("n_outside", "inverted", "uncalibrated")
+
+_PART_RE = re.compile(r"^part-(\d{5,})\.(csv|h5)$")
+_TMP_RE = re.compile(r"^\.part-\d{5,}\..*\.tmp\.(csv|h5)$")
+
+
+# ------------------------------------------------------------------ errors
+
+
+class SchedulerUnreachableError(ConnectionError):
+    """No Dask scheduler answered at the given address within the timeout."""
+
+
+class CatalogError(ValueError):
+    """A partition of the catalog could not be computed (bad values, bad
+    columns); the message names the partition and, where known, the row."""
+
+    def __init__(self, message, partition=None):
+        self.partition = partition
+        super().__init__(message)
+
+    def __reduce__(self):
+        return (type(self), (str(self), self.partition))
+
+
+class CatalogMismatchError(ValueError):
+    """The output directory holds a catalog made from other inputs or with
+    other options."""
+
+
+class WorkerLibraryNotFoundError(LibraryNotFoundError):
+    """A worker could not load the C module; the message lists every place
+    that worker tried (its own environment and file system)."""
+
+    def __init__(self, name, attempts, worker=None):
+        self.worker = worker
+        super().__init__(name, attempts)
+        if worker:
+            self.args = (f"on worker {worker}: {self.args[0]}",)
+
+    def __str__(self):
+        return self.args[0]
+
+    def __reduce__(self):
+        return (type(self), (self.name, self.attempts, self.worker))
+
+
+# ------------------------------------------------------------------ inputs
+
+
+def _expand(inputs):
+    if isinstance(inputs, (str, os.PathLike)):
+        inputs = [inputs]
+    paths = []
+    for item in inputs:
+        item = os.fspath(item)
+        if glob.has_magic(item):
+            found = sorted(glob.glob(item))
+            if not found:
+                raise FileNotFoundError(f"{item}: no catalog file matches")
+            paths.extend(found)
+        elif not os.path.isfile(item):
+            raise FileNotFoundError(f"{item}: no such catalog file")
+        else:
+            paths.append(item)
+    if not paths:
+        raise ValueError("no catalog files given")
+    return [os.path.abspath(p) for p in paths]
+
+
+def _kind(path):
+    ext = os.path.splitext(path)[1].lower()
+    if ext == ".csv":
+        return "csv"
+    if ext in (".h5", ".hdf5"):
+        return "h5"
+    raise ValueError(f"{path}: catalog files are .csv, .h5 or .hdf5")
+
+
+def _csv_header(path):
+    """The header row of a catalog CSV (after '#' comment and blank lines)."""
+    import csv
+
+    with open(path, newline="", encoding="utf-8") as fh:
+        for record in csv.reader(fh):
+            if not record or all(not c.strip() for c in record) or record[0].lstrip().startswith("#"):
+                continue
+            return [c.strip() for c in record]
+    raise CatalogError(f"{path}: no header line")
+
+
+def _bytes_per_row(path, sample=1 << 16):
+    with open(path, "rb") as fh:
+        head = fh.read(sample)
+    rows = [ln for ln in head.splitlines() if ln.strip() and not ln.lstrip().startswith(b"#")]
+    if len(rows) < 2:
+        return 64.0
+    return max(8.0, sum(len(r) + 1 for r in rows[1:]) / (len(rows) - 1))
+
+
+def _check_columns(header, source):
+    missing = [c for c in REQUIRED_COLUMNS if c not in header]
+    if missing:
+        raise CatalogError(f"{source}: catalog lacks column(s) {', '.join(missing)} "
+                           "(needs m1, m2, redshift; optional spin1, spin2, distance, t_start, t_end, name)")
+
+
+def _h5_columns(path):
+    import h5py
+
+    with h5py.File(path, "r") as f:
+        cols = {k: (f[k].shape, f[k].dtype) for k in f.keys() if isinstance(f[k], h5py.Dataset)}
+    lengths = {shape[0] if shape else None for shape, _ in cols.values()}
+    if len(lengths) != 1 or None in lengths or any(len(shape) != 1 for shape, _ in cols.values()):
+        raise CatalogError(f"{path}: a catalog HDF5 file holds one 1-D dataset per column, all of one length")
+    return cols, lengths.pop()
+
+
+def _read_h5_block(block):
+    """Rows [a, b) of an HDF5 catalog (one 1-D dataset per column)."""
+    import h5py
+    import pandas as pd
+
+    path, a, b = block
+    data = {}
+    with h5py.File(path, "r") as f:
+        for k in f.keys():
+            v = f[k][a:b]
+            if v.dtype.kind in "SO":
+                v = np.array([x.decode() if isinstance(x, bytes) else str(x) for x in v], dtype=object)
+            elif k in NUMERIC_COLUMNS:
+                v = v.astype(np.float64)
+            data[k] = v
+    return pd.DataFrame(data)
+
+
+def read_catalog(inputs, *, partition_size=None):
+    """A lazy Dask DataFrame over catalog files, and the inputs' identity.
+
+    ``inputs`` is a path, a glob pattern or a list of them: CSV files (a
+    header line with the columns; ``#`` lines are comments) read with
+    ``dask.dataframe.read_csv`` in blocks of about ``partition_size`` rows,
+    or HDF5 files holding one 1-D dataset per column, read in slices of
+    ``partition_size`` rows.  Returns (ddf, identity) where identity
+    records every file's path, size and modification time and the
+    partitioning, so that a later run can tell whether its inputs are the
+    same.
+    """
+    import dask.dataframe as dd
+
+    rows = int(partition_size or DEFAULT_PARTITION_SIZE)
+    if rows < 1:
+        raise ValueError(f"partition_size must be a positive number of binaries, not {partition_size!r}")
+    paths = _expand(inputs)
+    kinds = {_kind(p) for p in paths}
+    if len(kinds) != 1:
+        raise ValueError("catalog files must all be CSV or all HDF5")
+    kind = kinds.pop()
+    files = []
+    for p in paths:
+        st = os.stat(p)
+        files.append({"path": p, "size": st.st_size, "mtime_ns": st.st_mtime_ns})
+    identity = {"kind": kind, "files": files, "partition_size": rows}
+    if kind == "csv":
+        headers = [_csv_header(p) for p in paths]
+        for p, h in zip(paths, headers):
+            _check_columns(h, p)
+        if any(h != headers[0] for h in headers):
+            raise CatalogError("catalog CSV files must share one header: "
+                               + "; ".join(f"{p}: {','.join(h)}" for p, h in zip(paths, headers)))
+        blocksize = max(1 << 10, int(rows * _bytes_per_row(paths[0])))
+        identity["blocksize"] = blocksize
+        dtype = {c: "float64" for c in NUMERIC_COLUMNS if c in headers[0]}
+        dtype.update({c: "object" for c in headers[0] if c not in dtype})
+        ddf = dd.read_csv(paths, blocksize=blocksize, comment="#", skip_blank_lines=True,
+                          skipinitialspace=True, dtype=dtype, float_precision="round_trip")
+        return ddf, identity
+    import pandas as pd
+
+    blocks, meta = [], None
+    for p in paths:
+        cols, n = _h5_columns(p)
+        _check_columns(cols, p)
+        if meta is None:
+            meta = _read_h5_block((p, 0, 0))
+        elif set(cols) != set(meta.columns):
+            raise CatalogError(f"{p}: columns {sorted(cols)} differ from {paths[0]}'s")
+        blocks.extend((p, a, min(a + rows, n)) for a in range(0, n, rows))
+    if not blocks:
+        raise CatalogError("the catalog files hold no binaries")
+    ddf = dd.from_map(_read_h5_block, blocks, meta=pd.DataFrame({c: meta[c] for c in meta.columns}),
+                      label="read-catalog-h5", enforce_metadata=False)
+    return ddf, identity
+
+
+# ------------------------------------------------------------- per partition
+
+
+def _with_inclination():
+    from .core import binary_snr
+
+    return "inclination" in inspect.signature(binary_snr).parameters
+
+
+def _column(pdf, name, default):
+    if name not in pdf.columns:
+        return np.full(len(pdf), default, dtype=np.float64)
+    v = pdf[name].to_numpy(dtype=np.float64, na_value=np.nan)
+    if default is not None:
+        v = np.where(np.isnan(v), default, v)
+    return np.ascontiguousarray(v)
+
+
+def _uncalibrated(m1, m2, s1, s2):
+    # The model was calibrated to numerical relativity up to mass ratio 18
+    # and aligned spins up to 0.85 (Khan et al. 2016, Sec. I and Fig. 1).
+    q = np.maximum(m1 / m2, m2 / m1)
+    return (q > 18.0) | (np.abs(s1) > 0.85) | (np.abs(s2) > 0.85)
+
+
+def _snr_frame(pdf, opts, partition=None):
+    """SNRs of one partition (a pandas DataFrame of catalog rows): the input
+    columns, ``distance`` (filled where it came from the redshift), the
+    four SNRs, the two boundary frequencies and the warning flags."""
+    from .core import binary_snr
+
+    n = len(pdf)
+    out = pdf.copy()
+    m1 = _column(pdf, "m1", None)
+    m2 = _column(pdf, "m2", None)
+    s1 = _column(pdf, "spin1", 0.0)
+    s2 = _column(pdf, "spin2", 0.0)
+    z = _column(pdf, "redshift", None)
+    ts = _column(pdf, "t_start", opts["t_start"])
+    te = _column(pdf, "t_end", 0.0)
+    dist = _column(pdf, "distance", None)
+    results = {c: np.empty(n, dtype=np.float64) for c in RESULT_COLUMNS + ("distance",)}
+    flags = {"n_outside": np.zeros(n, dtype=np.int64), "inverted": np.zeros(n, dtype=np.int8),
+             "uncalibrated": np.zeros(n, dtype=np.int8)}
+    given = ~np.isnan(dist)
+    kwargs = dict(noise=opts["noise"], cosmology=opts["cosmology"], threads=1, library=opts["library"],
+                  fast=opts["fast"])
+    if opts["inclination"] != "average" or _with_inclination():
+        kwargs["inclination"] = opts["inclination"]
+    # Rows with a distance and rows whose distance comes from the redshift
+    # go to binary_snr separately, so that the latter get exactly the
+    # distances binary_snr itself computes from a redshift.
+    for rows, d in ((np.flatnonzero(given), True), (np.flatnonzero(~given), False)):
+        if rows.size == 0:
+            continue
+        try:
+            r = binary_snr(m1[rows], m2[rows], s1[rows], s2[rows], dist[rows] if d else None, z[rows],
+                           ts[rows], te[rows], opts["length"], **kwargs)
+        except InputError as exc:
+            where = ""
+            if isinstance(exc.index, int) and 0 <= exc.index < rows.size:
+                row = int(rows[exc.index])
+                label = pdf["name"].iloc[row] if "name" in pdf.columns else None
+                where = f", row {row}" + (f" ({label})" if isinstance(label, str) and label else "")
+            raise CatalogError(f"partition {partition}{where}: {exc}", partition) from None
+        for c in RESULT_COLUMNS:
+            results[c][rows] = getattr(r, c)
+        results["distance"][rows] = r.distance
+        flags["n_outside"][rows] = r.n_outside
+        inv = getattr(r, "inverted", None)
+        if inv is None:
+            # A package whose BinarySNR lacks the flag: a band that ends
+            # below its start is the module's sentinel row (freqs 1e-30),
+            # whatever the grid's length.
+            from .core import amplitude
+
+            a = amplitude(m1[rows], m2[rows], s1[rows], s2[rows], r.distance, z[rows], ts[rows], te[rows], 2,
+                          library=opts["library"], fast=opts["fast"])
+            inv = a.freqs[:, -1] <= 1e-30
+        flags["inverted"][rows] = inv
+        unc = getattr(r, "uncalibrated", None)
+        flags["uncalibrated"][rows] = unc if unc is not None else _uncalibrated(m1[rows], m2[rows], s1[rows], s2[rows])
+    for c in ("distance",) + RESULT_COLUMNS:
+        out[c] = results[c]
+    for c in FLAG_COLUMNS:
+        out[c] = flags[c]
+    return out
+
+
+def _meta(meta_in):
+    import pandas as pd
+
+    out = meta_in.iloc[:0].copy()
+    for c in ("distance",) + RESULT_COLUMNS:
+        out[c] = pd.Series([], dtype="float64")
+    out["n_outside"] = pd.Series([], dtype="int64")
+    out["inverted"] = pd.Series([], dtype="int8")
+    out["uncalibrated"] = pd.Series([], dtype="int8")
+    return out
+
+
+def _options(fast, noise, inclination, length, cosmology, t_start, library):
+    from . import noise as noise_mod
+    from ._inputs import as_length
+
+    if noise is None:
+        noise = noise_mod.LISA(4)  # binary_snr's default, made explicit for the provenance
+    if not callable(noise):
+        raise TypeError(f"noise must be a noise curve or callable; got {type(noise).__name__}")
+    lib = getattr(library, "path", library)  # a Library holds a CDLL, which does not pickle
+    return {"fast": bool(fast), "noise": noise, "inclination": inclination, "length": as_length(length),
+            "cosmology": cosmology, "t_start": float(t_start), "library": None if lib is None else os.fspath(lib)}
+
+
+def _describe_options(opts, fmt):
+    cosmo = opts["cosmology"]
+    return {
+        "fast": opts["fast"],
+        "noise": repr(opts["noise"]),
+        "inclination": str(opts["inclination"]),
+        "length": opts["length"],
+        "cosmology": getattr(cosmo, "name", None) or ("Planck18" if cosmo is None else str(cosmo)),
+        "t_start_default": opts["t_start"],
+        "library": opts["library"],
+        "format": fmt,
+    }
+
+
+def snr_dataframe(ddf, *, fast=True, noise=None, inclination="average", length=1000, cosmology=None,
+                  t_start=4.0, library=None):
+    """Lazy SNRs of a Dask DataFrame of binaries, partition by partition.
+
+    ``ddf`` has the catalog columns (m1, m2, redshift; optional spin1,
+    spin2, distance (NaN: from the redshift with ``cosmology``), t_start
+    (NaN: ``t_start``), t_end, and any others, copied).  The result has the
+    input columns, ``distance`` (Mpc, the one used), ``snr_all``,
+    ``snr_ins``, ``snr_mrg``, ``snr_rd``, ``f_merger_start``,
+    ``f_ringdown_start`` (Hz) and the flags ``n_outside``, ``inverted``,
+    ``uncalibrated`` (see FLAG_COLUMNS); values are bitwise those of
+    ``binary_snr`` on the same rows in one process.  Nothing is computed
+    until the result is.
+    """
+    import dask
+
+    opts = _options(fast, noise, inclination, length, cosmology, t_start, library)
+    missing = [c for c in REQUIRED_COLUMNS if c not in ddf.columns]
+    if missing:
+        raise CatalogError(f"the DataFrame lacks column(s) {', '.join(missing)}")
+    # One copy of the options (the noise curve may carry a table) in the
+    # graph, shared by every partition's task.
+    shared = dask.delayed(opts, pure=True, traverse=False)
+    return ddf.map_partitions(_snr_frame, shared, meta=_meta(ddf._meta), enforce_metadata=False,
+                              align_dataframes=False)
+
+
+# ----------------------------------------------------------------- writing
+
+
+def _write_csv(path, columns, provenance):
+    import pandas as pd
+
+    with _atomic.atomic_open(path, "w", newline="") as fh:
+        for k, v in provenance.items():
+            fh.write(f"# {k}: {str(v).replace(chr(10), ' ')}\n")
+        pd.DataFrame(columns).to_csv(fh, index=False, lineterminator="\n")
+
+
+def _write_h5(path, columns, provenance):
+    import h5py
+
+    with _atomic.atomic_path(path) as tmp:
+        with h5py.File(tmp, "w") as f:
+            for k, v in columns.items():
+                if isinstance(v, list):
+                    f.create_dataset(k, data=np.array(v, dtype=object), dtype=h5py.string_dtype())
+                else:
+                    f.create_dataset(k, data=v)
+            for k, v in provenance.items():
+                f.attrs[k] = str(v)
+
+
+def _write_table(path, columns, provenance):
+    try:
+        from .tables import write_table
+    except ImportError:
+        write_table = None
+    if write_table is not None:
+        return write_table(path, columns, provenance)
+    (_write_csv if path.endswith(".csv") else _write_h5)(path, columns, provenance)
+
+
+def _read_table(path):
+    """(columns, provenance) of a partition file, or raise on any fault."""
+    try:
+        from .tables import read_table
+    except ImportError:
+        read_table = None
+    if read_table is not None:
+        return read_table(path)
+    if path.endswith(".csv"):
+        import pandas as pd
+
+        prov = {}
+        with open(path, encoding="utf-8") as fh:
+            for line in fh:
+                if not line.startswith("#"):
+                    break
+                k, _, v = line[1:].strip().partition(": ")
+                prov[k] = v
+        df = pd.read_csv(path, comment="#", dtype=str, keep_default_na=False)
+        return {c: df[c].tolist() for c in df.columns}, prov
+    import h5py
+
+    with h5py.File(path, "r") as f:
+        cols = {k: f[k].asstr()[()].tolist() if f[k].dtype.kind in "SO" else f[k][()] for k in f.keys()}
+        prov = {k: str(v) for k, v in f.attrs.items()}
+    return cols, prov
+
+
+def _sha256(path):
+    h = hashlib.sha256()
+    with open(path, "rb") as fh:
+        for block in iter(lambda: fh.read(1 << 20), b""):
+            h.update(block)
+    return h.hexdigest()
+
+
+def _part_name(index, fmt):
+    return f"part-{index:05d}{FORMATS[fmt]}"
+
+
+def _worker_address():
+    try:
+        from distributed import get_worker
+
+        return get_worker().address
+    except (ImportError, ValueError):
+        return None
+
+
+def _write_partition(pdf, index, outdir, fmt, opts, key, command):
+    """On a worker: compute one partition and write its file atomically.
+    Returns what the manifest records about it."""
+    from ._library import load_library
+    from ._provenance import provenance
+
+    start = time.perf_counter()
+    try:
+        lib = load_library(opts["library"], fast=opts["fast"])
+    except LibraryNotFoundError as exc:
+        # The package's own error does not survive pickling; this one does,
+        # and names the worker whose environment lacks the module.
+        raise WorkerLibraryNotFoundError(exc.name, exc.attempts, _worker_address()) from None
+    frame = _snr_frame(pdf, opts, index)
+    n = len(frame)
+    columns = {}
+    for c in frame.columns:
+        v = frame[c]
+        if v.dtype.kind in "fiu":
+            columns[c] = np.ascontiguousarray(v.to_numpy())
+        else:
+            columns[c] = ["" if x is None or (isinstance(x, float) and math.isnan(x)) else str(x) for x in v]
+    prov = provenance(library=lib, fast=opts["fast"], noise=opts["noise"], inclination=opts["inclination"],
+                      cosmology=_describe_options(opts, fmt)["cosmology"], length=opts["length"],
+                      command=command, partition=index, partition_key=key, rows=n,
+                      snr_convention="sky-, polarisation- and inclination-averaged unless inclination says "
+                                     "otherwise; total, inspiral, merger, ringdown",
+                      frequency_unit="Hz, observer frame", distance_unit="Mpc, luminosity distance")
+    path = os.path.join(outdir, _part_name(index, fmt))
+    _write_table(path, columns, prov)
+    snr = frame["snr_all"].to_numpy()
+    return {
+        "index": index,
+        "file": os.path.basename(path),
+        "rows": n,
+        "key": key,
+        "bytes": os.path.getsize(path),
+        "sha256": _sha256(path),
+        "seconds": round(time.perf_counter() - start, 4),
+        "worker": _worker_address(),
+        "n_inverted": int(frame["inverted"].sum()),
+        "n_uncalibrated": int(frame["uncalibrated"].sum()),
+        "n_outside_rows": int((frame["n_outside"] > 0).sum()),
+        "snr_max": float(snr.max()) if n else 0.0,
+    }
+
+
+# ---------------------------------------------------------------- manifest
+
+
+def _key(identity, index, described):
+    text = json.dumps({"inputs": identity, "partition": index, "options": described}, sort_keys=True)
+    return hashlib.sha256(text.encode()).hexdigest()[:32]
+
+
+def _load_manifest(outdir):
+    path = os.path.join(outdir, MANIFEST)
+    try:
+        with open(path, encoding="utf-8") as fh:
+            m = json.load(fh)
+    except FileNotFoundError:
+        return None
+    except (OSError, ValueError) as exc:
+        raise CatalogMismatchError(f"{path}: unreadable manifest ({exc}); remove it or choose another directory") from None
+    if not isinstance(m, dict) or m.get("version") != MANIFEST_VERSION or not isinstance(m.get("partitions"), dict):
+        raise CatalogMismatchError(f"{path}: not a catalog manifest of this version")
+    return m
+
+
+def _write_manifest(outdir, manifest):
+    with _atomic.atomic_open(os.path.join(outdir, MANIFEST), "w") as fh:
+        json.dump(manifest, fh, indent=1, sort_keys=True)
+        fh.write("\n")
+
+
+def _valid(outdir, entry, key, index, fmt):
+    """Whether partition ``index``'s file is complete and made from the same
+    inputs with the same options: the manifest's checksum when it has one,
+    else the file's own provenance and row count.  Returns the manifest
+    entry to keep, or None."""
+    path = os.path.join(outdir, _part_name(index, fmt))
+    if not os.path.isfile(path):
+        return None
+    if entry is not None and entry.get("key") == key:
+        if entry.get("bytes") == os.path.getsize(path) and entry.get("sha256") == _sha256(path):
+            return entry
+        return None
+    try:
+        cols, prov = _read_table(path)
+        rows = {len(v) for v in cols.values()}
+    except Exception:  # any fault of a file cut short or overwritten: recompute it
+        return None
+    missing = [c for c in RESULT_COLUMNS + FLAG_COLUMNS if c not in cols]
+    if missing or prov.get("partition_key") != key or rows != {int(prov.get("rows", -1))}:
+        return None
+    snr = np.asarray(cols["snr_all"], dtype=np.float64)
+    flag = {c: np.asarray(cols[c], dtype=np.float64) for c in FLAG_COLUMNS}
+    return {"index": index, "file": os.path.basename(path), "rows": rows.pop(), "key": key,
+            "bytes": os.path.getsize(path), "sha256": _sha256(path), "seconds": None, "worker": None,
+            "n_inverted": int(flag["inverted"].sum()), "n_uncalibrated": int(flag["uncalibrated"].sum()),
+            "n_outside_rows": int((flag["n_outside"] > 0).sum()), "snr_max": float(snr.max()) if snr.size else 0.0}
+
+
+# ------------------------------------------------------------------ client
+
+
+@dataclasses.dataclass
+class Summary:
+    """What a catalog run did.  ``binaries`` counts every binary in the
+    catalog's output files; ``computed``/``reused`` count partitions
+    computed now and partitions kept from an earlier run."""
+
+    outdir: str
+    manifest: str
+    partitions: int
+    computed: int
+    reused: int
+    binaries: int
+    binaries_computed: int
+    n_inverted: int
+    n_uncalibrated: int
+    n_outside_rows: int
+    snr_max: float
+    seconds: float
+    scheduler: str
+    format: str
+    files: list
+
+    def line(self):
+        """A one-line account of the run."""
+        flags = []
+        if self.n_inverted:
+            flags.append(f"{self.n_inverted} with inverted bands (SNR 0)")
+        if self.n_uncalibrated:
+            flags.append(f"{self.n_uncalibrated} outside the model's calibration")
+        if self.n_outside_rows:
+            flags.append(f"{self.n_outside_rows} partly outside the noise curve's range")
+        return (f"{self.binaries} binaries in {self.partitions} partitions ({self.computed} computed, "
+                f"{self.reused} reused) -> {self.outdir} ({self.format}); highest SNR {self.snr_max:.4g}; "
+                f"{self.seconds:.1f} s on {self.scheduler}" + ("; " + ", ".join(flags) if flags else ""))
+
+
+@contextlib.contextmanager
+def _connect(client, scheduler, workers, timeout):
+    if client is not None:
+        yield client
+        return
+    from distributed import Client, LocalCluster
+
+    if scheduler is not None:
+        try:
+            c = Client(scheduler, timeout=timeout, set_as_default=False)
+        except (OSError, TimeoutError) as exc:
+            raise SchedulerUnreachableError(
+                f"no Dask scheduler answered at {scheduler} within {timeout:g} s ({exc}); start one with "
+                "`dask scheduler` and workers with `dask worker ADDRESS`, or run locally with workers=N"
+            ) from None
+        try:
+            yield c
+        finally:
+            c.close()
+        return
+    n = int(workers) if workers else (os.cpu_count() or 1)
+    if n < 1:
+        raise ValueError(f"workers must be a positive number of processes, not {workers!r}")
+    with LocalCluster(n_workers=n, threads_per_worker=1, processes=True, dashboard_address=None) as cluster:
+        with Client(cluster, set_as_default=False) as c:
+            yield c
+
+
+def _progress(progress, total):
+    if progress is None or progress is False:
+        return None, None
+    if progress is True:
+        from ._progress import ProgressBar
+
+        bar = ProgressBar(total, label="partitions")
+        return bar, bar
+    return progress, None
+
+
+def snr_catalog(inputs, outdir, *, scheduler=None, workers=None, fast=True, noise=None, inclination="average",
+                length=1000, cosmology=None, partition_size=None, progress=True, client=None, format="csv",
+                t_start=4.0, library=None, timeout=DEFAULT_TIMEOUT, overwrite=False, command=None):
+    """SNRs of a population catalog on a Dask cluster, one output file per
+    partition, resumable.
+
+    ``inputs``: catalog files (a path, glob or list; CSV or HDF5, see
+    ``read_catalog``) or a Dask DataFrame with the catalog columns (its
+    own partitions are used).  ``outdir`` receives ``part-NNNNN.csv`` (or
+    ``.h5`` with ``format="h5"``), one per input partition in input order,
+    and ``manifest.json``; it must be visible at the same path to every
+    worker.
+
+    Where it runs: ``client`` (a ``distributed.Client``), else
+    ``scheduler`` (an address such as ``tcp://head:8786``; a
+    SchedulerUnreachableError after ``timeout`` seconds when none
+    answers), else a LocalCluster of ``workers`` processes (default: one
+    per core) with one thread each, started and stopped here.
+
+    ``fast``, ``noise`` (default LISA, 4 years of confusion noise),
+    ``inclination``, ``length``, ``cosmology`` (distances for rows without
+    one), ``library`` and ``t_start`` (for rows without one) are as for
+    ``binary_snr``; a noise curve and a cosmology travel to the workers by
+    pickling.  ``partition_size``: binaries per partition for file inputs
+    (default DEFAULT_PARTITION_SIZE).
+
+    Run again with the same inputs and options, it keeps every partition
+    whose file is complete (its checksum matches the manifest, or it parses
+    with the row count and partition key its provenance states) and
+    computes the others.  An output directory made from other inputs or
+    options raises CatalogMismatchError unless ``overwrite=True``, which
+    removes the earlier partition files first.  Ctrl-C or an error keeps
+    every finished partition in the manifest; no file is ever left half
+    written.
+
+    ``progress``: True for a bar over partitions on stderr, or a callable
+    ``f(done, total)`` called on the client as partitions finish.
+    Returns a Summary.
+    """
+    import dask
+
+    fmt = {"csv": "csv", "h5": "h5", "hdf5": "h5"}.get(str(format).lower())
+    if fmt is None:
+        raise ValueError(f"format must be 'csv' or 'h5', not {format!r}")
+    opts = _options(fast, noise, inclination, length, cosmology, t_start, library)
+    described = _describe_options(opts, fmt)
+    if command is None:
+        from ._provenance import provenance
+
+        command = provenance()["command"]
+
+    if hasattr(inputs, "to_delayed") and hasattr(inputs, "npartitions"):
+        if partition_size is not None:
+            raise ValueError("partition_size applies to catalog files; repartition a DataFrame yourself")
+        ddf = inputs
+        missing = [c for c in REQUIRED_COLUMNS if c not in ddf.columns]
+        if missing:
+            raise CatalogError(f"the DataFrame lacks column(s) {', '.join(missing)}")
+        identity = {"kind": "dataframe", "token": ddf._name, "npartitions": ddf.npartitions}
+    else:
+        ddf, identity = read_catalog(inputs, partition_size=partition_size)
+    identity["npartitions"] = ddf.npartitions
+    nparts = ddf.npartitions
+    keys = [_key(identity, i, described) for i in range(nparts)]
+
+    outdir = os.path.abspath(os.fspath(outdir))
+    os.makedirs(outdir, exist_ok=True)
+    manifest = _load_manifest(outdir)
+    if manifest is not None and (manifest.get("inputs") != identity or manifest.get("options") != described):
+        if not overwrite:
+            what = "inputs" if manifest.get("inputs") != identity else "options"
+            raise CatalogMismatchError(
+                f"{outdir} holds a catalog made from other {what} ({os.path.join(outdir, MANIFEST)}); "
+                "choose another directory or pass overwrite=True")
+        manifest = None
+    if manifest is None:
+        if overwrite:
+            for name in os.listdir(outdir):
+                if _PART_RE.match(name):
+                    os.unlink(os.path.join(outdir, name))
+        manifest = {"version": MANIFEST_VERSION, "inputs": identity, "options": described, "command": command,
+                    "npartitions": nparts, "partitions": {}}
+    # Temporary files of writers killed in an earlier run.
+    for name in os.listdir(outdir):
+        if _TMP_RE.match(name):
+            with contextlib.suppress(OSError):
+                os.unlink(os.path.join(outdir, name))
+
+    entries = {}
+    for i in range(nparts):
+        e = _valid(outdir, manifest["partitions"].get(str(i)), keys[i], i, fmt)
+        if e is not None:
+            entries[i] = e
+    reused = len(entries)
+    manifest["partitions"] = {str(i): e for i, e in sorted(entries.items())}
+    manifest["command"] = command
+    todo = [i for i in range(nparts) if i not in entries]
+    start = time.perf_counter()
+    report, bar = _progress(progress, nparts)
+    where = "no cluster (nothing to compute)"
+    last_write = [0.0]
+
+    def record(entry, force=False):
+        if entry is not None:
+            entries[entry["index"]] = entry
+            manifest["partitions"][str(entry["index"])] = entry
+        now = time.monotonic()
+        if force or now - last_write[0] >= 1.0:
+            manifest["partitions"] = {str(i): e for i, e in sorted(entries.items())}
+            _write_manifest(outdir, manifest)
+            last_write[0] = now
+
+    record(None, force=True)
+    try:
+        if report is not None:
+            report(reused, nparts)
+        if todo:
+            from distributed import as_completed
+
+            with _connect(client, scheduler, workers, timeout) as c:
+                where = str(getattr(c, "scheduler", None) and c.scheduler.address)
+                parts = ddf.to_delayed(optimize_graph=True)
+                shared = dask.delayed(opts, pure=True, traverse=False)
+                write = dask.delayed(_write_partition, pure=False)
+                tasks = [write(parts[i], i, outdir, fmt, shared, keys[i], command) for i in todo]
+                futures = c.compute(tasks)
+                index_of = {f.key: i for f, i in zip(futures, todo)}
+                try:
+                    for fut in as_completed(futures, loop=c.loop):
+                        try:
+                            entry = fut.result()
+                        except (CatalogError, LibraryNotFoundError):
+                            raise
+                        except Exception as exc:
+                            i = index_of.get(fut.key)
+                            raise CatalogError(f"partition {i}: {type(exc).__name__}: {exc}", i) from exc
+                        record(entry)
+                        if report is not None:
+                            report(len(entries), nparts)
+                finally:
+                    unfinished = [f for f in futures if not f.done()]
+                    if unfinished:
+                        c.cancel(unfinished)
+            # Every partition has its file: what remains are temporary files
+            # of writers killed mid-way, whose partitions ran again.
+            for name in os.listdir(outdir):
+                if _TMP_RE.match(name):
+                    with contextlib.suppress(OSError):
+                        os.unlink(os.path.join(outdir, name))
+    finally:
+        record(None, force=True)
+        if bar is not None:
+            bar.close()
+    done = [entries[i] for i in range(nparts)]
+    return Summary(
+        outdir=outdir,
+        manifest=os.path.join(outdir, MANIFEST),
+        partitions=nparts,
+        computed=len(todo),
+        reused=reused,
+        binaries=sum(e["rows"] for e in done),
+        binaries_computed=sum(entries[i]["rows"] for i in todo),
+        n_inverted=sum(e["n_inverted"] for e in done),
+        n_uncalibrated=sum(e["n_uncalibrated"] for e in done),
+        n_outside_rows=sum(e["n_outside_rows"] for e in done),
+        snr_max=max((e["snr_max"] for e in done), default=0.0),
+        seconds=time.perf_counter() - start,
+        scheduler=where,
+        format=fmt,
+        files=[os.path.join(outdir, e["file"]) for e in done],
+    )

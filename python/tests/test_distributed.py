@@ -1,0 +1,383 @@
+"""The Dask front end on a real cluster: a LocalCluster of two worker
+processes (and, once, a scheduler and worker started from the command line).
+
+Reference values are independent computations in the test: ``binary_snr``
+on the whole catalog in this process, whose results the cluster must
+reproduce bitwise.
+"""
+
+import json
+import os
+import signal
+import socket
+import subprocess
+import sys
+import threading
+import time
+
+import numpy as np
+import pytest
+
+pytest.importorskip("dask.dataframe")
+distributed = pytest.importorskip("distributed")
+pd = pytest.importorskip("pandas")
+
+import phenomd  # noqa: E402
+from phenomd import distributed as pdist  # noqa: E402
+from phenomd import noise  # noqa: E402
+
+try:
+    phenomd.load_library(fast=True)
+    phenomd.load_library(fast=False)
+except phenomd.LibraryNotFoundError as exc:  # pragma: no cover - depends on the build
+    pytest.skip(f"C modules not found: {exc}", allow_module_level=True)
+
+LENGTH = 120
+RESULTS = ("distance",) + pdist.RESULT_COLUMNS
+
+
+@pytest.fixture(scope="module")
+def client():
+    import cloudpickle
+
+    # Workers unpickle this module's test-only noise by value.
+    cloudpickle.register_pickle_by_value(sys.modules[__name__])
+    cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                       dashboard_address=None)
+    c = distributed.Client(cluster, set_as_default=False)
+    yield c
+    c.close()
+    cluster.close()
+    cloudpickle.unregister_pickle_by_value(sys.modules[__name__])
+
+
+def make_catalog(n, seed=3):
+    """A catalog with names, some explicit distances and start times and
+    some left empty (the package fills them), one inverted band."""
+    rng = np.random.default_rng(seed)
+    df = pd.DataFrame({
+        "name": [f"bbh{i:04d}" for i in range(n)],
+        "m1": 10 ** rng.uniform(4, 7, n),
+        "spin1": rng.uniform(-0.95, 0.95, n),
+        "spin2": rng.uniform(-0.95, 0.95, n),
+        "redshift": rng.uniform(0.2, 8, n),
+    })
+    df["m2"] = df["m1"] * 10 ** rng.uniform(-1.5, 0.3, n)  # mass ratios up to 32
+    dist = 10 ** rng.uniform(3, 5, n)
+    dist[rng.random(n) < 0.5] = np.nan
+    df["distance"] = dist
+    ts = rng.uniform(0.5, 5, n)
+    ts[rng.random(n) < 0.3] = np.nan
+    df["t_start"] = ts
+    df["t_end"] = 0.0
+    df.loc[1, "t_end"] = 10.0  # ends before it starts: the module's sentinel row
+    return df
+
+
+def reference(df, t_start=4.0, **kw):
+    """binary_snr in this process on the whole catalog; rows without a
+    distance get binary_snr's own distance from the redshift."""
+    kw.setdefault("length", LENGTH)
+    ts = df["t_start"].fillna(t_start).to_numpy()
+    from_z = phenomd.binary_snr(df.m1, df.m2, df.spin1, df.spin2, None, df.redshift, ts, df.t_end, **kw)
+    dist = np.where(df["distance"].isna(), from_z.distance, df["distance"])
+    return phenomd.binary_snr(df.m1, df.m2, df.spin1, df.spin2, dist, df.redshift, ts, df.t_end, **kw)
+
+
+def read_parts(summary):
+    frames = []
+    for f in summary.files:
+        cols, _ = pdist._read_table(f)
+        # numpy's own str -> float conversion is exact (pandas' to_numeric
+        # is not always).
+        frames.append(pd.DataFrame({k: np.asarray(v) if k == "name" else np.asarray(
+            ["nan" if x == "" else x for x in v] if isinstance(v, list) else v).astype(np.float64)
+                                    for k, v in cols.items()}))
+    return pd.concat(frames, ignore_index=True)
+
+
+def assert_matches(got, df, ref):
+    assert list(got["name"]) == list(df["name"])
+    for c in RESULTS:
+        np.testing.assert_array_equal(np.asarray(got[c], dtype=np.float64), getattr(ref, c), err_msg=c)
+    np.testing.assert_array_equal(np.asarray(got["n_outside"], dtype=np.int64), ref.n_outside)
+
+
+def write_csv(df, path):
+    df.to_csv(path, index=False, float_format=None)
+    return str(path)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class SlowLISA:
+    """LISA's curve, returned after a pause: makes each partition last long
+    enough for a worker to be killed in the middle of it."""
+
+    def __init__(self, delay):
+        self.delay = delay
+        self.curve = noise.LISA(4)
+
+    def __call__(self, f):
+        time.sleep(self.delay)
+        return self.curve(f)
+
+    def __repr__(self):
+        return f"SlowLISA({self.delay})"
+
+
+# ------------------------------------------------------------ same results
+
+
+def test_cluster_reproduces_binary_snr_bitwise(client, tmp_path):
+    df = make_catalog(700)
+    src = write_csv(df, tmp_path / "cat.csv")
+    s = pdist.snr_catalog(src, tmp_path / "out", client=client, partition_size=150, length=LENGTH,
+                          progress=False, fast=True)
+    assert s.partitions >= 4 and s.computed == s.partitions and s.binaries == 700
+    got = read_parts(s)
+    ref = reference(df, fast=True)
+    assert_matches(got, df, ref)
+    # The band that ends before it starts is flagged; calibration flags
+    # follow the model's range (mass ratio 18, |spin| 0.85).
+    assert int(got["inverted"][1]) == 1 and ref.snr_all[1] == 0.0
+    q = np.maximum(df.m1 / df.m2, df.m2 / df.m1)
+    expect = (q > 18) | (df.spin1.abs() > 0.85) | (df.spin2.abs() > 0.85)
+    np.testing.assert_array_equal(np.asarray(got["uncalibrated"], dtype=bool), expect.to_numpy())
+    assert s.n_inverted >= 1 and s.n_uncalibrated == int(expect.sum())
+    # Each file names how it was made.
+    _, prov = pdist._read_table(s.files[0])
+    assert prov["module_kind"] == "fast" and prov["length"] == str(LENGTH) and prov["partition"] == "0"
+
+
+def test_dataframe_hdf5_exact_module_and_cosmology(client, tmp_path):
+    """Lazy snr_dataframe and snr_catalog from an HDF5 catalog into HDF5
+    parts, the exact module, a cosmology object and a file noise curve
+    pickled to the workers."""
+    import dask.dataframe as dd
+    from astropy.cosmology import WMAP9
+
+    pytest.importorskip("h5py")
+    df = make_catalog(300, seed=5)
+    f = np.geomspace(1e-5, 0.5, 400)
+    curve_file = tmp_path / "curve.txt"
+    np.savetxt(curve_file, np.column_stack([f, noise.lisa(f)]))
+    curve = noise.from_file(str(curve_file), "hn")
+    ref = reference(df, fast=False, cosmology=WMAP9, noise=curve)
+
+    lazy = pdist.snr_dataframe(dd.from_pandas(df, npartitions=3), fast=False, cosmology=WMAP9, noise=curve,
+                               length=LENGTH)
+    got = client.compute(lazy).result().sort_index()
+    assert_matches(got, df, ref)
+
+    import h5py
+
+    src = tmp_path / "cat.h5"
+    with h5py.File(src, "w") as h:
+        for c in df.columns:
+            h[c] = df[c].to_numpy() if c != "name" else df[c].to_numpy().astype("S")
+    s = pdist.snr_catalog(str(src), tmp_path / "out", client=client, partition_size=100, format="h5",
+                          fast=False, cosmology=WMAP9, noise=curve, length=LENGTH, progress=False)
+    assert [os.path.basename(p) for p in s.files] == ["part-00000.h5", "part-00001.h5", "part-00002.h5"]
+    assert_matches(read_parts(s), df, ref)
+
+
+# ------------------------------------------------------------------ resume
+
+
+def test_resume_recomputes_only_missing_or_damaged_partitions(client, tmp_path):
+    df = make_catalog(600, seed=7)
+    src = write_csv(df, tmp_path / "cat.csv")
+    out = tmp_path / "out"
+    kw = dict(client=client, partition_size=100, length=LENGTH, progress=False)
+    first = pdist.snr_catalog(src, out, **kw)
+    n = first.partitions
+    assert n >= 4
+    before = read_parts(first)
+
+    # Same command again: nothing to do.
+    again = pdist.snr_catalog(src, out, **kw)
+    assert (again.computed, again.reused) == (0, n)
+
+    # One file removed, one cut short, one with a flipped byte.
+    os.unlink(first.files[0])
+    with open(first.files[1], "r+b") as fh:
+        fh.truncate(os.path.getsize(first.files[1]) // 2)
+    with open(first.files[2], "r+b") as fh:
+        fh.seek(os.path.getsize(first.files[2]) - 5)
+        fh.write(b"9")
+    third = pdist.snr_catalog(src, out, **kw)
+    assert (third.computed, third.reused) == (3, n - 3)
+    assert_matches(read_parts(third), df, reference(df, fast=True))
+    pd.testing.assert_frame_equal(read_parts(third), before)
+
+    # Without the manifest the files are checked by their own provenance.
+    os.unlink(out / pdist.MANIFEST)
+    fourth = pdist.snr_catalog(src, out, **kw)
+    assert (fourth.computed, fourth.reused) == (0, n)
+
+    # Other options into the same directory: refused unless overwritten.
+    with pytest.raises(pdist.CatalogMismatchError, match="other options"):
+        pdist.snr_catalog(src, out, fast=False, **kw)
+    redo = pdist.snr_catalog(src, out, fast=False, overwrite=True, **kw)
+    assert (redo.computed, redo.reused) == (n, 0)
+    assert_matches(read_parts(redo), df, reference(df, fast=False))
+
+
+def test_interrupt_keeps_finished_partitions(client, tmp_path):
+    df = make_catalog(800, seed=11)
+    src = write_csv(df, tmp_path / "cat.csv")
+    out = tmp_path / "out"
+    k = 2
+
+    def stop_after_k(done, total):  # Ctrl-C as partitions finish
+        if done >= k:
+            raise KeyboardInterrupt
+
+    kw = dict(client=client, partition_size=100, length=LENGTH, noise=SlowLISA(0.2), fast=True)
+    with pytest.raises(KeyboardInterrupt):
+        pdist.snr_catalog(src, out, progress=stop_after_k, **kw)
+    manifest = json.loads((out / pdist.MANIFEST).read_text())
+    kept = manifest["partitions"]
+    assert len(kept) >= k
+    for entry in kept.values():
+        assert pdist._sha256(str(out / entry["file"])) == entry["sha256"]
+    # Partitions cancelled while running may still land; wait for the
+    # workers to go idle before resuming.
+    deadline = time.monotonic() + 30
+    while any(client.processing().values()) and time.monotonic() < deadline:
+        time.sleep(0.1)
+
+    s = pdist.snr_catalog(src, out, progress=False, **kw)
+    assert s.reused >= k and s.computed + s.reused == s.partitions
+    ref = reference(df, fast=True, noise=noise.LISA(4))
+    got = read_parts(s)
+    assert list(got["name"]) == list(df["name"])
+    for c in RESULTS:
+        np.testing.assert_array_equal(got[c].to_numpy(dtype=np.float64), getattr(ref, c), err_msg=c)
+    assert not [p for p in os.listdir(out) if p.startswith(".")]
+
+
+# ------------------------------------------------------------------ faults
+
+
+def test_killed_worker_every_binary_exactly_once(client, tmp_path):
+    df = make_catalog(800, seed=13)
+    src = write_csv(df, tmp_path / "cat.csv")
+    result = {}
+
+    def run():
+        try:
+            result["summary"] = pdist.snr_catalog(src, tmp_path / "out", client=client, partition_size=100,
+                                                  length=LENGTH, noise=SlowLISA(0.6), progress=False)
+        except BaseException as exc:  # reported below
+            result["error"] = exc
+
+    t = threading.Thread(target=run)
+    t.start()
+    # Kill (SIGKILL) a worker process while it is running a partition.
+    pids = client.run(os.getpid)
+    victim = None
+    deadline = time.monotonic() + 60
+    while victim is None and time.monotonic() < deadline and t.is_alive():
+        busy = [w for w, tasks in client.processing().items() if any("write_partition" in str(k) for k in tasks)]
+        if busy:
+            victim = busy[0]
+        else:
+            time.sleep(0.05)
+    assert victim is not None, "no partition ever ran"
+    time.sleep(0.2)
+    os.kill(pids[victim], signal.SIGKILL)
+    t.join(120)
+    assert not t.is_alive()
+    assert "error" not in result, result.get("error")
+    s = result["summary"]
+    got = read_parts(s)
+    assert sorted(got["name"]) == sorted(df["name"]) and len(got) == len(df)
+    ref = reference(df, fast=True, noise=noise.LISA(4))
+    for c in RESULTS:
+        np.testing.assert_array_equal(got[c].to_numpy(dtype=np.float64), getattr(ref, c), err_msg=c)
+    assert not [p for p in os.listdir(tmp_path / "out") if p.startswith(".")]
+    client.wait_for_workers(2, timeout=60)  # the nanny restarts it for the next tests
+
+
+def test_unreachable_scheduler_is_a_clear_error(tmp_path):
+    src = write_csv(make_catalog(10), tmp_path / "cat.csv")
+    address = f"tcp://127.0.0.1:{free_port()}"
+    with pytest.raises(pdist.SchedulerUnreachableError, match="no Dask scheduler answered at " + address):
+        pdist.snr_catalog(src, tmp_path / "out", scheduler=address, timeout=1.5, progress=False)
+
+
+def test_worker_without_module_reports_where_it_looked(client, tmp_path):
+    src = write_csv(make_catalog(20), tmp_path / "cat.csv")
+    missing = str(tmp_path / "nowhere" / "libphenomd_fast.so")
+    with pytest.raises(phenomd.LibraryNotFoundError) as info:
+        pdist.snr_catalog(src, tmp_path / "out", client=client, library=missing, length=LENGTH, progress=False)
+    assert isinstance(info.value, pdist.WorkerLibraryNotFoundError)
+    text = str(info.value)
+    assert "on worker tcp://" in text and missing in text and "could not load" in text
+
+
+def test_bad_row_names_partition_and_binary(client, tmp_path):
+    df = make_catalog(300, seed=17)
+    df.loc[250, "m1"] = -1.0
+    src = write_csv(df, tmp_path / "cat.csv")
+    with pytest.raises(pdist.CatalogError, match=r"partition \d+, row \d+ \(bbh0250\): m1\[\d+\] = -1.0") as info:
+        pdist.snr_catalog(src, tmp_path / "out", client=client, partition_size=100, length=LENGTH,
+                          progress=False)
+    # Partitions finished before the fault are kept, the faulty one is not.
+    kept = json.loads((tmp_path / "out" / pdist.MANIFEST).read_text())["partitions"]
+    assert str(info.value.partition) not in kept
+    for entry in kept.values():
+        assert pdist._sha256(str(tmp_path / "out" / entry["file"])) == entry["sha256"]
+
+
+def test_catalog_columns_checked_before_any_work(tmp_path):
+    src = tmp_path / "cat.csv"
+    src.write_text("m1,m2,spin1\n1e5,1e4,0.1\n")
+    with pytest.raises(pdist.CatalogError, match="lacks column.*redshift"):
+        pdist.snr_catalog(str(src), tmp_path / "out", workers=1, progress=False)
+    assert not (tmp_path / "out").exists()
+
+
+# ------------------------------------------------- command-line cluster
+
+
+def test_scheduler_and_worker_started_from_the_command_line(tmp_path):
+    """`dask scheduler` and `dask worker` as separate processes on
+    loopback, as on a cluster's nodes; the catalog run reaches them by
+    address."""
+    port = free_port()
+    address = f"tcp://127.0.0.1:{port}"
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join([os.path.dirname(os.path.dirname(phenomd.__file__)),
+                                         env.get("PYTHONPATH", "")])
+    py = sys.executable
+    procs = [subprocess.Popen([py, "-m", "distributed.cli.dask_scheduler", "--host", "127.0.0.1", "--port",
+                               str(port), "--no-dashboard"], env=env, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)]
+    try:
+        procs.append(subprocess.Popen([py, "-m", "distributed.cli.dask_worker", address, "--nthreads", "1",
+                                       "--nworkers", "1", "--no-dashboard", "--host", "127.0.0.1"], env=env,
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        with distributed.Client(address, timeout=60, set_as_default=False) as c:
+            c.wait_for_workers(1, timeout=60)
+        df = make_catalog(200, seed=19)
+        src = write_csv(df, tmp_path / "cat.csv")
+        s = pdist.snr_catalog(src, tmp_path / "out", scheduler=address, timeout=30, partition_size=100,
+                              length=LENGTH, progress=False)
+        assert s.scheduler == address and s.binaries == 200
+        assert_matches(read_parts(s), df, reference(df, fast=True))
+    finally:
+        for p in reversed(procs):
+            p.terminate()
+        for p in reversed(procs):
+            try:
+                p.wait(30)
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait()
