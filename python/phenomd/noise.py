@@ -1,19 +1,38 @@
 """Noise curves as the noise characteristic strain h_n(f) = sqrt(f S_n(f)).
 
-The library computes no noise; these give the ``hn`` its SNR integral
-needs, on any array of frequencies (Hz, or astropy Quantities).
+Convention (every built-in curve, and every file curve once loaded):
+S_n is the effective sky- and polarisation-averaged PSD summed over the
+detector's independent channels, S_n = P_n / R with R(f) the sky- and
+polarisation-averaged response summed over the two channels of a
+triangular detector (R -> 3/10 at low frequency; Robson, Cornish & Liu
+2019, CQG 36 105011, sec. 2).  With h_c,avg = sqrt(16/5) f |h~| (|h~| the
+face-on amplitude of one polarisation),
 
-* ``lisa(f, years=4)`` / ``LISA(years)``: the analytic sky-averaged LISA
-  sensitivity of Robson, Cornish & Liu (2019, CQG 36 105011), with their
-  galactic confusion noise for 0.5, 1, 2 or 4 years of observation.
-* ``from_file(path, kind)``: a user's curve from a two-column text file,
-  interpolated in log-log and never extrapolated.
+    rho_avg^2 = int (h_c,avg / h_n)^2 d ln f
 
-Every curve object has ``__call__(f)`` -> h_n (same shape as f) and
-``evaluate(f)`` -> NoiseSample(hn, n_outside), where n_outside counts the
-frequencies outside the curve's range (summed over the last axis, so per
-binary for an (n, length) grid); those get h_n = inf and contribute
-nothing to an SNR.
+is the sky-, polarisation- and inclination-averaged SNR.  See
+docs/conventions.md for the factors (20/3, 10/3) relating other
+conventions to this one.
+
+Curves (``curve(name, years=...)``, ``names()``):
+
+* ``"lisa"``: ``LISA(years, response)``, Robson, Cornish & Liu (2019) with
+  the numerically sky-averaged response by default, galactic confusion
+  noise for 0.5, 1, 2 or 4 years;
+* ``"lisa-scird"``: ``LISASciRD(years)``, the LISA science-requirement
+  curve with the foreground of Karnesis et al. (2021);
+* ``"tianqin"``: ``TianQin(years)`` (Huang et al. 2020);
+* ``"taiji"``: ``Taiji(years)`` (Ruan et al. 2020; Liu, Ruan & Guo 2023);
+* ``from_file(path, kind, channels=, sky_averaged=, response=)``: a user's
+  curve, converted to the convention above.
+
+Every curve has ``__call__(f)`` -> h_n (same shape as f), ``evaluate(f)``
+-> NoiseSample(hn, n_outside), ``psd(f)``, ``range`` (Hz), ``name``,
+``convention`` and ``table()`` (a NoiseTable good to 5e-10 in ln h_n, for
+the population pipeline).  Outside a curve's range of validity h_n = +inf:
+those frequencies contribute nothing to an SNR and are counted in
+n_outside (summed over the last axis, i.e. per binary for an (n, length)
+grid).
 """
 
 from __future__ import annotations
@@ -21,24 +40,34 @@ from __future__ import annotations
 import math
 import os
 import re
-from collections import namedtuple
+import threading
 
 import numpy as np
 
-from ._inputs import InputError, as_float_array, require, within
+from ._detectors import LISASciRD, Taiji, TianQin
+from ._inputs import InputError
+from ._noise_table import NoiseCurve, NoiseSample, NoiseTable, build_table, frequencies
 
 __all__ = [
     "CONFUSION_PARAMETERS",
+    "CONVENTION",
     "LISA",
+    "LISASciRD",
+    "NoiseCurve",
     "NoiseFileError",
     "NoiseSample",
+    "NoiseTable",
     "TabulatedNoise",
+    "Taiji",
+    "TianQin",
+    "curve",
     "from_file",
     "lisa",
     "lisa_psd",
+    "names",
 ]
 
-NoiseSample = namedtuple("NoiseSample", ["hn", "n_outside"])
+CONVENTION = NoiseCurve.convention
 
 SPEED_OF_LIGHT = 299792458.0  # m/s
 ARM_LENGTH = 2.5e9  # L, m
@@ -56,38 +85,51 @@ CONFUSION_PARAMETERS = {
     4.0: (0.138, -221.0, 521.0, 1680.0, 1.13e-3),
 }
 
+RESPONSES = ("numerical", "approximate")
 
-def _frequencies(f, name="f"):
-    arr = as_float_array(f, name, "Hz", max_ndim=64)
-    if not within(arr, 0.0):
-        require(arr, name, np.isfinite(arr) & (arr > 0), "frequencies must be finite and positive (Hz)")
-    return arr
+# Kept for callers of the earlier module-level helper.
+_frequencies = frequencies
 
 
-class LISA:
+class LISA(NoiseCurve):
     """Sky-averaged LISA sensitivity of Robson, Cornish & Liu (2019).
 
-    S_n(f) = 10/(3 L^2) [P_OMS + 2 (1 + cos^2(f/f*)) P_acc / (2 pi f)^4]
-             (1 + 6/10 (f/f*)^2) + S_c(f)                      (their eq. 1)
+    S_n(f) = P_n(f) / R(f) + S_c(f)                               (their eq. 1)
 
     with L = 2.5 Gm, f* = c/(2 pi L) = 19.09 mHz,
-    P_OMS = (1.5e-11 m)^2 (1 + (2 mHz/f)^4) Hz^-1               (eq. 10)
+    P_n = [P_OMS + 2 (1 + cos^2(f/f*)) P_acc / (2 pi f)^4] / L^2   (eq. 2)
+    P_OMS = (1.5e-11 m)^2 (1 + (2 mHz/f)^4) Hz^-1                 (eq. 10)
     P_acc = (3e-15 m s^-2)^2 (1 + (0.4 mHz/f)^2) (1 + (f/8 mHz)^4) Hz^-1
-                                                                (eq. 11)
+                                                                  (eq. 11)
     and S_c the galactic confusion noise for ``years`` = 0.5, 1, 2 or 4
     (eq. 14, Table 1); ``years=None`` leaves it out (instrument only).
 
-    Transfer function: this uses the approximate sky-averaged response
-    R(f) = 3/10 / (1 + 0.6 (f/f*)^2) (their eq. 9), i.e. S_n = P_n/R + S_c,
-    not the full numerically averaged R(f); above ~f* the two differ by
-    some per cent in the wiggles.  Returns h_n(f) = sqrt(f S_n(f)).
+    R(f) is the sky- and polarisation-averaged response of one Michelson
+    channel summed over the two channels (R -> 3/10 at low frequency):
+
+    * ``response="numerical"`` (default): averaged numerically over sky
+      and polarisation with the full arm transfer function, from the
+      committed table (``phenomd._lisa_response``);
+    * ``response="approximate"``: R = (3/10) / (1 + 0.6 (f/f*)^2) (eq. 9),
+      which departs from the numerical average by per cent above ~10 mHz
+      and by factors of order 2 near 0.1-1 Hz.
+
+    This is the package's convention as it stands (two channels, sky- and
+    polarisation-averaged): no conversion factor.  Returns h_n(f) =
+    sqrt(f S_n(f)).  Range: 10 uHz - 1 Hz (h_n = +inf outside, counted):
+    below it the noise model's low-frequency reddening is unconstrained,
+    above it the mission's band ends.
 
     The confusion fits for different observation times cross (the 4-year
     fit has beta < 0): a longer observation does not lower S_c at every
     frequency.
     """
 
-    def __init__(self, years=4):
+    name = "lisa"
+    f_min = 1e-5
+    f_max = 1.0
+
+    def __init__(self, years=4, response="numerical"):
         if years is not None:
             try:
                 y = float(years)
@@ -101,24 +143,38 @@ class LISA:
                     "(None: no confusion noise)",
                 )
             years = y
+        if response not in RESPONSES:
+            raise InputError(
+                "response", None, f"response = {response!r}: must be 'numerical' or 'approximate'"
+            )
+        if response == "numerical":
+            _numerical_response()  # fail here, not at the first evaluation
         self.years = years
+        self.response_kind = response
 
     def __repr__(self):
-        return f"LISA(years={self.years})"
+        return f"LISA(years={self.years}, response={self.response_kind!r})"
+
+    def response(self, f):
+        """R(f): the sky- and polarisation-averaged response summed over
+        the two channels (dimensionless, -> 3/10 at low frequency)."""
+        f = frequencies(f)
+        if self.response_kind == "numerical":
+            return np.asarray(_numerical_response()(f), dtype=np.float64)
+        return 0.3 / (1.0 + 0.6 * (f / F_STAR) ** 2)
 
     def instrument_psd(self, f):
-        """S_n(f) without confusion noise, Hz^-1."""
-        f = _frequencies(f)
+        """P_n(f) / R(f), Hz^-1 (no range applied)."""
+        f = frequencies(f)
         x = f / F_STAR
         p_oms = 1.5e-11**2 * (1.0 + (2e-3 / f) ** 4)
         p_acc = 3e-15**2 * (1.0 + (0.4e-3 / f) ** 2) * (1.0 + (f / 8e-3) ** 4)
         p_n = (p_oms + 2.0 * (1.0 + np.cos(x) ** 2) * p_acc / (2.0 * math.pi * f) ** 4) / ARM_LENGTH**2
-        response = 0.3 / (1.0 + 0.6 * x**2)
-        return p_n / response
+        return p_n / self.response(f)
 
     def confusion_psd(self, f):
         """Galactic confusion S_c(f), Hz^-1 (zero for years=None)."""
-        f = _frequencies(f)
+        f = frequencies(f)
         if self.years is None:
             return np.zeros_like(f)
         alpha, beta, kappa, gamma, f_k = CONFUSION_PARAMETERS[self.years]
@@ -134,29 +190,103 @@ class LISA:
         )
         return np.exp(log_sc)
 
-    def psd(self, f):
-        """S_n(f) = instrument + confusion, Hz^-1."""
+    def _psd(self, f):
         return self.instrument_psd(f) + self.confusion_psd(f)
 
-    def __call__(self, f):
-        """h_n(f) = sqrt(f S_n(f))."""
-        f = _frequencies(f)
-        return np.sqrt(f * self.psd(f))
 
-    def evaluate(self, f):
-        hn = self(f)
-        n_out = np.zeros(hn.shape[:-1], dtype=np.int64) if hn.ndim else np.int64(0)
-        return NoiseSample(hn, n_out)
+_response_lock = threading.Lock()
+_response_cache = []
 
 
-def lisa(f, years=4):
+def _numerical_response():
+    """R(f) of the committed numerically averaged response table
+    (``phenomd._lisa_response``), interpolated by the natural cubic spline
+    of ln R in ln(f/f*) through the table's nodes.
+
+    The table module's own four-point Lagrange read-back is continuous
+    but its slope jumps at every node; the spline through the same nodes
+    is twice continuously differentiable, so that the curve's NoiseTable
+    converges to 5e-10 at 1/32768 dex (with the kinks it stays at 1e-8
+    even at 1/65536 dex).  The
+    two agree to the table's interpolation accuracy (~4e-7).  Below the
+    first node the module's own low-frequency series is used."""
+    if _response_cache:
+        return _response_cache[0]
+    try:
+        from . import _lisa_response as table
+    except ImportError as exc:  # pragma: no cover - the table ships with the package
+        raise InputError(
+            "response",
+            None,
+            f"the numerically averaged LISA response is not available ({exc}); "
+            "use response='approximate' (Robson et al. eq. 9)",
+        ) from None
+    with _response_lock:
+        if not _response_cache:
+            data = np.loadtxt(table.table_path(), comments="#", dtype=float, ndmin=2)
+            lx, ly = np.log(data[:, 0]), np.log(data[:, 1])
+            spline = _Spline(lx, ly)
+            x0, x1 = float(data[0, 0]), float(data[-1, 0])
+
+            def response(f):
+                f = np.asarray(f, dtype=np.float64)
+                x = f / F_STAR
+                out = np.full(x.shape, np.nan)
+                mid = (x >= x0) & (x <= x1)
+                out[mid] = np.exp(spline(np.log(x[mid])))
+                low = x < x0
+                if low.any():
+                    out[low] = table.response(f[low])
+                return out
+
+            _response_cache.append(response)
+    return _response_cache[0]
+
+
+def lisa(f, years=4, response="numerical"):
     """LISA h_n(f) = sqrt(f S_n(f)) (Robson, Cornish & Liu 2019); see LISA."""
-    return LISA(years)(f)
+    return LISA(years, response)(f)
 
 
-def lisa_psd(f, years=4):
+def lisa_psd(f, years=4, response="numerical"):
     """LISA S_n(f) in Hz^-1 (Robson, Cornish & Liu 2019); see LISA."""
-    return LISA(years).psd(f)
+    return LISA(years, response).psd(f)
+
+
+# ------------------------------------------------------------ by name
+
+_CURVES = {
+    "lisa": LISA,
+    "lisa-scird": LISASciRD,
+    "tianqin": TianQin,
+    "taiji": Taiji,
+}
+
+
+def names():
+    """The built-in curves' names, for ``curve``."""
+    return tuple(_CURVES)
+
+
+def curve(name, years=None, **options):
+    """A built-in noise curve by name (see ``names()``).
+
+    ``years`` is the observation time that sets the galactic foreground
+    (None: instrument noise only, for every detector); the accepted values
+    are each detector's fitted ones: "lisa" 0.5, 1, 2, 4; "lisa-scird"
+    0.5 to 10; "tianqin" 0.5, 1, 2, 4, 5; "taiji" 0.5, 1, 2, 4.  Other
+    options go to the curve's class (``response=`` for "lisa").
+    """
+    try:
+        cls = _CURVES[str(name).lower()]
+    except KeyError:
+        raise InputError("name", None, f"noise curve {name!r}: must be one of {', '.join(names())}") from None
+    try:
+        return cls(years, **options)
+    except TypeError:
+        raise InputError(
+            "options", None, f"noise curve {name!r} takes no option(s) {', '.join(sorted(options))}"
+        ) from None
 
 
 # ------------------------------------------------------------ from files
@@ -174,10 +304,12 @@ class NoiseFileError(ValueError):
 
 
 KINDS = {
-    "asd": "amplitude spectral density sqrt(S_n), Hz^-1/2",
-    "psd": "power spectral density S_n, Hz^-1",
-    "hn": "noise characteristic strain sqrt(f S_n), dimensionless",
+    "asd": "amplitude spectral density sqrt(S), Hz^-1/2",
+    "psd": "power spectral density S, Hz^-1",
+    "hn": "noise characteristic strain sqrt(f S), dimensionless",
 }
+
+INTERPOLATIONS = ("cubic", "linear")
 
 _SPLIT = re.compile(r"[\s,;]+")
 
@@ -189,51 +321,189 @@ def _number(text):
         return None
 
 
-class TabulatedNoise:
-    """A noise curve tabulated at ascending frequencies, interpolated
-    linearly in (log f, log h_n); zero width of extrapolation: frequencies
-    outside [freqs[0], freqs[-1]] get h_n = inf."""
+def _natural_spline_second_derivatives(x, y):
+    """Second derivatives at the nodes of the natural cubic spline through
+    (x, y) (zero at both ends), by the tridiagonal (Thomas) solve."""
+    n = len(x)
+    m = np.zeros(n)
+    if n < 3:
+        return m
+    h = np.diff(x)
+    slope = np.diff(y) / h
+    rhs = 6.0 * np.diff(slope)  # rows 1 .. n-2
+    diag = 2.0 * (h[:-1] + h[1:])
+    sub = h[:-1].copy()  # coefficient of m[i-1] in row i
+    sup = h[1:].copy()  # coefficient of m[i+1] in row i
+    k = n - 2
+    c = np.empty(k)
+    d = np.empty(k)
+    c[0] = sup[0] / diag[0]
+    d[0] = rhs[0] / diag[0]
+    for i in range(1, k):
+        den = diag[i] - sub[i] * c[i - 1]
+        c[i] = sup[i] / den
+        d[i] = (rhs[i] - sub[i] * d[i - 1]) / den
+    inner = np.empty(k)
+    inner[-1] = d[-1]
+    for i in range(k - 2, -1, -1):
+        inner[i] = d[i] - c[i] * inner[i + 1]
+    m[1:-1] = inner
+    return m
 
-    def __init__(self, freqs, hn, path=None, kind="hn"):
+
+class _Spline:
+    """y(x) by the natural cubic spline through (xs, ys) (or straight
+    lines, ``linear=True``); beyond the ends continued along the end
+    tangents."""
+
+    def __init__(self, xs, ys, linear=False):
+        self.xs = np.asarray(xs, dtype=np.float64)
+        self.ys = np.asarray(ys, dtype=np.float64)
+        self.m = np.zeros(len(self.xs)) if linear else _natural_spline_second_derivatives(self.xs, self.ys)
+
+    def __call__(self, x):
+        xs, ys, m = self.xs, self.ys, self.m
+        x = np.asarray(x, dtype=np.float64)
+        xc = np.clip(x, xs[0], xs[-1])
+        i = np.clip(np.searchsorted(xs, xc, side="right") - 1, 0, len(xs) - 2)
+        h = xs[i + 1] - xs[i]
+        a = (xs[i + 1] - xc) / h
+        b = 1.0 - a
+        y = a * ys[i] + b * ys[i + 1] + ((a**3 - a) * m[i] + (b**3 - b) * m[i + 1]) * h * h / 6.0
+        # Slope at the clipped point, for the tangent continuation beyond the ends.
+        dy = (ys[i + 1] - ys[i]) / h + ((1.0 - 3.0 * a * a) * m[i] + (3.0 * b * b - 1.0) * m[i + 1]) * h / 6.0
+        return y + dy * (x - xc)
+
+
+class TabulatedNoise(NoiseCurve):
+    """A noise curve tabulated at ascending frequencies, already converted
+    to the package's convention, interpolated in (ln f, ln h_n):
+
+    * ``interpolation="cubic"`` (default): the natural cubic spline, twice
+      continuously differentiable, so that its table (``table()``) reaches
+      5e-10 in ln h_n at a moderate density; it reproduces the nodes and
+      any power law exactly;
+    * ``"linear"``: straight lines between nodes (power laws piecewise).
+
+    No extrapolation: frequencies outside [freqs[0], freqs[-1]] get
+    h_n = inf.  (Beyond the ends the spline is continued along its end
+    tangents only to pad its table.)
+    """
+
+    def __init__(self, freqs, hn, path=None, kind="hn", interpolation="cubic", convention_note=""):
+        if interpolation not in INTERPOLATIONS:
+            raise InputError(
+                "interpolation", None, f"interpolation = {interpolation!r}: must be 'cubic' or 'linear'"
+            )
         self.freqs = np.asarray(freqs, dtype=np.float64)
         self.hn_table = np.asarray(hn, dtype=np.float64)
         self.path = path
         self.kind = kind
-        self._logf = np.log(self.freqs)
-        self._logh = np.log(self.hn_table)
-
-    @property
-    def range(self):
-        return float(self.freqs[0]), float(self.freqs[-1])
+        self.interpolation = interpolation
+        self.convention_note = convention_note
+        self.name = f"file:{os.path.basename(path)}" if path else "tabulated"
+        self.f_min = float(self.freqs[0])
+        self.f_max = float(self.freqs[-1])
+        self._spline = _Spline(np.log(self.freqs), np.log(self.hn_table), linear=interpolation == "linear")
 
     def __repr__(self):
         lo, hi = self.range
-        return f"TabulatedNoise({self.path!r}, kind={self.kind!r}, {len(self.freqs)} points, {lo:g}-{hi:g} Hz)"
+        note = f", {self.convention_note}" if self.convention_note else ""
+        return (
+            f"TabulatedNoise({self.path!r}, kind={self.kind!r}{note}, interpolation={self.interpolation!r}, "
+            f"{len(self.freqs)} points, {lo:g}-{hi:g} Hz)"
+        )
+
+    def _ln_hn(self, f):
+        return self._spline(np.log(np.asarray(f, dtype=np.float64)))
+
+    def _psd(self, f):
+        return np.exp(2.0 * self._ln_hn(f)) / f
 
     def evaluate(self, f):
-        f = _frequencies(f)
-        inside = (f >= self.freqs[0]) & (f <= self.freqs[-1])
+        f = frequencies(f)
+        inside = self._inside(f)
         hn = np.full(f.shape, np.inf)
-        hn[inside] = np.exp(np.interp(np.log(f[inside]), self._logf, self._logh))
-        outside = (~inside).sum(axis=-1) if f.ndim else np.int64(not inside)
-        return NoiseSample(hn, outside)
-
-    def __call__(self, f):
-        return self.evaluate(f).hn
+        if inside.any():
+            hn[inside] = np.exp(self._ln_hn(f[inside]))
+        outside = ~inside
+        return NoiseSample(hn, outside.sum(axis=-1).astype(np.int64) if f.ndim else np.int64(bool(outside)))
 
 
-def from_file(path, kind):
-    """Load a noise curve from a two-column text file.
+def _response_function(response):
+    """R(f), two-channel sky-averaged response, from the ``response``
+    argument of from_file."""
+    if response is None:
+        raise InputError(
+            "response",
+            None,
+            "a file that is not sky-averaged needs the detector's response: response='lisa' (numerical), "
+            "a curve name or object with .response, 'low-frequency' (R = 3/10) or a callable R(f)",
+        )
+    if isinstance(response, str):
+        if response == "low-frequency":
+            return lambda f: np.full(np.shape(f), 0.3)
+        if response in _CURVES:
+            return curve(response).response
+        raise InputError(
+            "response", None, f"response = {response!r}: a curve name ({', '.join(names())}) or 'low-frequency'"
+        )
+    if hasattr(response, "response"):
+        return response.response
+    if callable(response):
+        return response
+    raise InputError("response", None, f"response: expected a name, a curve or a callable; got {type(response).__name__}")
+
+
+def from_file(path, kind, *, channels=2, sky_averaged=True, response=None, interpolation="cubic"):
+    """Load a noise curve from a two-column text file and convert it to the
+    package's convention.
 
     Column 1: frequency in Hz, strictly ascending; column 2 as ``kind``
-    says: "asd" (sqrt(S_n), Hz^-1/2), "psd" (S_n, Hz^-1) or "hn"
-    (sqrt(f S_n)).  Columns are separated by blanks, commas or semicolons;
-    text after '#' is a comment; one header line of non-numbers is allowed
-    before the data.  At least two points, every value finite and positive.
-    Raises NoiseFileError naming the file and line of the first fault.
+    says: "asd" (sqrt(S), Hz^-1/2), "psd" (S, Hz^-1) or "hn" (sqrt(f S)).
+    Columns are separated by blanks, commas or semicolons; text after '#'
+    is a comment; one header line of non-numbers is allowed before the
+    data.  At least two points, every value finite and positive.  Raises
+    NoiseFileError naming the file and line of the first fault.
+
+    What S in the file is (Robson, Cornish & Liu 2019, sec. 2; P_n is the
+    noise of one Michelson channel in strain units, their eq. 2, and R(f)
+    the sky- and polarisation-averaged response summed over two channels,
+    R = 2 R_1 -> 2 x 3/20 = 3/10 at low frequency for 60-degree arms):
+
+    * ``sky_averaged=True, channels=2`` (default): the package's own
+      convention, S = P_n / R (-> (10/3) P_n at low frequency); used as is;
+    * ``sky_averaged=True, channels=1``: the sky-averaged sensitivity of
+      ONE channel, S = P_n / R_1 = 2 P_n / R (-> (20/3) P_n at low
+      frequency); the package uses S_n = S / 2 (the two channels combined);
+    * ``sky_averaged=False`` (``channels=1``): the non-averaged noise PSD
+      P_n of one channel; the package uses S_n = P_n / R(f), i.e.
+      (10/3) P_n at low frequency, with R from ``response``: "lisa" (the
+      numerically averaged LISA response), any curve name or curve object
+      (its ``.response``), "low-frequency" (R = 3/10 at all f, valid for
+      f << f*) or a callable R(f).
+
+    In short, at low frequency: S_n = S (two channels, averaged) =
+    S / 2 (one channel, averaged) = (10/3) P_n (one channel, not averaged).
+
+    ``interpolation``: "cubic" (default; the natural cubic spline in
+    (ln f, ln h_n), so that the curve's table reaches 5e-10) or "linear"
+    (straight lines in log-log, as earlier versions).  The curve is never
+    extrapolated: h_n = inf outside [first, last] frequency.
     """
     if kind not in KINDS:
         raise InputError("kind", None, f"kind = {kind!r}: must be one of {', '.join(repr(k) for k in KINDS)}")
+    if channels not in (1, 2):
+        raise InputError("channels", None, f"channels = {channels!r}: must be 1 or 2")
+    if sky_averaged not in (True, False):
+        raise InputError("sky_averaged", None, f"sky_averaged = {sky_averaged!r}: must be True or False")
+    if not sky_averaged and channels != 1:
+        raise InputError(
+            "channels", None, "a non-sky-averaged PSD is the noise of one channel: use channels=1 with sky_averaged=False"
+        )
+    r_of_f = None if sky_averaged else _response_function(response)
+    if interpolation not in INTERPOLATIONS:
+        raise InputError("interpolation", None, f"interpolation = {interpolation!r}: must be 'cubic' or 'linear'")
     path = os.fspath(path)
     try:
         with open(path, encoding="utf-8") as fh:
@@ -281,7 +551,17 @@ def from_file(path, kind):
         hn = np.sqrt(f * v)
     else:
         hn = v
+    note = ""
+    if not sky_averaged:
+        r = np.asarray(r_of_f(f), dtype=np.float64) * np.ones_like(f)
+        if not (np.isfinite(r).all() and (r > 0).all()):
+            raise InputError("response", None, "the response R(f) must be finite and positive at the file's frequencies")
+        hn = hn / np.sqrt(r)
+        note = f"channels=1, sky_averaged=False, response={response if isinstance(response, str) else repr(response)!s}"
+    elif channels == 1:
+        hn = hn / math.sqrt(2.0)
+        note = "channels=1, sky_averaged=True"
     if not (np.isfinite(hn).all() and (hn > 0).all()):
         bad = int(np.flatnonzero(~(np.isfinite(hn) & (hn > 0)))[0])
         raise NoiseFileError(path, linenos[bad], f"gives h_n = {hn[bad]!r} (overflow or underflow)")
-    return TabulatedNoise(f, hn, path=path, kind=kind)
+    return TabulatedNoise(f, hn, path=path, kind=kind, interpolation=interpolation, convention_note=note)
