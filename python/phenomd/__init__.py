@@ -10,7 +10,10 @@ batches broadcast from scalars and arrays, a thread pool, noise curves
     >>> r.snr_all, r.snr_ins, r.snr_mrg, r.snr_rd
 
 Masses are source-frame (solar masses), times observer-frame (years
-before merger), distances luminosity distances (Mpc).  The C library
+before merger), distances luminosity distances (Mpc).  Strain and SNR are
+by default the sky-, polarisation- and inclination-averaged ones
+(h_c,avg = sqrt(16/5) f |h~|); ``inclination="edge-on"`` gives the C
+module's own h_c (see ``phenomd.core``).  The C library
 validates nothing; this package checks every input and raises
 ``InputError`` naming the argument and the first bad index.
 """
@@ -34,6 +37,7 @@ from .core import (
     BinarySNR,
     amplitude,
     binary_snr,
+    inclination_factor,
     snr,
 )
 from . import noise
@@ -51,6 +55,7 @@ __all__ = [
     "amplitude",
     "binary_snr",
     "constants",
+    "inclination_factor",
     "load_library",
     "noise",
     "snr",

@@ -63,10 +63,15 @@ def as_float_array(value, name, unit, max_ndim=1):
     ``value``.  Integers and other float widths or byte orders are converted
     by value; booleans, complex numbers, strings and other objects are
     refused."""
+    if type(value) is float:  # the common scalar: no unit, no conversion
+        return np.array(value)
     value = strip_units(value, name, unit)
     if value is None:
         raise InputError(name, None, f"{name} is required")
-    arr = np.asarray(value)
+    try:
+        arr = np.asarray(value)
+    except (ValueError, TypeError) as exc:  # ragged nested lists
+        raise InputError(name, None, f"{name} must be a scalar or an array of numbers of one shape ({exc})") from None
     kind = arr.dtype.kind
     if kind in "fiu":
         arr = arr.astype(np.float64, copy=False)
@@ -199,6 +204,21 @@ def as_outputs(out, shape_2d, n, inputs=()):
             if arrays[j].size and np.may_share_memory(arrays[j], a):
                 raise InputError("out", j, f"out {names[j]} overlaps the input {name}")
     return arrays
+
+
+def as_chunk(chunk):
+    """Binaries per library call: None (the default size) or an integer >= 1."""
+    if chunk is None:
+        return None
+    if isinstance(chunk, (bool, np.bool_)):
+        raise InputError("chunk", None, f"chunk must be an integer; got {chunk!r}")
+    try:
+        value = operator.index(chunk)
+    except TypeError:
+        raise InputError("chunk", None, f"chunk must be an integer (binaries per library call); got {chunk!r}") from None
+    if value < 1:
+        raise InputError("chunk", None, f"chunk = {value}: must be at least 1 (binaries per library call)")
+    return value
 
 
 def as_threads(threads):

@@ -5,6 +5,18 @@ of doubles and seven exported double constants.  The signatures below are
 the single place where the package states the C interface; a test parses
 ``utils/phenomd/phenomd.h`` and compares it with them, so that the two cannot
 drift apart.
+
+Every array the package hands to the module goes through
+``Library.call_amplitude`` or ``Library.call_snr``, which check dtype
+(native float64), C-contiguity, writeability of outputs and the exact size
+against the batch (n binaries of ``length`` points) before the call: the
+module reads and writes n*length doubles through a bare pointer, and a short
+buffer would be read or written past its end.
+
+A search (no explicit path) is done once per process for each value of
+``$PHENOMD_LIBRARY`` / ``$PHENOMD_FAST_LIBRARY``: a later call with the same
+environment gets the same module without touching the file system.
+``clear_cache()`` forgets the searches.
 """
 
 from __future__ import annotations
@@ -15,6 +27,10 @@ import os
 import threading
 from pathlib import Path
 
+import numpy as np
+
+from ._inputs import INT_MAX, InputError
+
 __all__ = [
     "AMPLITUDE_PARAMS",
     "SNR_PARAMS",
@@ -22,6 +38,7 @@ __all__ = [
     "Library",
     "LibraryNotFoundError",
     "candidate_paths",
+    "clear_cache",
     "load_library",
 ]
 
@@ -154,8 +171,44 @@ def candidate_paths(fast=False):
         yield ("build tree", root / "build" / "lib" / name)
 
 
+_F64 = np.dtype(np.float64)
+_VOID_ARGS = {"double*": ctypes.c_void_p, "int": ctypes.c_int}
+
+
+def _address(a, name, size, writeable):
+    """Address of the first double of ``a`` after checking that the module
+    can use it as ``size`` doubles: an ndarray of native float64, C-contiguous,
+    exactly ``size`` elements, writeable when the module writes it."""
+    if type(a) is not np.ndarray:
+        raise InputError(name, None, f"{name}: the C module needs a numpy array; got {type(a).__name__}")
+    if a.dtype != _F64 or not a.flags.c_contiguous or a.size != size or (writeable and not a.flags.writeable):
+        what = []
+        if a.dtype != _F64:
+            what.append(f"dtype {a.dtype} (needs native float64)")
+        if not a.flags.c_contiguous:
+            what.append("not C-contiguous")
+        if a.size != size:
+            what.append(f"{a.size} elements where the batch needs exactly {size}")
+        if writeable and not a.flags.writeable:
+            what.append("read-only, but the module writes it")
+        raise InputError(name, None, f"{name} cannot be passed to the C module: " + "; ".join(what))
+    return a.ctypes.data
+
+
+def _count(value, name):
+    value = int(value)
+    if not 0 <= value <= INT_MAX:
+        raise InputError(name, None, f"{name} = {value}: outside the C interface's range [0, {INT_MAX}]")
+    return value
+
+
 class Library:
-    """A loaded module with its signatures declared."""
+    """A loaded module with its signatures declared.
+
+    ``Amplitude`` and ``SNR_function`` are the module's functions with the
+    header's exact argtypes.  The package itself calls them only through
+    ``call_amplitude`` and ``call_snr``, which check every array first.
+    """
 
     def __init__(self, path):
         self.path = str(path)
@@ -166,6 +219,63 @@ class Library:
         self.SNR_function = self.cdll.SNR_function
         self.SNR_function.argtypes = argtypes(SNR_PARAMS)
         self.SNR_function.restype = ctypes.c_int
+        # The same entry points taking addresses as integers: a checked
+        # array's address plus a row offset, without a ctypes pointer
+        # object per array per call.
+        self._amplitude = self.cdll["Amplitude"]
+        self._amplitude.argtypes = [_VOID_ARGS[t] for t, _, _ in AMPLITUDE_PARAMS]
+        self._amplitude.restype = ctypes.c_int
+        self._snr = self.cdll["SNR_function"]
+        self._snr.argtypes = [_VOID_ARGS[t] for t, _, _ in SNR_PARAMS]
+        self._snr.restype = ctypes.c_int
+
+    def call_amplitude(self, freqs, hc, f_merger_start, f_ringdown_start, inputs, n, length, rows=None):
+        """``Amplitude`` on binaries ``rows`` = (a, b) (default: all n) of a
+        batch of n binaries with ``length`` points each.
+
+        ``freqs``, ``hc``: n*length doubles (written); ``f_merger_start``,
+        ``f_ringdown_start``: n (written); ``inputs``: the eight per-binary
+        arrays (m1, m2, spin1, spin2, dist, z, t_start, t_end) of n doubles
+        each.  Raises InputError, before the call, for any array the module
+        could not use as that many doubles.
+        """
+        n = _count(n, "num_binaries")
+        length = _count(length, "length")
+        if len(inputs) != 8:
+            raise InputError("inputs", None, f"Amplitude takes 8 input arrays; got {len(inputs)}")
+        a, b = (0, n) if rows is None else rows
+        if not 0 <= a <= b <= n:
+            raise InputError("rows", None, f"rows ({a}, {b}) outside the batch of {n}")
+        grid = [_address(x, nm, n * length, True) for x, nm in ((freqs, "freqs"), (hc, "hc"))]
+        ends = [_address(x, nm, n, True) for x, nm in ((f_merger_start, "f_merger_start"),
+                                                       (f_ringdown_start, "f_ringdown_start"))]
+        ins = [_address(x, nm, n, False) for x, (_, nm, _) in zip(inputs, AMPLITUDE_PARAMS[4:12])]
+        if b == a:
+            return 0
+        row, one = 8 * length * a, 8 * a
+        return self._amplitude(*[p + row for p in grid], *[p + one for p in ends], *[p + one for p in ins],
+                               b - a, length)
+
+    def call_snr(self, outputs, freqs, hc, hn, f_merger_start, f_ringdown_start, n, length, rows=None):
+        """``SNR_function`` on binaries ``rows`` = (a, b) (default: all n):
+        ``outputs`` the four (n,) arrays snr_all, snr_ins, snr_mrg, snr_rd
+        (written); ``freqs``, ``hc``, ``hn`` n*length doubles each; the two
+        boundaries n each.  Checked as in ``call_amplitude``."""
+        n = _count(n, "num_binaries")
+        length = _count(length, "length")
+        if len(outputs) != 4:
+            raise InputError("outputs", None, f"SNR_function writes 4 arrays; got {len(outputs)}")
+        a, b = (0, n) if rows is None else rows
+        if not 0 <= a <= b <= n:
+            raise InputError("rows", None, f"rows ({a}, {b}) outside the batch of {n}")
+        outs = [_address(x, nm, n, True) for x, (_, nm, _) in zip(outputs, SNR_PARAMS[:4])]
+        grid = [_address(x, nm, n * length, False) for x, nm in ((freqs, "freqs"), (hc, "hc"), (hn, "hn"))]
+        ends = [_address(x, nm, n, False) for x, nm in ((f_merger_start, "f_merger_start"),
+                                                        (f_ringdown_start, "f_ringdown_start"))]
+        if b == a:
+            return 0
+        row, one = 8 * length * a, 8 * a
+        return self._snr(*[p + one for p in outs], *[p + row for p in grid], *[p + one for p in ends], length, b - a)
 
     def constants(self):
         """The seven exported constants as a dict of floats (read now; the
@@ -180,6 +290,13 @@ class Library:
 
 _cache = {}
 _cache_lock = threading.Lock()
+_searches = {}
+
+
+def clear_cache():
+    """Forget the results of earlier searches (loaded modules stay loaded)."""
+    with _cache_lock:
+        _searches.clear()
 
 
 def _open(path):
@@ -205,20 +322,41 @@ def load_library(path=None, fast=False):
     loads wins.  ``fast=True`` looks for ``libphenomd_fast.so``, which has
     the same symbols.  Raises LibraryNotFoundError listing every place
     tried.
+
+    A successful search or path is remembered for the process, keyed by the
+    path given or by the values of the two environment variables: setting
+    ``$PHENOMD_LIBRARY`` to another module takes effect at the next call;
+    ``clear_cache()`` forgets the rest.
     """
-    name = FAST_LIBRARY_NAME if fast else LIBRARY_NAME
     if isinstance(path, Library):
         return path
-    if path is not None:
-        p = Path(path)
-        if p.is_dir():
-            p = p / name
-        if not p.is_file():
-            raise LibraryNotFoundError(name, [("library= argument", f"{p}: no such file")])
-        try:
-            return _open(p)
-        except OSError as exc:
-            raise LibraryNotFoundError(name, [("library= argument", f"{p}: {exc}")]) from None
+    if path is None:
+        key = (bool(fast), os.environ.get(ENV_LIBRARY), os.environ.get(ENV_FAST_LIBRARY) if fast else None)
+    else:
+        key = (bool(fast), "path", os.fspath(path))
+    lib = _searches.get(key)
+    if lib is None:
+        lib = _search(fast) if path is None else _load_path(path, fast)
+        with _cache_lock:
+            _searches[key] = lib
+    return lib
+
+
+def _load_path(path, fast):
+    name = FAST_LIBRARY_NAME if fast else LIBRARY_NAME
+    p = Path(path)
+    if p.is_dir():
+        p = p / name
+    if not p.is_file():
+        raise LibraryNotFoundError(name, [("library= argument", f"{p}: no such file")])
+    try:
+        return _open(p)
+    except OSError as exc:
+        raise LibraryNotFoundError(name, [("library= argument", f"{p}: {exc}")]) from None
+
+
+def _search(fast):
+    name = FAST_LIBRARY_NAME if fast else LIBRARY_NAME
     attempts = []
     for where, p in candidate_paths(fast):
         if p is None:

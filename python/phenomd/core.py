@@ -15,19 +15,51 @@ Frames and units, as the C interface takes them:
 astropy Quantities are accepted wherever a number is, and converted to
 those units.  Every input is checked here before the library is called,
 since the library itself checks nothing (see ``phenomd._inputs``).
+
+Accepted ranges.  Inside them every binary gives finite strain, finite
+positive boundary frequencies and strain > 0 below the ringdown boundary
+(tested over extreme values); outside them InputError names the argument:
+
+* masses in [1e-3, 1e12] solar masses, mass ratio max(m1/m2, m2/m1) <= 1000
+  (beyond it the model's merger amplitude turns negative for spins near 1);
+* spins in [-1, 1];
+* luminosity distance in [1e-6, 1e10] Mpc, given or from the cosmology;
+* redshift in [-0.999, 1000];
+* t_start in (0, 1e8] years; t_end finite.
+
+The model is calibrated to numerical relativity only for mass ratios up to
+18 and spins up to 0.85 in magnitude (Khan et al. 2016, PRD 93, 044007);
+``BinarySNR.uncalibrated`` marks binaries outside that region.
+
+Convention of the strain and SNR (see ``phenomd._inclination``).  The strain
+the package returns is k(i) times the C module's,
+k(i) = 2 sqrt(((1 + cos^2 i)/2)^2 + cos^2 i).  By default
+(``inclination="average"``) it is the sky-, polarisation- and
+inclination-averaged characteristic strain h_c,avg = sqrt(16/5) f |h~(f)|,
+|h~| the stationary-phase amplitude of one polarisation of a face-on source;
+the C module's own h_c (= f |h~|) is that of an edge-on source
+(``inclination="edge-on"``, k = 1, bitwise the module's values).  With a
+noise curve h_n = sqrt(f S_n), S_n the sky- and polarisation-averaged PSD
+summed over the detector's channels, the SNR of ``binary_snr``,
+rho^2 = int (h_c/h_n)^2 d ln f, is then the averaged SNR
+rho^2 = 4 int <|h+|^2 + |hx|^2>_i / S_n df = (16/5) int |h~|^2 / S_n df.
+``snr`` integrates the strain it is given and applies no factor.
 """
 
 from __future__ import annotations
 
+import sys
 import threading
 from collections import namedtuple
-from concurrent.futures import ThreadPoolExecutor
-from dataclasses import dataclass
+from concurrent.futures import FIRST_EXCEPTION, ThreadPoolExecutor, wait
+from dataclasses import dataclass, field
+from functools import cached_property
 
 import numpy as np
 
+from . import _inclination
 from . import _inputs as inp
-from ._library import _DOUBLE_P, load_library
+from ._library import LibraryNotFoundError, load_library
 from ._progress import ProgressBar
 
 __all__ = [
@@ -37,6 +69,7 @@ __all__ = [
     "DEFAULT_LENGTH",
     "amplitude",
     "binary_snr",
+    "inclination_factor",
     "snr",
 ]
 
@@ -47,21 +80,56 @@ DEFAULT_LENGTH = 1000
 CHUNK_POINTS = 1 << 20
 
 InputError = inp.InputError
+inclination_factor = _inclination.inclination_factor
+
+# Accepted ranges (see the module docstring), closed intervals.
+MASS_RANGE = (1e-3, 1e12)
+MAX_MASS_RATIO = 1e3
+DISTANCE_RANGE = (1e-6, 1e10)
+REDSHIFT_RANGE = (-0.999, 1e3)
+T_START_MAX = 1e8
+# The model's calibration region (Khan et al. 2016, sec. I).
+CALIBRATED_MASS_RATIO = 18.0
+CALIBRATED_SPIN = 0.85
+
+# The library's sentinel for a band that ends below its start.
+SENTINEL_FREQUENCY = 1e-30
 
 SNR = namedtuple("SNR", ["snr_all", "snr_ins", "snr_mrg", "snr_rd"])
 SNR.__doc__ = "Signal-to-noise ratios per binary: total, inspiral, merger, ringdown."
 
 
+class _Provenance:
+    """``.provenance``: how a result was made (a dict of str -> str from
+    ``phenomd._provenance.provenance``), built at first access."""
+
+    @cached_property
+    def provenance(self):
+        from ._provenance import provenance
+
+        return provenance(**(self._record or {}))
+
+
 @dataclass(frozen=True)
-class AmplitudeResult:
+class AmplitudeResult(_Provenance):
     """Strain of a batch of n binaries on their grids.
 
     ``freqs``, ``hc``: (n, length) observed-frame frequencies (Hz) and
     characteristic strain; ``f_merger_start``, ``f_ringdown_start``: (n,)
     inspiral/merger and merger/ringdown boundaries (Hz); ``distance`` (Mpc)
-    and ``redshift``: (n,) the values used.  A binary whose band ends below
-    its start (t_start < t_end, or a start above Mf = 0.2) has the
-    library's sentinel row: freqs = 1e-30, hc = 1e-60.
+    and ``redshift``: (n,) the values used; ``inclination_factor``: (n,)
+    the factor k applied to the C module's strain.
+
+    Convention: ``hc`` is k(i) times the C module's h_c.  By default it is
+    the sky-, polarisation- and inclination-averaged characteristic strain
+    h_c,avg = sqrt(16/5) f |h~(f)| (|h~| the stationary-phase amplitude of one
+    polarisation of a face-on source); with ``inclination="edge-on"`` it is
+    the module's own h_c, bitwise.  ``provenance`` records module, grid
+    length, inclination and cosmology.
+
+    A binary whose band ends below its start (t_start < t_end, or a start
+    above Mf = 0.2) has the library's sentinel row: freqs = 1e-30,
+    hc = k * 1e-60.
     """
 
     freqs: np.ndarray
@@ -70,19 +138,33 @@ class AmplitudeResult:
     f_ringdown_start: np.ndarray
     distance: np.ndarray
     redshift: np.ndarray
+    inclination_factor: np.ndarray = None
+    _record: dict = field(default=None, repr=False, compare=False)
 
     def __len__(self):
         return self.hc.shape[0]
 
 
 @dataclass(frozen=True)
-class BinarySNR:
+class BinarySNR(_Provenance):
     """SNRs of a batch of n binaries against one noise curve.
 
-    The four ratios, the two boundary frequencies (Hz) and the distance
-    used (Mpc) are (n,) arrays; ``n_outside`` (n,) counts each binary's
-    grid points that fell outside the noise curve's frequency range (they
-    contribute nothing).
+    The four ratios (total, inspiral, merger, ringdown), the two boundary
+    frequencies (Hz) and the distance used (Mpc) are (n,) arrays.  By
+    default they are the sky-, polarisation- and inclination-averaged SNRs,
+    rho^2 = int (h_c,avg / h_n)^2 d ln f with h_c,avg = sqrt(16/5) f |h~|
+    and h_n = sqrt(f S_n) of the noise curve (S_n sky- and
+    polarisation-averaged, summed over the detector's channels);
+    ``inclination_factor`` (n,) is the k(i) used (sqrt(16/5) averaged,
+    sqrt(8) face-on, 1 edge-on: the C module's strain).
+
+    Flags, (n,) each: ``n_outside`` counts the binary's grid points outside
+    the noise curve's frequency range (they contribute nothing);
+    ``inverted`` marks a band that ends below its start (the library's
+    sentinel row; SNR 0); ``uncalibrated`` marks a binary outside the
+    model's calibration region (mass ratio above 18 or |spin| above 0.85).
+    ``provenance`` records module, noise curve, inclination, cosmology and
+    grid length.
     """
 
     snr_all: np.ndarray
@@ -94,6 +176,10 @@ class BinarySNR:
     distance: np.ndarray
     redshift: np.ndarray
     n_outside: np.ndarray
+    inclination_factor: np.ndarray = None
+    inverted: np.ndarray = None
+    uncalibrated: np.ndarray = None
+    _record: dict = field(default=None, repr=False, compare=False)
 
     @property
     def ratios(self):
@@ -103,107 +189,104 @@ class BinarySNR:
         return self.snr_all.shape[0]
 
 
-def _ptr(a):
-    return a.ctypes.data_as(_DOUBLE_P)
-
-
 # ---------------------------------------------------------------- inputs
 
 
 _INPUT_NAMES = ("m1", "m2", "spin1", "spin2", "distance", "redshift", "t_start", "t_end")
+_UNITS = ("solMass", "solMass", "", "", "Mpc", "", "yr", "yr")
+_DBL_MAX = np.finfo(np.float64).max
+_TINY = np.nextafter(0.0, 1.0)  # t_start > 0 as a closed bound
+_LOW = np.array([MASS_RANGE[0], MASS_RANGE[0], -1.0, -1.0, DISTANCE_RANGE[0], REDSHIFT_RANGE[0], _TINY, -_DBL_MAX])
+_HIGH = np.array([MASS_RANGE[1], MASS_RANGE[1], 1.0, 1.0, DISTANCE_RANGE[1], REDSHIFT_RANGE[1], T_START_MAX, _DBL_MAX])
+_WHAT = (
+    f"masses (source frame, solar masses) must be finite and positive, in [{MASS_RANGE[0]:g}, {MASS_RANGE[1]:g}]",
+    None,
+    "spins must lie in [-1, 1]",
+    None,
+    f"luminosity distances (Mpc) must be finite and positive, in [{DISTANCE_RANGE[0]:g}, {DISTANCE_RANGE[1]:g}]",
+    f"redshift must be finite and > -1; accepted: [{REDSHIFT_RANGE[0]:g}, {REDSHIFT_RANGE[1]:g}]",
+    f"start times (years before merger, observer frame) must be finite and positive, at most {T_START_MAX:g}",
+    "end times must be finite (<= 0: through ringdown)",
+)
 
 
 @dataclass(frozen=True)
 class _Batch:
-    m1: np.ndarray
-    m2: np.ndarray
-    spin1: np.ndarray
-    spin2: np.ndarray
-    dist: np.ndarray
-    z: np.ndarray
-    t_start: np.ndarray
-    t_end: np.ndarray
+    values: np.ndarray  # (8, n): the C inputs in the order of _INPUT_NAMES
     n: int
     length: int
 
-    def c_inputs(self):
-        # In the order of the C call's inputs (_INPUT_NAMES).
-        return (self.m1, self.m2, self.spin1, self.spin2, self.dist, self.z, self.t_start, self.t_end)
+    @property
+    def inputs(self):
+        return tuple(self.values)
+
+    def rows(self, a, b):
+        return tuple(self.values[:, a:b])
+
+
+def _explain(k, row):
+    """InputError at the first element of input row ``k`` outside its range."""
+    name = _INPUT_NAMES[k]
+    what = _WHAT[k] if _WHAT[k] is not None else _WHAT[k - 1]
+    with np.errstate(invalid="ignore"):
+        ok = (row >= _LOW[k]) & (row <= _HIGH[k])
+    inp.require(row, name, ok, what)
 
 
 def _prepare(m1, m2, spin1, spin2, distance, redshift, t_start, t_end, length, cosmology):
-    """Convert, broadcast and check one batch; raises InputError."""
-    units = {
-        "m1": "solMass",
-        "m2": "solMass",
-        "spin1": "",
-        "spin2": "",
-        "distance": "Mpc",
-        "redshift": "",
-        "t_start": "yr",
-        "t_end": "yr",
-    }
-    given = {
-        "m1": m1,
-        "m2": m2,
-        "spin1": spin1,
-        "spin2": spin2,
-        "distance": distance,
-        "redshift": redshift,
-        "t_start": t_start,
-        "t_end": t_end,
-    }
+    """Convert, broadcast and check one batch; raises InputError.  The eight
+    inputs are checked together, by one minimum and one maximum per input
+    over an (8, n) array, against the accepted ranges; only a failure pays
+    for locating the first bad element."""
+    given = (m1, m2, spin1, spin2, distance, redshift, t_start, t_end)
     arrays = {}
-    for name, value in given.items():
+    for name, unit, value in zip(_INPUT_NAMES, _UNITS, given):
         if name == "distance" and value is None:
             continue  # from the redshift, below
-        arrays[name] = inp.as_float_array(value, name, units[name])
+        arrays[name] = inp.as_float_array(value, name, unit)
 
     # Sizes first, before anything touches every element.
     n = inp.broadcast_length(arrays)
     inp.check_count(n, "num_binaries", "number of binaries")
+    if n == 0:
+        empty = next(k for k, a in arrays.items() if a.ndim == 1 and a.shape[0] == 0)
+        raise InputError(empty, None, f"{empty} has no values: the batch is empty")
     length = inp.as_length(length)
 
-    for name in ("m1", "m2"):
-        inp.check_positive(arrays[name], name, "masses (source frame, solar masses)")
-    for name in ("spin1", "spin2"):
-        a = arrays[name]
-        if not inp.within(a, -1.0, True, 1.0, True):
-            inp.require(a, name, np.isfinite(a) & (a >= -1) & (a <= 1), "spins must lie in [-1, 1]")
-    z = arrays["redshift"]
-    if not inp.within(z, -1.0):
-        inp.require(z, "redshift", np.isfinite(z) & (z > -1), "redshift must be finite and > -1")
-    if "distance" in arrays:
-        inp.check_positive(arrays["distance"], "distance", "luminosity distances (Mpc)")
-    else:
-        d = inp.luminosity_distance(z, cosmology)
-        inp.require(
-            z,
-            "redshift",
-            np.isfinite(d) & (d > 0),
-            "the luminosity distance at this redshift is not positive; give distance explicitly",
+    values = np.empty((8, n), dtype=np.float64)
+    for k, name in enumerate(_INPUT_NAMES):
+        a = arrays.get(name)
+        values[k] = 1.0 if a is None else a
+    lo, hi = values.min(axis=1), values.max(axis=1)  # NaN propagates into both
+    ok = (lo >= _LOW) & (hi <= _HIGH)
+    if not ok.all():
+        k = int(np.flatnonzero(~ok)[0])
+        _explain(k, arrays[_INPUT_NAMES[k]])
+    big, small = np.maximum(values[0], values[1]), np.minimum(values[0], values[1])
+    if (big > MAX_MASS_RATIO * small).any():
+        i = int(np.flatnonzero(big > MAX_MASS_RATIO * small)[0])
+        name = "m1" if values[0, i] < values[1, i] else "m2"
+        where = f"[{i}]" if n > 1 else ""
+        raise InputError(
+            name, i if n > 1 else 0,
+            f"m1{where} = {values[0, i]!r}, m2{where} = {values[1, i]!r}: the mass ratio "
+            f"{big[i] / small[i]:.6g} exceeds {MAX_MASS_RATIO:g}, beyond which the model's strain is not "
+            "reliably positive",
         )
-        arrays["distance"] = d
-    inp.check_positive(arrays["t_start"], "t_start", "start times (years before merger, observer frame)")
-    te = arrays["t_end"]
-    if not inp.within(te, -np.inf):
-        inp.require(te, "t_end", np.isfinite(te), "end times must be finite (<= 0: through ringdown)")
+    if "distance" not in arrays:
+        from ._cosmology import luminosity_distance
 
-    def full(a):
-        return np.ascontiguousarray(np.broadcast_to(a, (n,)), dtype=np.float64)
-
-    return _Batch(
-        m1=full(arrays["m1"]),
-        m2=full(arrays["m2"]),
-        spin1=full(arrays["spin1"]),
-        spin2=full(arrays["spin2"]),
-        dist=full(arrays["distance"]),
-        z=full(arrays["redshift"]),
-        t_start=full(arrays["t_start"]),
-        t_end=full(arrays["t_end"]),
-        n=n,
-        length=length,
-    )
+        d = luminosity_distance(values[5], cosmology)
+        with np.errstate(invalid="ignore"):
+            good = (d >= DISTANCE_RANGE[0]) & (d <= DISTANCE_RANGE[1])
+        if not good.all():
+            inp.require(
+                values[5] if n > 1 else values[5][0], "redshift", good if n > 1 else good[0],
+                f"the luminosity distance at this redshift is not positive or not in "
+                f"[{DISTANCE_RANGE[0]:g}, {DISTANCE_RANGE[1]:g}] Mpc; give distance explicitly",
+            )
+        values[4] = d
+    return _Batch(values=values, n=n, length=length)
 
 
 # ------------------------------------------------------------- execution
@@ -225,12 +308,20 @@ def _progress_callback(progress, total):
 
 def _run(spans, work, threads, progress, total):
     """Run ``work(a, b)`` over the spans, on ``threads`` threads; results
-    are placed by index, so the thread count cannot change them."""
+    are placed by index, so the thread count cannot change them.
+
+    On an exception in any span, or KeyboardInterrupt in the calling
+    thread, the spans not yet started are cancelled at once and the
+    exception propagates without waiting for the spans in flight (each is
+    one library call of at most ``chunk`` binaries)."""
     report, bar = _progress_callback(progress, total)
     done = [0]
     lock = threading.Lock()
+    cancelled = threading.Event()
 
     def task(span):
+        if cancelled.is_set():
+            return
         work(*span)
         if report is not None:
             with lock:
@@ -242,25 +333,34 @@ def _run(spans, work, threads, progress, total):
             for s in spans:
                 task(s)
         else:
-            with ThreadPoolExecutor(max_workers=min(threads, len(spans))) as pool:
-                for f in [pool.submit(task, s) for s in spans]:
-                    f.result()
+            pool = ThreadPoolExecutor(max_workers=min(threads, len(spans)))
+            try:
+                futures = [pool.submit(task, s) for s in spans]
+                wait(futures, return_when=FIRST_EXCEPTION)
+                for f in futures:
+                    if f.done() and not f.cancelled() and f.exception() is not None:
+                        raise f.exception()
+            except BaseException:
+                cancelled.set()
+                pool.shutdown(wait=False, cancel_futures=True)
+                raise
+            pool.shutdown(wait=True)
     finally:
         if bar is not None:
             bar.close()
 
 
-def _amplitude_into(lib, batch, a, b, freqs, hc, fm, fr):
-    ins = [x[a:b] for x in batch.c_inputs()]
-    lib.Amplitude(
-        _ptr(freqs),
-        _ptr(hc),
-        _ptr(fm),
-        _ptr(fr),
-        *[_ptr(x) for x in ins],
-        b - a,
-        batch.length,
-    )
+def _factor(inclination, n):
+    """(k as an (n,) array, whether to multiply at all)."""
+    k = _inclination.inclination_factor(inclination, n)
+    scale = not (isinstance(inclination, str) and inclination == "edge-on")
+    return k, scale
+
+
+def _record(lib, fast, length, inclination, cosmology, distance_given, **extra):
+    cosmo = "none (distances given)" if distance_given else (cosmology if cosmology is not None else "Planck18")
+    return dict(library=lib, fast=bool(fast), length=length, inclination=_inclination.describe(inclination),
+                cosmology=cosmo, **extra)
 
 
 def amplitude(
@@ -274,6 +374,7 @@ def amplitude(
     t_end=0.0,
     length=DEFAULT_LENGTH,
     *,
+    inclination="average",
     cosmology=None,
     threads=1,
     chunk=None,
@@ -284,19 +385,26 @@ def amplitude(
 ):
     """Characteristic strain of a batch of binaries.
 
-    Scalars and 1-D arrays broadcast to one batch of n binaries.  Units and
-    frames are in the module docstring: source-frame masses in solar
-    masses, luminosity distance in Mpc, observer-frame times in years
-    before merger.  ``distance=None`` takes the luminosity distance at
-    ``redshift`` from ``cosmology`` (an astropy Cosmology or a realization's
-    name; Planck18 when None).
+    Scalars and 1-D arrays broadcast to one batch of n binaries.  Units,
+    frames and accepted ranges are in the module docstring: source-frame
+    masses in solar masses, luminosity distance in Mpc, observer-frame
+    times in years before merger.  ``distance=None`` takes the luminosity
+    distance at ``redshift`` from ``cosmology`` (an astropy Cosmology or a
+    realization's name; Planck18 when None), interpolated from a table
+    built once per cosmology (``phenomd._cosmology``).
+
+    ``inclination``: "average" (default: the sky-, polarisation- and
+    inclination-averaged h_c,avg = sqrt(16/5) f |h~|), "face-on"
+    (sqrt(8) f |h~|), "edge-on" (f |h~|: the C module's h_c, bitwise), or an
+    angle in radians, scalar or one per binary (see
+    ``phenomd.inclination_factor``).
 
     ``threads`` splits the batch over a thread pool (0: one per core); the
     result is bitwise identical whatever the count.  ``chunk`` sets the
-    binaries per library call (default: about 2^20 grid points).
-    ``progress`` is True for a bar on stderr (after two seconds) or a
-    callable ``f(done, total)``.  ``library`` is a path to the module (see
-    ``load_library``), ``fast=True`` searches for the fast variant.
+    binaries per library call (an integer >= 1; default: about 2^20 grid
+    points).  ``progress`` is True for a bar on stderr (after two seconds)
+    or a callable ``f(done, total)``.  ``library`` is a path to the module
+    (see ``load_library``), ``fast=True`` searches for the fast variant.
     ``out`` (a tuple of four arrays, or an earlier AmplitudeResult of the
     same shape) receives the results in place of new arrays: a host that
     calls repeatedly skips allocating and first touching (n, length)
@@ -307,34 +415,44 @@ def amplitude(
     """
     batch = _prepare(m1, m2, spin1, spin2, distance, redshift, t_start, t_end, length, cosmology)
     threads = inp.as_threads(threads)
-    lib = load_library(library, fast=fast)
+    chunk = inp.as_chunk(chunk)
     n, L = batch.n, batch.length
+    k, scale = _factor(inclination, n)
+    lib = load_library(library, fast=fast)
     if out is None:
         freqs = np.empty((n, L), dtype=np.float64)
         hc = np.empty((n, L), dtype=np.float64)
         fm = np.empty(n, dtype=np.float64)
         fr = np.empty(n, dtype=np.float64)
     else:
-        freqs, hc, fm, fr = inp.as_outputs(out, (n, L), n, zip(_INPUT_NAMES, batch.c_inputs()))
+        freqs, hc, fm, fr = inp.as_outputs(out, (n, L), n, zip(_INPUT_NAMES, batch.inputs))
+    inputs = batch.inputs
 
     def work(a, b):
-        _amplitude_into(lib, batch, a, b, freqs[a:b], hc[a:b], fm[a:b], fr[a:b])
+        lib.call_amplitude(freqs, hc, fm, fr, inputs, n, L, rows=(a, b))
+        if scale:
+            rows = hc[a:b]
+            np.multiply(rows, k[a:b, np.newaxis], out=rows)
 
     _run(_spans(n, L, chunk), work, threads, progress, n)
-    return AmplitudeResult(freqs, hc, fm, fr, batch.dist, batch.z)
+    record = _record(lib, fast, L, inclination, cosmology, distance is not None)
+    return AmplitudeResult(freqs, hc, fm, fr, batch.values[4], batch.values[5], k, record)
 
 
 # ------------------------------------------------------------------- SNR
 
 
-def _grid(value, name, n_len=None):
+def _grid(value, name):
     arr = inp.as_float_array(value, name, "Hz" if name == "freqs" else "", max_ndim=2)
     if arr.ndim == 1:
         arr = arr[np.newaxis, :]
     if arr.ndim != 2:
         raise InputError(name, None, f"{name} must be 1-D (one binary) or 2-D (binaries x length); got a scalar")
+    if arr.shape[0] == 0:
+        raise InputError(name, None, f"{name} has no rows: the batch is empty")
+    if arr.shape[1] == 0:
+        raise InputError(name, None, f"{name} has rows of length 0: each grid needs at least one point")
     return arr
-
 
 
 def _check_grids(freqs, hc, hn):
@@ -352,17 +470,40 @@ def _check_grids(freqs, hc, hn):
             )
     if not inp.within(hc, 0.0, True):
         inp.require(hc, "hc", np.isfinite(hc) & (hc >= 0), "characteristic strain must be finite and >= 0")
+    _check_noise(hn, "hn")
+
+
+def _check_noise(hn, name):
     if not inp.within(hn, 0.0, False, np.inf, True):
-        inp.require(hn, "hn", ~np.isnan(hn) & (hn > 0), "noise must be positive (inf: no sensitivity)")
+        inp.require(hn, name, ~np.isnan(hn) & (hn > 0), "noise must be positive (inf: no sensitivity)")
 
 
-def _noise_values(noise, freqs):
-    """Evaluate a noise curve on grids: (hn, number outside per row)."""
+def _as_noise(values, shape, name):
+    """A noise curve's or callable's values as float64 of exactly ``shape``
+    (broadcast from what it returned), or InputError."""
+    arr = inp.as_float_array(values, name, "", max_ndim=len(shape))
+    try:
+        arr = np.broadcast_to(arr, shape)
+    except ValueError:
+        raise InputError(name, None, f"{name}: the noise returned shape {arr.shape}, which does not broadcast "
+                                     f"to the grid's {shape}") from None
+    return np.ascontiguousarray(arr, dtype=np.float64)
+
+
+def _noise_values(noise, freqs, name="hn"):
+    """Evaluate a noise curve on grids: (hn of the grid's shape, number
+    outside per row)."""
     if hasattr(noise, "evaluate"):
         sample = noise.evaluate(freqs)
-        return np.asarray(sample.hn, dtype=np.float64), np.asarray(sample.n_outside)
-    hn = np.asarray(noise(freqs), dtype=np.float64)
-    return hn, np.zeros(freqs.shape[:-1], dtype=np.int64)
+        hn, outside = sample.hn, sample.n_outside
+    else:
+        hn, outside = noise(freqs), 0
+    hn = _as_noise(hn, freqs.shape, name)
+    try:
+        outside = np.broadcast_to(np.asarray(outside, dtype=np.int64), freqs.shape[:-1])
+    except (ValueError, TypeError):
+        raise InputError(name, None, f"{name}: the noise curve's n_outside does not match the grid") from None
+    return hn, outside
 
 
 def snr(freqs, hc, hn, f_merger_start, f_ringdown_start, *, threads=1, chunk=None, library=None, fast=False,
@@ -372,10 +513,13 @@ def snr(freqs, hc, hn, f_merger_start, f_ringdown_start, *, threads=1, chunk=Non
     ``freqs`` and ``hc`` are (n, length) (or (length,) for one binary),
     ``hn`` the noise characteristic strain at the same frequencies (an
     array that broadcasts to them, or a noise curve / callable of the
-    frequencies, e.g. ``phenomd.noise.LISA()``); infinite ``hn`` means no
-    sensitivity there.  ``f_merger_start`` and ``f_ringdown_start`` are the
-    (n,) boundaries.  Returns SNR(snr_all, snr_ins, snr_mrg, snr_rd), each
-    of shape (n,).
+    frequencies, e.g. ``phenomd.noise.LISA()``, whose result must broadcast
+    to them too); infinite ``hn`` means no sensitivity there.
+    ``f_merger_start`` and ``f_ringdown_start`` are the (n,) boundaries.
+    Returns SNR(snr_all, snr_ins, snr_mrg, snr_rd), each of shape (n,):
+    rho^2 = int (hc/hn)^2 d ln f by the trapezoid rule, split by phase.  No
+    inclination factor is applied: the convention of the result is that of
+    the ``hc`` given (``amplitude``'s default: the averaged strain).
 
     ``check=False`` skips the checks of every element of the grids (finite,
     positive, ascending), which cost about twice the integration itself,
@@ -411,24 +555,61 @@ def snr(freqs, hc, hn, f_merger_start, f_ringdown_start, *, threads=1, chunk=Non
     h = np.ascontiguousarray(h, dtype=np.float64)
     noise = np.ascontiguousarray(noise, dtype=np.float64)
     threads = inp.as_threads(threads)
+    chunk = inp.as_chunk(chunk)
     lib = load_library(library, fast=fast)
     out = [np.empty(n, dtype=np.float64) for _ in range(4)]
     fm, fr = bounds["f_merger_start"], bounds["f_ringdown_start"]
 
     def work(a, b):
-        lib.SNR_function(
-            *[_ptr(o[a:b]) for o in out],
-            _ptr(f[a:b]),
-            _ptr(h[a:b]),
-            _ptr(noise[a:b]),
-            _ptr(fm[a:b]),
-            _ptr(fr[a:b]),
-            L,
-            b - a,
-        )
+        lib.call_snr(out, f, h, noise, fm, fr, n, L, rows=(a, b))
 
     _run(_spans(n, L, chunk), work, threads, None, n)
     return SNR(*out)
+
+
+def _uncalibrated(values):
+    """(n,) bool: outside the model's calibration region."""
+    m1, m2, s1, s2 = values[0], values[1], values[2], values[3]
+    q = np.maximum(m1, m2) / np.minimum(m1, m2)
+    return (q > CALIBRATED_MASS_RATIO) | (np.abs(s1) > CALIBRATED_SPIN) | (np.abs(s2) > CALIBRATED_SPIN)
+
+
+def _population_module(curve, library, fast):
+    """The population module and the curve's table, when the curve can
+    produce one and the module loads; else None (the per-point path)."""
+    table = getattr(curve, "table", None)
+    if not callable(table):
+        return None
+    try:
+        from . import _population
+    except ImportError:
+        return None
+    path = None
+    if library is not None and not hasattr(library, "cdll"):
+        from pathlib import Path
+
+        p = Path(library)
+        path = p if p.is_dir() else p.parent
+    elif library is not None:
+        from pathlib import Path
+
+        path = Path(library.path).parent
+    try:
+        module = _population.load_population(path)
+    except (LibraryNotFoundError, OSError):
+        return None
+    return module, table()
+
+
+class _Scratch(threading.local):
+    """Per-thread grid buffers reused across chunks: fresh (rows, length)
+    arrays per chunk would be page-faulted in every time."""
+
+    def get(self, shape):
+        bufs = getattr(self, "bufs", None)
+        if bufs is None or bufs[0].shape != shape:
+            bufs = self.bufs = (np.empty(shape), np.empty(shape))
+        return bufs
 
 
 def binary_snr(
@@ -443,55 +624,107 @@ def binary_snr(
     length=DEFAULT_LENGTH,
     *,
     noise=None,
+    inclination="average",
     cosmology=None,
     threads=1,
     chunk=None,
     progress=None,
     library=None,
     fast=False,
+    population=None,
 ):
     """From binaries straight to their SNRs against a noise curve.
 
     Arguments as for ``amplitude``; ``noise`` is a curve from
     ``phenomd.noise`` (default: ``LISA(years=4)``) or any callable
-    returning h_n at an array of frequencies.  The batch is processed in
-    chunks, strain and noise computed and integrated chunk by chunk, so the
-    memory used stays small whatever n.  Returns a BinarySNR.
+    returning h_n = sqrt(f S_n) at an array of frequencies (its result must
+    broadcast to the grid).  The batch is processed in chunks, strain and
+    noise computed and integrated chunk by chunk, so the memory used stays
+    small whatever n.
+
+    Convention: by default (``inclination="average"``) the SNRs are the
+    sky-, polarisation- and inclination-averaged ones,
+    rho^2 = (16/5) int |h~|^2 / S_n df = int (h_c,avg/h_n)^2 d ln f; the
+    other choices are those of ``amplitude`` ("edge-on" integrates the C
+    module's h_c).
+
+    Two paths give the same SNRs for the same h_n values: where the noise
+    curve can produce a table (``curve.table()``) and the population module
+    loads, it evaluates strain, noise and the integral per binary in one
+    library call, with h_n interpolated from the table (within 1e-9 of the
+    SNR with the curve at every point); otherwise, and for a plain
+    callable, the curve is evaluated at every grid point.  ``population``:
+    None chooses, False forces the per-point path, True requires the
+    population module (LibraryNotFoundError or InputError when it cannot
+    be used).  Returns a BinarySNR.
     """
     from . import noise as _noise
 
-    curve = _noise.LISA(4) if noise is None else noise
-    if not callable(curve):
-        raise InputError("noise", None, f"noise must be a noise curve or callable; got {type(curve).__name__}")
+    if noise is not None and not callable(noise):
+        raise InputError("noise", None, f"noise must be a noise curve or callable; got {type(noise).__name__}")
     batch = _prepare(m1, m2, spin1, spin2, distance, redshift, t_start, t_end, length, cosmology)
     threads = inp.as_threads(threads)
-    lib = load_library(library, fast=fast)
+    chunk = inp.as_chunk(chunk)
     n, L = batch.n, batch.length
+    k, scale = _factor(inclination, n)
+    curve = _noise.LISA(4) if noise is None else noise
+    lib = load_library(library, fast=fast)
     out = [np.empty(n, dtype=np.float64) for _ in range(4)]
     fm = np.empty(n, dtype=np.float64)
     fr = np.empty(n, dtype=np.float64)
     n_out = np.zeros(n, dtype=np.int64)
+    inverted = np.zeros(n, dtype=bool)
+    values = batch.values
+
+    pop = None
+    if population is not False:
+        pop = _population_module(curve, library, fast)
+        if pop is None and population:
+            raise InputError("population", None, "the population module cannot be used: the noise curve has no "
+                                                 "table() or the module does not load")
+    if pop is not None:
+        work = _population_work(pop, lib, values, k, L, fast, out, fm, fr, n_out, inverted)
+        path = "population module (tabulated noise)"
+    else:
+        scratch = _Scratch()
+
+        def work(a, b):
+            m = b - a
+            freqs, hc = scratch.get((m, L))
+            lib.call_amplitude(freqs, hc, fm[a:b], fr[a:b], batch.rows(a, b), m, L)
+            hn, outside = _noise_values(curve, freqs, "noise")
+            _check_noise(hn, "noise")
+            n_out[a:b] = outside
+            inverted[a:b] = freqs[:, 0] == SENTINEL_FREQUENCY
+            if scale:
+                np.multiply(hc, k[a:b, np.newaxis], out=hc)
+            lib.call_snr([o[a:b] for o in out], freqs, hc, hn, fm[a:b], fr[a:b], m, L)
+
+        path = "per grid point"
+    _run(_spans(n, L, chunk), work, threads, progress, n)
+    record = _record(lib, fast, L, inclination, cosmology, distance is not None, noise=curve, snr_path=path)
+    return BinarySNR(*out, fm, fr, values[4], values[5], n_out, k, inverted, _uncalibrated(values), record)
+
+
+def _population_work(pop, lib, values, k, L, fast, out, fm, fr, n_out, inverted):
+    from . import _population
+
+    module, table = pop
+    names = ("snr_all", "snr_ins", "snr_mrg", "snr_rd")
+    one = np.empty(values.shape[1])
 
     def work(a, b):
+        rows = tuple(values[:, a:b])
+        res = _population.population_snr(module, *rows, k[a:b], table, L, fast)
+        for o, name in zip(out, names):
+            o[a:b] = res[name]
+        fm[a:b] = res["f_merger_start"]
+        fr[a:b] = res["f_ringdown_start"]
+        n_out[a:b] = res["n_outside"]
+        # A band's sentinel shows at its first point: one point per binary.
         m = b - a
-        freqs = np.empty((m, L), dtype=np.float64)
-        hc = np.empty((m, L), dtype=np.float64)
-        _amplitude_into(lib, batch, a, b, freqs, hc, fm[a:b], fr[a:b])
-        hn, outside = _noise_values(curve, freqs)
-        hn = np.ascontiguousarray(np.broadcast_to(hn, freqs.shape), dtype=np.float64)
-        if not inp.within(hn, 0.0, False, np.inf, True):
-            raise InputError("noise", None, "the noise curve returned NaN or non-positive values")
-        n_out[a:b] = outside
-        lib.SNR_function(
-            *[_ptr(o[a:b]) for o in out],
-            _ptr(freqs),
-            _ptr(hc),
-            _ptr(hn),
-            _ptr(fm[a:b]),
-            _ptr(fr[a:b]),
-            L,
-            m,
-        )
+        f1, h1 = np.empty(m), one[a:b]
+        lib.call_amplitude(f1, h1, np.empty(m), np.empty(m), rows, m, 1)
+        inverted[a:b] = f1 == SENTINEL_FREQUENCY
 
-    _run(_spans(n, L, chunk), work, threads, progress, n)
-    return BinarySNR(*out, fm, fr, batch.dist, batch.z, n_out)
+    return work

@@ -66,6 +66,7 @@ def isolated(monkeypatch, tmp_path):
     monkeypatch.setattr(_library, "INSTALL_DIRS", (str(tmp_path / "usr-local-lib"),))
     monkeypatch.setattr(_library.ctypes.util, "find_library", lambda name: None)
     monkeypatch.setattr(_library, "_repo_roots", lambda: [tmp_path / "repo"])
+    monkeypatch.setattr(_library, "_searches", {})  # no search remembered from other tests
     return tmp_path
 
 

@@ -1,0 +1,103 @@
+"""Luminosity distances from a table built once per cosmology.
+
+astropy integrates the comoving distance afresh for every redshift (one
+quadrature each for cosmologies with massive neutrinos, such as Planck18:
+about 10 us per binary).  Here each cosmology's D_L is tabulated once, at
+``NODES + 1`` redshifts uniform in u = ln(1 + z) from z = 0 to ``Z_MAX``,
+as g(u) = ln(D_L(z) / z), which is analytic at z = 0 with
+g(0) = ln(c/H0) (D_L = (1 + z) D_M and D_M -> c z / H0; Hogg 1999,
+eqs. 16 and 21), and is interpolated by the cubic Lagrange polynomial
+through the four nearest nodes.  With 4096 intervals (step 1.7e-3 in u) the
+interpolation error is below 1e-12 relative (the test compares with astropy
+over the whole range).  Redshifts outside [0, Z_MAX] are passed to astropy.
+"""
+
+from __future__ import annotations
+
+import math
+import threading
+from collections import OrderedDict
+
+import numpy as np
+
+__all__ = ["Z_MAX", "NODES", "luminosity_distance", "DistanceTable"]
+
+Z_MAX = 1000.0
+NODES = 4096
+_KEEP = 16  # cosmologies whose tables are kept
+
+
+class DistanceTable:
+    """D_L(z) in Mpc for one astropy cosmology, on 0 <= z <= Z_MAX."""
+
+    def __init__(self, cosmology, z_max=Z_MAX, nodes=NODES):
+        from astropy import units as u
+
+        self.cosmology = cosmology
+        self.z_max = float(z_max)
+        self.nodes = int(nodes)
+        self.step = math.log1p(self.z_max) / self.nodes
+        uu = np.arange(self.nodes + 1) * self.step
+        z = np.expm1(uu)
+        g = np.empty_like(z)
+        g[0] = math.log(cosmology.hubble_distance.to_value(u.Mpc))
+        g[1:] = np.log(cosmology.luminosity_distance(z[1:]).to_value(u.Mpc) / z[1:])
+        self.g = g
+
+    def __call__(self, z):
+        """D_L (Mpc) at ``z`` (float64 array, every value in [0, z_max])."""
+        x = np.log1p(z) / self.step
+        i = np.clip(np.floor(x).astype(np.intp), 1, self.nodes - 2)
+        t = x - i
+        g = self.g
+        tm1, tp1, tm2 = t - 1.0, t + 1.0, t - 2.0
+        lag = (-(t * tm1 * tm2) / 6.0 * g[i - 1] + (tp1 * tm1 * tm2) / 2.0 * g[i]
+               - (tp1 * t * tm2) / 2.0 * g[i + 1] + (tp1 * t * tm1) / 6.0 * g[i + 2])
+        return z * np.exp(lag)
+
+
+_tables = OrderedDict()
+_lock = threading.Lock()
+
+
+def table(cosmology):
+    """The DistanceTable of an astropy cosmology, built at the first call
+    (about 0.15 s for Planck18) and kept for the process (the last
+    16 cosmologies used).  Thread-safe: concurrent first calls build it
+    once."""
+    key = id(cosmology)
+    with _lock:
+        entry = _tables.get(key)
+        if entry is not None and entry[0] is cosmology:
+            _tables.move_to_end(key)
+            return entry[1]
+        tab = DistanceTable(cosmology)
+        # Holding the cosmology keeps its id from being reused.
+        _tables[key] = (cosmology, tab)
+        while len(_tables) > _KEEP:
+            _tables.popitem(last=False)
+        return tab
+
+
+def luminosity_distance(z, cosmology=None):
+    """Luminosity distance in Mpc at redshifts ``z`` (any shape; float64
+    array out).  ``cosmology``: an astropy Cosmology, a realization's name
+    ("Planck18", "WMAP9", ...) or None for Planck18.  Redshifts in
+    [0, Z_MAX] come from the cosmology's table (<= 1e-9 relative to
+    astropy's own integration), others, and NaN, from astropy itself."""
+    from ._inputs import resolve_cosmology
+
+    cosmo = resolve_cosmology(cosmology)
+    z = np.asarray(z, dtype=np.float64)
+    inside = (z >= 0.0) & (z <= Z_MAX)
+    if inside.all():
+        return np.asarray(table(cosmo)(z), dtype=np.float64)
+    from astropy import units as u
+
+    out = np.empty(z.shape, dtype=np.float64)
+    if inside.any():
+        out[inside] = table(cosmo)(z[inside])
+    rest = ~inside
+    with np.errstate(all="ignore"):
+        out[rest] = cosmo.luminosity_distance(z[rest]).to_value(u.Mpc)
+    return out

@@ -1,0 +1,90 @@
+"""The inclination factor between the C module's strain and the strain the
+package reports.
+
+The C module's characteristic strain is h_c = f A(f), A the stationary-phase
+amplitude of ONE polarisation of a FACE-ON source (at leading order
+A = sqrt(5/24) pi^(-2/3) (G Mc/c^3)^(5/6) f^(-7/6) c / D_L; Peters & Mathews
+1963, Cutler & Flanagan 1994 eq. 3.7).  A source at inclination i has
+h+ = A (1 + cos^2 i)/2 and hx = A cos i, so with a sky- and
+polarisation-averaged PSD S_n (one that includes the averaged response, e.g.
+Robson, Cornish & Liu 2019 eq. 1) its SNR is
+
+    rho^2 = 4 int (|h+|^2 + |hx|^2) / S_n df = int (k(i) f A / h_n)^2 d ln f,
+    k(i) = 2 sqrt(((1 + cos^2 i)/2)^2 + cos^2 i),     h_n = sqrt(f S_n).
+
+k = 1 edge-on (i = 90 deg: |h+|^2 + |hx|^2 = A^2/4, the C module's h_c),
+k = sqrt(8) face-on, and averaged over isotropic orientations
+<(1 + cos^2 i)^2/4 + cos^2 i> = 4/5 gives k^2 = 16/5: the sky-,
+polarisation- and inclination-averaged strain h_c,avg = sqrt(16/5) f A.
+"""
+
+from __future__ import annotations
+
+import math
+
+import numpy as np
+
+from ._inputs import InputError, as_float_array
+
+__all__ = ["AVERAGE", "FACE_ON", "EDGE_ON", "inclination_factor", "describe"]
+
+AVERAGE = math.sqrt(16.0 / 5.0)
+FACE_ON = math.sqrt(8.0)
+EDGE_ON = 1.0
+
+_NAMED = {"average": AVERAGE, "face-on": FACE_ON, "edge-on": EDGE_ON}
+
+
+def _angle_factor(i):
+    c2 = np.cos(i) ** 2
+    return 2.0 * np.sqrt((0.5 * (1.0 + c2)) ** 2 + c2)
+
+
+def inclination_factor(inclination="average", n=None):
+    """The factor k(i) by which the package multiplies the C module's h_c.
+
+    ``inclination`` is ``"average"`` (sky-, polarisation- and
+    inclination-averaged: k = sqrt(16/5)), ``"face-on"`` (k = sqrt(8)),
+    ``"edge-on"`` (k = 1: the module's own h_c), or an angle in radians
+    between the orbital angular momentum and the line of sight (a scalar or
+    one per binary; an astropy angle Quantity is converted), for which
+    k(i) = 2 sqrt(((1 + cos^2 i)/2)^2 + cos^2 i).
+
+    Returns a float for a name or a scalar angle when ``n`` is None;
+    with ``n`` given, an (n,) float64 array (a scalar is broadcast, an
+    array must have 1 or n values).  Raises InputError for anything else.
+    """
+    if isinstance(inclination, str):
+        try:
+            k = _NAMED[inclination]
+        except KeyError:
+            raise InputError(
+                "inclination", None,
+                f"inclination {inclination!r}: must be 'average', 'face-on', 'edge-on' or an angle in radians",
+            ) from None
+        return k if n is None else np.full(n, k)
+    angle = as_float_array(inclination, "inclination", "rad")
+    if not np.isfinite(angle).all():
+        bad = int(np.flatnonzero(~np.isfinite(angle.ravel()))[0])
+        raise InputError("inclination", bad if angle.ndim else 0,
+                         f"inclination angles (radians) must be finite; got {angle.ravel()[bad]!r}")
+    k = _angle_factor(angle)
+    if n is None:
+        return float(k) if k.ndim == 0 else np.ascontiguousarray(k)
+    if k.ndim == 1 and k.shape[0] not in (1, n):
+        raise InputError("inclination", None, f"inclination has {k.shape[0]} values for {n} binaries")
+    return np.ascontiguousarray(np.broadcast_to(k, (n,)), dtype=np.float64)
+
+
+def describe(inclination):
+    """A short text for output metadata: the name, or the angle(s)."""
+    if isinstance(inclination, str):
+        return {
+            "average": "average (sky-, polarisation- and inclination-averaged; k = sqrt(16/5))",
+            "face-on": "face-on (k = sqrt(8))",
+            "edge-on": "edge-on (k = 1: the C module's h_c)",
+        }.get(inclination, inclination)
+    arr = as_float_array(inclination, "inclination", "rad")
+    if arr.ndim == 0:
+        return f"{float(arr)!r} rad"
+    return f"{arr.size} angles (rad), one per binary"
