@@ -202,11 +202,11 @@ def _write_csv(path, columns, n, provenance, block_rows):
             fh.write(text)
 
 
-def write_csv_stream(stream, columns, provenance=None, *, block_rows=CSV_BLOCK_ROWS):
+def write_csv_stream(stream, columns, provenance=None, *, block_rows=None):
     """A CSV table, as ``write_table`` writes it, onto an open text stream
     (e.g. stdout), block by block."""
     cols, n = _columns(columns)
-    for text in _csv_blocks(cols, n, dict(provenance or {}), max(1, int(block_rows))):
+    for text in _csv_blocks(cols, n, dict(provenance or {}), max(1, int(block_rows or CSV_BLOCK_ROWS))):
         stream.write(text)
 
 
@@ -234,7 +234,7 @@ def _write_npz(path, columns, provenance):
         np.savez(fh, **arrays)
 
 
-def write_table(path, columns, provenance=None, *, block_rows=CSV_BLOCK_ROWS):
+def write_table(path, columns, provenance=None, *, block_rows=None):
     """Write ``columns`` (name -> 1-D array, all of one length; floats,
     integers, booleans or strings) to ``path`` in the format its extension
     names (.csv, .h5/.hdf5, .npz), with ``provenance`` (str -> str, e.g.
@@ -245,7 +245,7 @@ def write_table(path, columns, provenance=None, *, block_rows=CSV_BLOCK_ROWS):
     cols, n = _columns(columns)
     provenance = dict(provenance or {})
     if fmt == "csv":
-        _write_csv(path, cols, n, provenance, max(1, int(block_rows)))
+        _write_csv(path, cols, n, provenance, max(1, int(block_rows or CSV_BLOCK_ROWS)))
     elif fmt == "hdf5":
         _write_hdf5(path, cols, provenance)
     else:
@@ -511,7 +511,8 @@ def _read_hdf5(path):
         raise TableError(f"{path}: not an HDF5 file ({exc})") from None
     with f:
         columns = {}
-        for name, item in f.items():
+        for name in _creation_order(f):
+            item = f[name]
             if not isinstance(item, h5py.Dataset) or item.ndim != 1:
                 raise TableError(f"{path}: /{name} is not a 1-D dataset (a table holds one per column)")
             if item.dtype.kind in "SO":
@@ -522,6 +523,19 @@ def _read_hdf5(path):
         for key, value in f.attrs.items():
             provenance[str(key)] = value.decode("utf-8") if isinstance(value, bytes) else str(value)
     return columns, provenance
+
+
+def _creation_order(group):
+    """Member names in the order they were written where the file tracks
+    it (``write_table`` files do), else in HDF5's name order."""
+    import h5py
+
+    names = []
+    try:
+        group.id.links.iterate(lambda n: names.append(n.decode("utf-8")), idx_type=h5py.h5.INDEX_CRT_ORDER)
+    except (KeyError, RuntimeError, ValueError):
+        return list(group)
+    return names
 
 
 def _read_npz(path):

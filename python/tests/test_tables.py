@@ -1,0 +1,303 @@
+"""Table and figure files: formats by extension, round trips with their
+provenance, atomic replacement, and the catalog reader's two paths and
+its messages."""
+
+import contextlib
+import errno
+import json
+import os
+import struct
+import zlib
+
+import numpy as np
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+from phenomd import tables
+from phenomd.tables import TableError, read_catalog, read_table, save_figure, write_table
+
+PROV = {"phenomd_version": "9.9", "noise": "LISA(years=4)", "command": "phenomd snr 'a b.csv'\nsecond line"}
+
+
+def columns():
+    # Doubles that a careless writer loses: a subnormal, -0.0, the largest
+    # and smallest normals, non-finite values, a value needing 17 digits.
+    return {
+        "x": np.array([0.1, 5e-324, -0.0, 1.7976931348623157e308, 2.2250738585072014e-308, np.inf, -np.inf,
+                       np.nan, 0.30000000000000004]),
+        "k": np.arange(9, dtype=np.int64) - 4,
+        "name": np.array(["a", "b,c", 'q"uote', "new\nline", "ünï ☉", " lead", "#hash", "", "z"], dtype=object),
+    }
+
+
+def same_floats(a, b):
+    a, b = np.asarray(a, dtype=np.float64), np.asarray(b, dtype=np.float64)
+    return a.shape == b.shape and np.array_equal(a.view(np.int64), b.view(np.int64))
+
+
+class TestRoundTrip:
+    @pytest.mark.parametrize("ext", [".csv", ".h5", ".hdf5", ".npz"])
+    def test_values_and_provenance_come_back(self, tmp_path, ext):
+        path = tmp_path / f"t{ext}"
+        write_table(path, columns(), PROV)
+        cols, prov = read_table(path)
+        assert list(cols) == ["x", "k", "name"]  # column order kept
+        assert same_floats(cols["x"], columns()["x"])  # bit for bit, -0.0 and the subnormal included
+        assert np.array_equal(np.asarray(cols["k"], dtype=np.int64), columns()["k"])
+        assert list(cols["name"]) == list(columns()["name"])
+        assert prov == PROV  # newline in a value included
+
+    def test_csv_layout(self, tmp_path):
+        path = tmp_path / "t.csv"
+        write_table(path, {"a": [1.5, 2.0], "b": np.array(["x", "y"])}, {"k": "v"})
+        assert path.read_text() == "# k: v\na,b\n1.5,x\n2.0,y\n"
+
+    def test_blocks_do_not_change_the_text(self, tmp_path):
+        rng = np.random.default_rng(3)
+        cols = {"a": rng.normal(size=1001), "n": np.array([f"r{i}" for i in range(1001)], dtype=object)}
+        write_table(tmp_path / "one.csv", cols, PROV, block_rows=10**6)
+        write_table(tmp_path / "many.csv", cols, PROV, block_rows=7)
+        assert (tmp_path / "one.csv").read_bytes() == (tmp_path / "many.csv").read_bytes()
+
+    def test_hdf5_layout(self, tmp_path):
+        import h5py
+
+        write_table(tmp_path / "t.h5", columns(), PROV)
+        with h5py.File(tmp_path / "t.h5", "r") as f:
+            assert sorted(f) == ["k", "name", "x"] and f["x"].dtype == np.float64
+            assert f.attrs["noise"] == "LISA(years=4)"
+
+    def test_npz_needs_no_pickle(self, tmp_path):
+        write_table(tmp_path / "t.npz", columns(), PROV)
+        with np.load(tmp_path / "t.npz", allow_pickle=False) as data:
+            assert json.loads(str(data["__provenance__"])) == PROV
+
+
+class TestOutputPaths:
+    @pytest.mark.parametrize("name", ["t.txt", "t", "t.csv.gz", "t.png"])
+    def test_unknown_table_extension_before_any_write(self, tmp_path, name):
+        with pytest.raises(TableError, match="unknown table format"):
+            write_table(tmp_path / name, {"a": [1.0]}, {})
+        assert list(tmp_path.iterdir()) == []
+
+    def test_check_output_path(self, tmp_path):
+        assert tables.check_output_path(tmp_path / "new" / "deeper" / "x.h5") == "hdf5"  # directories made
+        assert tables.check_output_path(tmp_path / "f.svg", "figure") == "svg"
+        (tmp_path / "file").write_text("")
+        cases = [
+            (tmp_path, "table", "is a directory"),
+            (tmp_path / "file" / "x.csv", "table", "not a directory"),
+            (tmp_path / "x.jpg", "figure", "unknown figure format"),
+            ("/proc/phenomd-test.csv", "table", "cannot write in /proc"),
+        ]
+        for path, kind, words in cases:
+            with pytest.raises(TableError, match=words):
+                tables.check_output_path(path, kind)
+
+    def test_bad_columns_are_refused_before_writing(self, tmp_path):
+        for cols, words in [({}, "at least one"), ({"a": [1.0], "b": [1.0, 2.0]}, "has 2 values"),
+                            ({"a/b": [1.0]}, "column name"), ({"a": np.ones((2, 2))}, "1-D")]:
+            with pytest.raises(TableError, match=words):
+                write_table(tmp_path / "t.csv", cols, {})
+        assert list(tmp_path.iterdir()) == []
+
+
+class FaultyFile:
+    """A file object whose k-th write raises (a full disk, Ctrl-C)."""
+
+    def __init__(self, fh, after, exc):
+        self.fh, self.left, self.exc = fh, after, exc
+
+    def write(self, data):
+        if self.left == 0:
+            raise self.exc
+        self.left -= 1
+        return self.fh.write(data)
+
+    def __getattr__(self, name):
+        return getattr(self.fh, name)
+
+
+@contextlib.contextmanager
+def failing_writes(monkeypatch, after, exc):
+    real = tables.atomic_open
+
+    @contextlib.contextmanager
+    def faulty(path, mode="w", **kw):
+        with real(path, mode, **kw) as fh:
+            yield FaultyFile(fh, after, exc)
+
+    monkeypatch.setattr(tables, "atomic_open", faulty)
+    yield
+
+
+class TestAtomic:
+    @pytest.mark.parametrize("exc", [OSError(errno.ENOSPC, "No space left on device"), KeyboardInterrupt()])
+    def test_failure_mid_table_keeps_the_previous_file(self, tmp_path, monkeypatch, exc):
+        path = tmp_path / "t.csv"
+        path.write_text("previous\n")
+        cols = {"a": np.arange(1000.0)}
+        with failing_writes(monkeypatch, 3, exc), pytest.raises(type(exc)):
+            write_table(path, cols, {}, block_rows=10)  # fails after two blocks
+        assert path.read_text() == "previous\n"
+        assert [p.name for p in tmp_path.iterdir()] == ["t.csv"]  # no temporary left
+
+    def test_failing_figure_writer_keeps_the_previous_figure(self, tmp_path, monkeypatch):
+        import matplotlib
+
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+
+        path = tmp_path / "f.png"
+        path.write_bytes(b"old")
+        fig = plt.figure()
+
+        def broken(*a, **k):
+            raise OSError(errno.ENOSPC, "No space left on device")
+
+        monkeypatch.setattr(fig, "savefig", broken)
+        with pytest.raises(OSError):
+            save_figure(fig, path, {})
+        plt.close(fig)
+        assert path.read_bytes() == b"old" and [p.name for p in tmp_path.iterdir()] == ["f.png"]
+
+
+def png_text(data):
+    """tEXt/iTXt chunks of a PNG, parsed here from the format's definition
+    (PNG specification, sec. 5.3 and 11.3.4)."""
+    assert data[:8] == b"\x89PNG\r\n\x1a\n"
+    pos, out = 8, {}
+    while pos < len(data):
+        (length,), kind = struct.unpack(">I", data[pos:pos + 4]), data[pos + 4:pos + 8]
+        body = data[pos + 8:pos + 8 + length]
+        if kind == b"tEXt":
+            key, _, value = body.partition(b"\0")
+            out[key.decode("latin-1")] = value.decode("latin-1")
+        elif kind == b"iTXt":
+            key, _, rest = body.partition(b"\0")
+            compressed, rest = rest[0], rest[2:]
+            _, _, rest = rest.partition(b"\0")
+            _, _, text = rest.partition(b"\0")
+            out[key.decode("latin-1")] = (zlib.decompress(text) if compressed else text).decode("utf-8")
+        pos += 12 + length
+    return out
+
+
+class TestFigures:
+    @pytest.fixture
+    def fig(self):
+        import matplotlib
+
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+
+        fig = plt.figure(figsize=(2, 2))
+        fig.add_subplot(1, 1, 1).plot([1, 2], [1, 3])
+        yield fig
+        plt.close(fig)
+
+    def test_png_carries_each_key(self, tmp_path, fig):
+        save_figure(fig, tmp_path / "f.png", PROV, dpi=50)
+        text = png_text((tmp_path / "f.png").read_bytes())
+        assert text["noise"] == PROV["noise"] and text["command"] == PROV["command"]
+        assert text["Software"] == "phenomd 9.9"
+
+    def test_pdf_is_a_pdf_with_the_record(self, tmp_path, fig):
+        save_figure(fig, tmp_path / "f.pdf", PROV)
+        data = (tmp_path / "f.pdf").read_bytes()
+        # The Subject entry of the document information dictionary (PDF 1.7,
+        # sec. 14.3.3); parentheses in a literal string are escaped (7.3.4.2).
+        assert data.startswith(b"%PDF-") and b"/Subject (" in data and b"LISA\\(years=4\\)" in data
+
+    def test_svg_is_xml_with_the_record(self, tmp_path, fig):
+        import xml.etree.ElementTree as ET
+
+        save_figure(fig, tmp_path / "f.svg", PROV)
+        root = ET.parse(tmp_path / "f.svg").getroot()
+        texts = " ".join(e.text or "" for e in root.iter())
+        assert root.tag.endswith("svg") and json.loads(
+            next(e.text for e in root.iter() if e.tag.endswith("description"))) == PROV
+        assert "phenomd 9.9" in texts
+
+    def test_unknown_figure_extension(self, tmp_path, fig):
+        with pytest.raises(TableError, match="unknown figure format"):
+            save_figure(fig, tmp_path / "f.jpeg", PROV)
+        assert list(tmp_path.iterdir()) == []
+
+
+# ------------------------------------------------------------------ catalogs
+
+
+def catalog_text(rows, header="name,m1,m2,redshift,distance,t_start"):
+    return header + "\n" + "".join(",".join(r) + "\n" for r in rows)
+
+
+class TestCatalog:
+    def test_values_defaults_lines_and_provenance(self, tmp_path):
+        path = tmp_path / "c.csv"
+        path.write_text("\ufeff# made_by: test\n\nname,m1,m2,redshift,distance\n a ,1e6,5e5,1,\n\nb,2,1,0.5,300\n")
+        cat = read_catalog(path)
+        assert cat.provenance == {"made_by": "test"} and list(cat.lines) == [4, 6]
+        assert same_floats(cat.numbers["distance"], [np.nan, 300.0])  # empty cell: NaN (the default)
+        assert list(cat.column("spin1", 0.0)) == [0.0, 0.0]  # absent column: its default
+        assert cat.label(0) == "a" and cat.where(1) == f"{path}, line 6"
+
+    @settings(max_examples=25)
+    @given(st.lists(st.tuples(st.floats(1e-3, 1e9), st.floats(1e-3, 1e9), st.floats(-0.99, 20),
+                              st.one_of(st.none(), st.floats(1e-3, 1e6))), min_size=1, max_size=30),
+           st.booleans())
+    def test_fast_and_careful_readers_agree(self, tmp_path_factory, rows, crlf):
+        # A quoted name sends the same values through the csv module's reader.
+        d = tmp_path_factory.mktemp("agree")
+        body = [[f"n{i}", repr(a), repr(b), repr(z), "" if dist is None else repr(dist), "4"]
+                for i, (a, b, z, dist) in enumerate(rows)]
+        plain = catalog_text(body)
+        quoted = catalog_text([['"' + r[0] + '"'] + r[1:] for r in body])
+        nl = "\r\n" if crlf else "\n"
+        (d / "plain.csv").write_bytes(plain.replace("\n", nl).encode())
+        (d / "quoted.csv").write_bytes(quoted.replace("\n", nl).encode())
+        a, b = read_catalog(d / "plain.csv"), read_catalog(d / "quoted.csv")
+        for name in ("m1", "m2", "redshift", "distance", "t_start"):
+            assert same_floats(a.numbers[name], b.numbers[name]), name
+        assert list(a.other["name"]) == list(b.other["name"]) and list(a.lines) == list(b.lines)
+        # Values read back exactly: the numbers the text denotes (Python's float).
+        assert same_floats(a.numbers["m1"], [float(r[1]) for r in body])
+
+    @pytest.mark.parametrize("text, words", [
+        ("m1,m2,redshift\n1,2,nan\n", "line 2, column redshift: 'nan' is not a number; leave the cell empty"),
+        ("m1,m2,redshift,t_start\n1,2,1,NaN\n", "line 2, column t_start: 'NaN'"),
+        ("m1,m2,redshift\n1,2,1\n1,2\n", "line 3: 2 fields, header has 3"),
+        ("m1,m2,redshift\n1,2,1\n1,2,1,4\n", "line 3: 4 fields, header has 3"),
+        ("m1,m2,redshift\n1,2,1\n# a comment row\n1,x,1\n", "line 4, column m2: 'x' is not a number"),
+        ("m1,m2,redshift\n1,2,\n", "line 2: column redshift is empty"),
+        ("M1,m2,redshift\n1,2,3\n", "'M1' differs from 'm1' only in case"),
+        ("m1,m2,redshift,Spin1\n1,2,3,0.5\n", "'Spin1' differs from 'spin1' only in case"),
+        ("m1;m2;redshift\n1;2;3\n", "semicolon-separated"),
+        ("m1,m1,redshift\n1,2,3\n", "column 'm1' appears twice"),
+        ("# only comments\n\n", "no header line"),
+        ("m1,m2,redshift\n", "no binaries"),
+        ('m1,m2,redshift,name\n1,2,3,"' + "x" * 200000 + '"\n', "line 2: field larger than field limit"),
+    ])
+    def test_faults_name_file_line_and_column(self, tmp_path, text, words):
+        path = tmp_path / "bad.csv"
+        path.write_text(text)
+        with pytest.raises(TableError) as err:
+            read_catalog(path)
+        assert str(err.value).startswith(str(path)) and words in str(err.value)
+
+    def test_invalid_utf8_names_line_and_byte(self, tmp_path):
+        path = tmp_path / "bad.csv"
+        path.write_bytes(b"m1,m2,redshift\n1,2,3\n1,\xff2,3\n")
+        with pytest.raises(TableError, match=r"line 3, byte 3: not UTF-8 text \(byte 0xff\)"):
+            read_catalog(path)
+
+    @pytest.mark.parametrize("ext", [".h5", ".npz"])
+    def test_binary_catalogs(self, tmp_path, ext):
+        path = tmp_path / f"c{ext}"
+        write_table(path, {"m1": [1e6, 2e6], "m2": [1e5, 2e5], "redshift": [1.0, 2.0], "name": ["a", "b"]}, {})
+        cat = read_catalog(path)
+        assert same_floats(cat.numbers["m1"], [1e6, 2e6]) and cat.label(1) == "b" and cat.where(1) == f"{path}, row 1"
+        write_table(path, {"m1": [1e6], "m2": [1e5], "redshift": [1.0], "distance": [np.nan]}, {})
+        with pytest.raises(TableError, match="row 0, column distance: nan"):
+            read_catalog(path)
