@@ -200,8 +200,8 @@ _response_cache = []
 
 def _numerical_response():
     """R(f) of the committed numerically averaged response table
-    (``phenomd._lisa_response``), interpolated by the natural cubic spline
-    of ln R in ln(f/f*) through the table's nodes.
+    (``phenomd._lisa_response``), interpolated by the cubic spline
+    (not-a-knot ends) of ln R in ln(f/f*) through the table's nodes.
 
     The table module's own four-point Lagrange read-back is continuous
     but its slope jumps at every node; the spline through the same nodes
@@ -321,9 +321,13 @@ def _number(text):
         return None
 
 
-def _natural_spline_second_derivatives(x, y):
-    """Second derivatives at the nodes of the natural cubic spline through
-    (x, y) (zero at both ends), by the tridiagonal (Thomas) solve."""
+def _spline_second_derivatives(x, y):
+    """Second derivatives M at the nodes of the cubic spline through
+    (x, y) with not-a-knot ends (the third derivative continuous across the
+    second and the second-to-last node, so the end intervals are as
+    accurate as the inner ones: O(h^4)); three nodes: the natural spline
+    (M = 0 at the ends); two: a straight line.  Tridiagonal (Thomas) solve
+    for M[1 .. n-2]."""
     n = len(x)
     m = np.zeros(n)
     if n < 3:
@@ -332,9 +336,18 @@ def _natural_spline_second_derivatives(x, y):
     slope = np.diff(y) / h
     rhs = 6.0 * np.diff(slope)  # rows 1 .. n-2
     diag = 2.0 * (h[:-1] + h[1:])
-    sub = h[:-1].copy()  # coefficient of m[i-1] in row i
-    sup = h[1:].copy()  # coefficient of m[i+1] in row i
+    sub = h[:-1].copy()  # coefficient of M[i-1] in row i
+    sup = h[1:].copy()  # coefficient of M[i+1] in row i
     k = n - 2
+    knot = n >= 4
+    if knot:
+        # M[0] = ((h0 + h1) M[1] - h0 M[2]) / h1, and the mirror image at the end.
+        h0, h1 = h[0], h[1]
+        diag[0] = 2.0 * (h0 + h1) + h0 * (h0 + h1) / h1
+        sup[0] = h1 - h0 * h0 / h1
+        ha, hb = h[-2], h[-1]
+        diag[-1] = 2.0 * (ha + hb) + hb * (ha + hb) / ha
+        sub[-1] = ha - hb * hb / ha
     c = np.empty(k)
     d = np.empty(k)
     c[0] = sup[0] / diag[0]
@@ -348,18 +361,21 @@ def _natural_spline_second_derivatives(x, y):
     for i in range(k - 2, -1, -1):
         inner[i] = d[i] - c[i] * inner[i + 1]
     m[1:-1] = inner
+    if knot:
+        m[0] = ((h[0] + h[1]) * m[1] - h[0] * m[2]) / h[1]
+        m[-1] = ((h[-2] + h[-1]) * m[-2] - h[-1] * m[-3]) / h[-2]
     return m
 
 
 class _Spline:
-    """y(x) by the natural cubic spline through (xs, ys) (or straight
+    """y(x) by the not-a-knot cubic spline through (xs, ys) (or straight
     lines, ``linear=True``); beyond the ends continued along the end
     tangents."""
 
     def __init__(self, xs, ys, linear=False):
         self.xs = np.asarray(xs, dtype=np.float64)
         self.ys = np.asarray(ys, dtype=np.float64)
-        self.m = np.zeros(len(self.xs)) if linear else _natural_spline_second_derivatives(self.xs, self.ys)
+        self.m = np.zeros(len(self.xs)) if linear else _spline_second_derivatives(self.xs, self.ys)
 
     def __call__(self, x):
         xs, ys, m = self.xs, self.ys, self.m
@@ -379,8 +395,8 @@ class TabulatedNoise(NoiseCurve):
     """A noise curve tabulated at ascending frequencies, already converted
     to the package's convention, interpolated in (ln f, ln h_n):
 
-    * ``interpolation="cubic"`` (default): the natural cubic spline, twice
-      continuously differentiable, so that its table (``table()``) reaches
+    * ``interpolation="cubic"`` (default): the cubic spline with not-a-knot
+      ends (error O(h^4) up to the ends), twice continuously differentiable, so that its table (``table()``) reaches
       5e-10 in ln h_n at a moderate density; it reproduces the nodes and
       any power law exactly;
     * ``"linear"``: straight lines between nodes (power laws piecewise).
@@ -388,6 +404,14 @@ class TabulatedNoise(NoiseCurve):
     No extrapolation: frequencies outside [freqs[0], freqs[-1]] get
     h_n = inf.  (Beyond the ends the spline is continued along its end
     tangents only to pad its table.)
+
+    ``table()``: the spline's third derivative jumps at every node, so a
+    file whose nodes barely resolve its curve's wiggles (fewer than ~50
+    nodes per wiggle) may need a finer table than the finest the builder
+    makes (1/65536 dex); the table's ``max_ln_error`` then says the bound
+    reached (e.g. 4e-8 for 4,000 nodes over 1e-5 - 1 Hz of the LISA curve
+    with the numerical response), and a smooth or densely sampled file
+    reaches 5e-10 like the built-in curves.
     """
 
     def __init__(self, freqs, hn, path=None, kind="hn", interpolation="cubic", convention_note=""):
@@ -455,7 +479,7 @@ def _response_function(response):
     raise InputError("response", None, f"response: expected a name, a curve or a callable; got {type(response).__name__}")
 
 
-def from_file(path, kind, *, channels=2, sky_averaged=True, response=None, interpolation="cubic"):
+def from_file(path, kind, *, channels=None, sky_averaged=True, response=None, interpolation="cubic"):
     """Load a noise curve from a two-column text file and convert it to the
     package's convention.
 
@@ -470,6 +494,9 @@ def from_file(path, kind, *, channels=2, sky_averaged=True, response=None, inter
     noise of one Michelson channel in strain units, their eq. 2, and R(f)
     the sky- and polarisation-averaged response summed over two channels,
     R = 2 R_1 -> 2 x 3/20 = 3/10 at low frequency for 60-degree arms):
+
+    ``channels=None`` (default) means 2 for a sky-averaged file and 1 for
+    a non-averaged one.
 
     * ``sky_averaged=True, channels=2`` (default): the package's own
       convention, S = P_n / R (-> (10/3) P_n at low frequency); used as is;
@@ -486,17 +513,19 @@ def from_file(path, kind, *, channels=2, sky_averaged=True, response=None, inter
     In short, at low frequency: S_n = S (two channels, averaged) =
     S / 2 (one channel, averaged) = (10/3) P_n (one channel, not averaged).
 
-    ``interpolation``: "cubic" (default; the natural cubic spline in
+    ``interpolation``: "cubic" (default; the not-a-knot cubic spline in
     (ln f, ln h_n), so that the curve's table reaches 5e-10) or "linear"
     (straight lines in log-log, as earlier versions).  The curve is never
     extrapolated: h_n = inf outside [first, last] frequency.
     """
     if kind not in KINDS:
         raise InputError("kind", None, f"kind = {kind!r}: must be one of {', '.join(repr(k) for k in KINDS)}")
-    if channels not in (1, 2):
-        raise InputError("channels", None, f"channels = {channels!r}: must be 1 or 2")
     if sky_averaged not in (True, False):
         raise InputError("sky_averaged", None, f"sky_averaged = {sky_averaged!r}: must be True or False")
+    if channels is None:
+        channels = 2 if sky_averaged else 1
+    if channels not in (1, 2):
+        raise InputError("channels", None, f"channels = {channels!r}: must be 1 or 2")
     if not sky_averaged and channels != 1:
         raise InputError(
             "channels", None, "a non-sky-averaged PSD is the noise of one channel: use channels=1 with sky_averaged=False"
