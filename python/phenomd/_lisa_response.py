@@ -10,12 +10,15 @@ polarisation angle psi,
     R(f) = 2 channels x < |F_+|^2 >  =  < |F_+|^2 + |F_x|^2 >  (one channel),
 
 with R -> 3/10 as f -> 0.  This is the R of Robson, Cornish & Liu (2019,
-CQG 36 105011, eqs. 2-9): the sky-averaged sensitivity of LISA's two
-channels is S_n(f) = P_n(f) / R(f), P_n the noise of one Michelson channel in
-strain units (their eq. 2), and h_n = sqrt(f S_n) = sqrt(f P_n / R).  With
-that S_n the sky- and polarisation-averaged SNR of a source is
-rho^2 = 4 int (|h_+|^2 + |h_x|^2) / S_n df.  Their eq. 9,
-R ~ (3/10) / (1 + 0.6 (f/f*)^2), approximates this R.
+CQG 36 105011, eqs. 2-9), who treat LISA's two independent channels as two
+such Michelsons: the sky-averaged sensitivity of the pair is
+S_n(f) = P_n(f) / R(f), P_n the noise of one Michelson channel in strain
+units (their sec. 2), and h_n = sqrt(f S_n) = sqrt(f P_n / R).  With that
+S_n the sky- and polarisation-averaged squared SNR of a source, summed over
+the two channels, is <rho^2> = 4 int (|h_+|^2 + |h_x|^2) / S_n df.  One
+channel alone has S_n = P_n / (R/2) (the factor 20/3 at low frequency
+instead of 10/3).  Their eq. 9, R ~ (3/10) / (1 + 0.6 (f/f*)^2),
+approximates this R.
 
 R depends on f only through x = f/f*, f* = c / (2 pi L) (19.09 mHz for LISA),
 so ``response(f, arm_length=L)`` serves any equal-arm 60-degree Michelson.
