@@ -223,15 +223,26 @@ class NoiseCurve:
     def _ln_hn(self, f):
         return 0.5 * (np.log(f) + np.log(self._psd(f)))
 
+    #: Built-in curves are fixed by their repr (class and options), so one
+    #: table serves every object with the same repr; file curves keep their own.
+    _share_tables = True
+
     def table(self):
-        """The curve as a NoiseTable (built once per object, thread-safe)."""
+        """The curve as a NoiseTable (built once per curve configuration,
+        thread-safe)."""
         cached = self.__dict__.get("_table")
         if cached is not None:
             return cached
-        lock = self.__dict__.setdefault("_table_lock", threading.Lock())
-        with lock:
-            cached = self.__dict__.get("_table")
+        key = (type(self), repr(self)) if self._share_tables else None
+        with _TABLES_LOCK:
+            cached = _TABLES.get(key) if key else None
             if cached is None:
                 cached = build_table(self._ln_hn, self.f_min, self.f_max, source=repr(self))
-                self.__dict__["_table"] = cached
+                if key:
+                    _TABLES[key] = cached
+        self.__dict__["_table"] = cached
         return cached
+
+
+_TABLES = {}
+_TABLES_LOCK = threading.Lock()

@@ -373,22 +373,34 @@ class _Spline:
     tangents."""
 
     def __init__(self, xs, ys, linear=False):
-        self.xs = np.asarray(xs, dtype=np.float64)
-        self.ys = np.asarray(ys, dtype=np.float64)
-        self.m = np.zeros(len(self.xs)) if linear else _spline_second_derivatives(self.xs, self.ys)
+        xs = np.asarray(xs, dtype=np.float64)
+        ys = np.asarray(ys, dtype=np.float64)
+        m = np.zeros(len(xs)) if linear else _spline_second_derivatives(xs, ys)
+        h = np.diff(xs)
+        # Per interval, y = c0 + u (c1 + u (c2 + u c3)), u = x - xs[i].
+        self.xs = xs
+        self.c0 = ys[:-1].copy()
+        self.c1 = np.diff(ys) / h - h * (2.0 * m[:-1] + m[1:]) / 6.0
+        self.c2 = m[:-1] / 2.0
+        self.c3 = np.diff(m) / (6.0 * h)
+        # Slopes at the two ends, for the tangent continuation.
+        self.slope_lo = self.c1[0]
+        self.slope_hi = self.c1[-1] + h[-1] * (2.0 * self.c2[-1] + 3.0 * self.c3[-1] * h[-1])
+        self.y_hi = float(ys[-1])
 
     def __call__(self, x):
-        xs, ys, m = self.xs, self.ys, self.m
+        xs = self.xs
         x = np.asarray(x, dtype=np.float64)
-        xc = np.clip(x, xs[0], xs[-1])
-        i = np.clip(np.searchsorted(xs, xc, side="right") - 1, 0, len(xs) - 2)
-        h = xs[i + 1] - xs[i]
-        a = (xs[i + 1] - xc) / h
-        b = 1.0 - a
-        y = a * ys[i] + b * ys[i + 1] + ((a**3 - a) * m[i] + (b**3 - b) * m[i + 1]) * h * h / 6.0
-        # Slope at the clipped point, for the tangent continuation beyond the ends.
-        dy = (ys[i + 1] - ys[i]) / h + ((1.0 - 3.0 * a * a) * m[i] + (3.0 * b * b - 1.0) * m[i + 1]) * h / 6.0
-        return y + dy * (x - xc)
+        i = np.searchsorted(xs, x, side="right") - 1
+        np.clip(i, 0, len(xs) - 2, out=i)
+        u = x - xs[i]
+        y = self.c0[i] + u * (self.c1[i] + u * (self.c2[i] + u * self.c3[i]))
+        lo, hi = x < xs[0], x > xs[-1]
+        if lo.any():
+            y[lo] = self.c0[0] + self.slope_lo * (x[lo] - xs[0])
+        if hi.any():
+            y[hi] = self.y_hi + self.slope_hi * (x[hi] - xs[-1])
+        return y
 
 
 class TabulatedNoise(NoiseCurve):
@@ -413,6 +425,8 @@ class TabulatedNoise(NoiseCurve):
     with the numerical response), and a smooth or densely sampled file
     reaches 5e-10 like the built-in curves.
     """
+
+    _share_tables = False
 
     def __init__(self, freqs, hn, path=None, kind="hn", interpolation="cubic", convention_note=""):
         if interpolation not in INTERPOLATIONS:

@@ -88,14 +88,16 @@ def test_tables_match_their_curves(tmp_path):
 
 
 def test_table_is_built_once_across_threads():
-    c = noise.TianQin(2)
+    # Six threads, three objects of one configuration: one table.
+    objs = [noise.TianQin(2), noise.TianQin(2), noise.curve("tianqin", years=2)]
     seen = []
-    threads = [threading.Thread(target=lambda: seen.append(c.table())) for _ in range(6)]
+    threads = [threading.Thread(target=lambda c=c: seen.append(c.table())) for c in objs * 2]
     for t in threads:
         t.start()
     for t in threads:
         t.join()
     assert len(seen) == 6 and all(s is seen[0] for s in seen)
+    assert noise.TianQin(4).table() is not seen[0]
 
 
 @pytest.mark.needs_library
