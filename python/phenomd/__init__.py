@@ -66,3 +66,9 @@ def constants(library=None, fast=False):
     """The library's seven exported constants (Pi, PARSEC_TO_METERS,
     SECONDS_PER_YEAR, SPEED_OF_LIGHT, M_SUN, MRSUN, MTSUN) as a dict."""
     return load_library(library, fast=fast).constants()
+
+# Studies over batches of binaries: detection horizons and waterfalls.
+from .horizon import HorizonResult, horizon  # noqa: E402
+from .waterfall import WaterfallGrid, waterfall  # noqa: E402
+
+__all__ += ["HorizonResult", "WaterfallGrid", "horizon", "waterfall"]

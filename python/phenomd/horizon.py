@@ -1,0 +1,388 @@
+"""Detection horizons: the redshift at which a binary's SNR falls to a threshold.
+
+For each source-frame total mass M the horizon z_h(M) solves
+
+    rho(M, q, chi_1, chi_2, z) = rho_threshold,
+
+where rho is the SNR of ``binary_snr`` (of the whole band or of one phase)
+with the luminosity distance taken from the cosmology at z.  All masses
+are solved together: every step of the search is one ``binary_snr`` batch.
+
+Search.  rho is first evaluated on a logarithmic grid of redshifts
+z_min ... z_max (``per_decade`` points per decade), every mass at every
+grid redshift in one batch.  For each mass the horizon is the first
+crossing from low z: the first grid point at which the SNR is below the
+threshold after one at which it is at or above it.  That interval is then
+refined on ln z by regula falsi on ln rho with the Illinois modification
+(Dowell & Jarratt 1971, BIT 11, 168), each step falling back to bisection
+when the bracket has not halved over two steps, until the bracket is
+narrower than ``rtol`` in ln z.  The returned redshift lies inside the
+final bracket, so it is within ``rtol`` (relative) of a redshift at which
+the SNR crosses the threshold.  Where the SNR is continuous in z it there
+equals the threshold to |d ln rho / d ln z| * rtol.  It can also jump: when
+a point of the binary's frequency grid crosses the edge of a noise curve's
+range (h_n infinite beyond it) its contribution switches on or off, and
+no redshift has the SNR equal to the threshold; the horizon is then that
+jump, bracketed to ``rtol`` all the same.
+
+Why "first crossing from low z" and not simply "where rho = threshold".
+At fixed source-frame mass and fixed observer-frame ``t_start`` the band
+moves with z: the observed frequencies scale as 1/(1+z), so with
+redshift a band can move into a noise curve's range (the SNR then rises
+with z before the distance wins) or out of it.  The SNR is therefore not
+monotone in z in general and there may be several crossings; the first
+downward crossing is the far end of the nearest redshift interval in
+which the binary is detectable.  Where that interval does not start at
+z_min (SNR below the threshold at z_min, above it further out),
+``rising`` is True for that mass.  A detectable interval narrower than
+the grid spacing can be missed; raise ``per_decade`` to look closer.
+
+Bounds instead of infinities.  Where the SNR stays below the threshold at
+every grid redshift, the result is z_min with ``reached`` = "below";
+where it is still at or above the threshold at z_max, z_max with
+``reached`` = "above"; otherwise ``reached`` = "ok".  No NaN or infinity
+is ever returned.
+"""
+
+from __future__ import annotations
+
+from dataclasses import dataclass, field
+
+import numpy as np
+
+from . import _inputs as inp
+from .core import DEFAULT_LENGTH, binary_snr
+
+__all__ = ["HorizonResult", "horizon", "PHASES", "component_masses", "convention_label", "noise_label"]
+
+PHASES = {"all": "snr_all", "ins": "snr_ins", "mrg": "snr_mrg", "rd": "snr_rd"}
+PHASE_NAMES = {"all": "whole band", "ins": "inspiral", "mrg": "merger", "rd": "ringdown"}
+
+
+@dataclass(frozen=True)
+class HorizonResult:
+    """Horizons of n binaries, one per total mass.
+
+    ``mass``: (n,) source-frame total masses, M_sun; ``mass_ratio``,
+    ``spin1``, ``spin2``: (n,) the values used; ``redshift``: (n,) the
+    horizon z_h; ``luminosity_distance``: (n,) D_L(z_h) in Mpc from
+    ``cosmology``; ``reached``: (n,) str array, "ok" where the threshold
+    is crossed between z_min and z_max, "below" where the SNR is below
+    the threshold at every searched redshift (redshift = z_min), "above"
+    where it is still at or above it at z_max (redshift = z_max);
+    ``rising``: (n,) bool, True where the SNR at z_min is below the
+    threshold but reaches it further out (the horizon is then the far
+    end of that detectable interval); ``z_low``, ``z_high``: (n,) the
+    final bracket of the search (equal to the bound where reached is not
+    "ok"); ``snr_threshold``, ``phase``, ``inclination``: what was solved
+    for.  The SNR is the sky- and polarisation-averaged SNR for the
+    chosen inclination convention ("average": also averaged over
+    inclination).  ``noise_name``: the curve; ``evaluations``: the number
+    of ``binary_snr`` batches the search took; ``uncalibrated``: (n,) bool,
+    the binary lies outside the amplitude model's calibration (mass ratio
+    above 18 or |spin| above 0.85, as ``binary_snr`` flags it); ``cosmology``: the astropy
+    cosmology of D_L; ``provenance``: how it was made.
+    """
+
+    mass: np.ndarray
+    mass_ratio: np.ndarray
+    spin1: np.ndarray
+    spin2: np.ndarray
+    redshift: np.ndarray
+    luminosity_distance: np.ndarray
+    reached: np.ndarray
+    rising: np.ndarray
+    z_low: np.ndarray
+    z_high: np.ndarray
+    snr_threshold: float
+    phase: str
+    inclination: object
+    noise_name: str
+    evaluations: int
+    uncalibrated: np.ndarray = None
+    cosmology: object = None
+    provenance: dict = field(default_factory=dict)
+
+    def __len__(self):
+        return self.mass.shape[0]
+
+    @property
+    def ok(self):
+        """(n,) bool: the threshold is crossed inside [z_min, z_max]."""
+        return self.reached == "ok"
+
+    @property
+    def convention(self):
+        return convention_label(self.inclination)
+
+    def columns(self):
+        """The result as table columns (name -> 1-D array)."""
+        return {
+            "total_mass": self.mass,
+            "mass_ratio": self.mass_ratio,
+            "spin1": self.spin1,
+            "spin2": self.spin2,
+            "redshift": self.redshift,
+            "luminosity_distance": self.luminosity_distance,
+            "reached": self.reached,
+            "rising": self.rising,
+            "uncalibrated": self.uncalibrated,
+            "z_low": self.z_low,
+            "z_high": self.z_high,
+        }
+
+
+def convention_label(inclination):
+    """Words for the averaging an SNR or h_c was computed with."""
+    if isinstance(inclination, str):
+        if inclination == "average":
+            return "sky-, polarisation- and inclination-averaged"
+        return f"sky- and polarisation-averaged, {inclination}"
+    try:
+        angle = float(getattr(inclination, "to_value", lambda unit: inclination)("rad"))
+    except (TypeError, ValueError):
+        return f"sky- and polarisation-averaged, inclination {inclination!r}"
+    return f"sky- and polarisation-averaged, inclination {np.degrees(angle):.3g} deg"
+
+
+def noise_label(curve):
+    """A short name for a noise curve in a figure: the built-in curve's name
+    with its foreground's observation time, a file curve's name, else its
+    repr."""
+    name = getattr(curve, "name", None)
+    if not isinstance(name, str) or not name:
+        return repr(curve)
+    if hasattr(curve, "years"):
+        years = curve.years
+        extra = [f"{years:g} yr foreground" if years is not None else "no foreground"]
+        kind = getattr(curve, "response_kind", None)
+        if kind not in (None, "numerical"):
+            extra.append(f"{kind} response")
+        return f"{name} ({', '.join(extra)})"
+    return name
+
+
+def component_masses(total_mass, mass_ratio):
+    """(m1, m2) = (M/(1+q), M q/(1+q)) for source-frame total mass M and
+    q = m2/m1.  q > 1 is accepted and means m2 is the heavier body: the
+    amplitude model is symmetric under exchanging the two bodies together
+    with their spins, so this is the binary with q' = 1/q and the spins
+    swapped."""
+    total_mass = np.asarray(total_mass, dtype=np.float64)
+    mass_ratio = np.asarray(mass_ratio, dtype=np.float64)
+    return total_mass / (1.0 + mass_ratio), total_mass * mass_ratio / (1.0 + mass_ratio)
+
+
+def _check_phase(phase):
+    if phase not in PHASES:
+        raise inp.InputError("phase", None, f"phase = {phase!r}: must be one of {', '.join(map(repr, PHASES))}")
+    return PHASES[phase]
+
+
+def _positive_scalar(value, name, what):
+    try:
+        x = float(value)
+    except (TypeError, ValueError):
+        raise inp.InputError(name, None, f"{name} = {value!r}: {what} must be a number") from None
+    if not (np.isfinite(x) and x > 0):
+        raise inp.InputError(name, None, f"{name} = {value!r}: {what} must be finite and positive")
+    return x
+
+
+def horizon(
+    masses,
+    mass_ratio=1.0,
+    spin1=0.0,
+    spin2=0.0,
+    *,
+    snr=10.0,
+    noise=None,
+    inclination="average",
+    phase="all",
+    t_start=4.0,
+    t_end=0.0,
+    cosmology=None,
+    length=DEFAULT_LENGTH,
+    fast=False,
+    threads=1,
+    library=None,
+    z_min=1e-4,
+    z_max=100.0,
+    per_decade=4,
+    rtol=1e-5,
+    max_iterations=60,
+):
+    """Redshift and luminosity distance at which each binary's SNR equals ``snr``.
+
+    ``masses``: source-frame total masses M (M_sun), a scalar or 1-D
+    array; ``mass_ratio`` q = m2/m1 (q > 1 accepted: m2 the heavier, see
+    ``component_masses``), ``spin1``, ``spin2`` aligned spins of m1, m2;
+    each a scalar or one per mass.  ``snr``: the threshold; ``phase``:
+    whose SNR, "all" (the whole band), "ins", "mrg" or "rd";
+    ``inclination``: "average" (default: the sky-, polarisation- and
+    inclination-averaged SNR), "face-on", "edge-on" or an angle in radians.
+    ``t_start``, ``t_end``: the band, observer-frame years before merger
+    (``t_end`` <= 0: through merger and ringdown); ``noise``: a noise curve
+    (default the core's LISA curve); ``cosmology``: astropy cosmology or
+    name (default Planck18), giving D_L(z).
+
+    The search (module docstring) covers ``z_min`` <= z <= ``z_max`` with
+    ``per_decade`` grid points per decade and refines to ``rtol`` in
+    ln z (1e-5: the redshift is good to 1e-5 relative).  Returns a
+    HorizonResult; where the threshold is never reached or always
+    exceeded, the bound is returned and flagged in ``reached``.
+    """
+    key = _check_phase(phase)
+    threshold = _positive_scalar(snr, "snr", "the SNR threshold")
+    z_min = _positive_scalar(z_min, "z_min", "the lowest redshift searched")
+    z_max = _positive_scalar(z_max, "z_max", "the highest redshift searched")
+    if not z_max > z_min:
+        raise inp.InputError("z_max", None, f"z_max = {z_max!r} must exceed z_min = {z_min!r}")
+    rtol = _positive_scalar(rtol, "rtol", "the tolerance in ln z")
+    per_decade = int(_positive_scalar(per_decade, "per_decade", "grid points per decade"))
+
+    arrays = {
+        "masses": inp.as_float_array(masses, "masses", "solMass"),
+        "mass_ratio": inp.as_float_array(mass_ratio, "mass_ratio", ""),
+        "spin1": inp.as_float_array(spin1, "spin1", ""),
+        "spin2": inp.as_float_array(spin2, "spin2", ""),
+        "t_start": inp.as_float_array(t_start, "t_start", "yr"),
+        "t_end": inp.as_float_array(t_end, "t_end", "yr"),
+    }
+    n = inp.broadcast_length(arrays)
+    inp.check_positive(arrays["masses"], "masses", "total masses (source frame, solar masses)")
+    inp.check_positive(arrays["mass_ratio"], "mass_ratio", "mass ratios m2/m1")
+    full = {k: np.ascontiguousarray(np.broadcast_to(v, (n,)), dtype=np.float64) for k, v in arrays.items()}
+    m1, m2 = component_masses(full["masses"], full["mass_ratio"])
+    cosmo = inp.resolve_cosmology(cosmology)
+
+    from . import noise as noise_module
+    from ._library import load_library
+    from ._provenance import provenance
+
+    curve = noise_module.LISA(4) if noise is None else noise
+    common = dict(noise=curve, cosmology=cosmo, length=length, threads=threads, library=library, fast=fast)
+    counter = [0]
+    flags = []
+
+    if isinstance(inclination, str):
+        per_mass = None
+    else:
+        angle = inp.as_float_array(inclination, "inclination", "rad")
+        per_mass = np.broadcast_to(angle, (n,)) if angle.ndim == 1 else None
+
+    def ln_snr(index, z):
+        """ln rho - ln threshold for binaries ``index`` at redshifts z."""
+        res = binary_snr(
+            m1[index], m2[index], full["spin1"][index], full["spin2"][index], None, z,
+            full["t_start"][index], full["t_end"][index],
+            inclination=inclination if per_mass is None else per_mass[index], **common,
+        )
+        counter[0] += 1
+        flags.append(res.uncalibrated)
+        rho = getattr(res, key)
+        with np.errstate(divide="ignore"):
+            return np.log(rho) - np.log(threshold)
+
+    # Coarse grid: every mass at every grid redshift, one batch.
+    decades = np.log10(z_max / z_min)
+    zs = np.geomspace(z_min, z_max, max(2, int(np.ceil(decades * per_decade)) + 1))
+    nz = zs.size
+    g = ln_snr(np.repeat(np.arange(n), nz), np.tile(zs, n)).reshape(n, nz)
+    above = g >= 0.0
+    uncalibrated = np.asarray(flags[0], dtype=bool).reshape(n, nz)[:, 0]
+
+    reached = np.full(n, "ok", dtype="<U5")
+    rising = np.zeros(n, dtype=bool)
+    z_out = np.empty(n)
+    z_lo = np.empty(n)
+    z_hi = np.empty(n)
+
+    never = ~above.any(axis=1)
+    reached[never] = "below"
+    z_out[never] = z_lo[never] = z_hi[never] = z_min
+
+    first_up = np.argmax(above, axis=1)  # first grid point at or above the threshold
+    cols = np.arange(nz)
+    after = ~above & (cols[None, :] > first_up[:, None])
+    has_down = after.any(axis=1) & ~never
+    always = ~never & ~has_down
+    reached[always] = "above"
+    z_out[always] = z_lo[always] = z_hi[always] = z_max
+    rising[~never] = first_up[~never] > 0
+
+    idx = np.flatnonzero(has_down)
+    k = np.argmax(after[idx], axis=1)
+    a = np.log(zs[k - 1])  # ln z where rho >= threshold
+    b = np.log(zs[k])  # ln z where rho < threshold
+    fa = g[idx, k - 1]
+    fb = g[idx, k]
+    ga, gb = fa.copy(), fb.copy()  # unmodified values, for the final estimate
+    side = np.zeros(idx.size, dtype=np.int8)  # which end the last step replaced: +1 a, -1 b
+    width_1 = np.full(idx.size, np.inf)  # bracket width one step ago
+    width_2 = np.full(idx.size, np.inf)  # and two steps ago
+    active = np.ones(idx.size, dtype=bool)
+    for _ in range(max_iterations):
+        active &= (b - a) > rtol
+        if not active.any():
+            break
+        j = np.flatnonzero(active)
+        aj, bj, faj, fbj = a[j], b[j], fa[j], fb[j]
+        fb_finite = np.where(np.isfinite(fbj), fbj, -1e3)  # rho = 0 at b: treat as far below
+        with np.errstate(invalid="ignore", divide="ignore"):
+            x = bj - fb_finite * (bj - aj) / (fb_finite - faj)
+        width = bj - aj
+        slow = ~(width <= 0.5 * width_2[j])
+        bisect = slow | ~np.isfinite(x)
+        # Keep regula falsi points off the ends: a step that does not move
+        # the bracket would make no progress.
+        margin = 1e-3 * width
+        x = np.where(bisect, 0.5 * (aj + bj), np.clip(x, aj + margin, bj - margin))
+        fx = ln_snr(idx[j], np.exp(x))
+        up = fx >= 0.0
+        width_2[j] = width_1[j]
+        width_1[j] = width
+        # Illinois: when the same end is kept twice, halve its function value.
+        keep_b = up & (side[j] == 1)
+        keep_a = ~up & (side[j] == -1)
+        fb[j[keep_b]] *= 0.5
+        fa[j[keep_a]] *= 0.5
+        a[j[up]], fa[j[up]], ga[j[up]] = x[up], fx[up], fx[up]
+        b[j[~up]], fb[j[~up]], gb[j[~up]] = x[~up], fx[~up], fx[~up]
+        side[j] = np.where(up, 1, -1)
+    # Final point: the regula falsi estimate inside the last bracket.
+    with np.errstate(invalid="ignore", divide="ignore"):
+        gb_finite = np.where(np.isfinite(gb), gb, -1e3)
+        x = b - gb_finite * (b - a) / (gb_finite - ga)
+    x = np.where(np.isfinite(x), np.clip(x, a, b), 0.5 * (a + b))
+    z_out[idx] = np.exp(x)
+    z_lo[idx] = np.exp(a)
+    z_hi[idx] = np.exp(b)
+
+    distance = inp.luminosity_distance(z_out, cosmo)
+    lib = load_library(library, fast=fast)
+    record = provenance(
+        library=lib, fast=fast, noise=curve, inclination=inclination, cosmology=cosmo, length=length,
+        snr_threshold=threshold, phase=phase, z_min=z_min, z_max=z_max, rtol=rtol,
+        snr_convention=convention_label(inclination),
+    )
+    return HorizonResult(
+        mass=full["masses"],
+        mass_ratio=full["mass_ratio"],
+        spin1=full["spin1"],
+        spin2=full["spin2"],
+        redshift=z_out,
+        luminosity_distance=distance,
+        reached=reached,
+        rising=rising,
+        z_low=z_lo,
+        z_high=z_hi,
+        snr_threshold=threshold,
+        phase=phase,
+        inclination=inclination,
+        noise_name=noise_label(curve),
+        evaluations=counter[0],
+        uncalibrated=uncalibrated,
+        cosmology=cosmo,
+        provenance=record,
+    )

@@ -1,0 +1,518 @@
+"""Figures drawn onto a given matplotlib Axes, so that they can be composed.
+
+* ``draw_waterfall(ax, grid)``: SNR over two parameters, filled contours of
+  log SNR with lines at 10, 100, 1000, ...; cells whose band lies outside
+  the noise curve's range are grey and hatched, distinct from SNR < 1
+  (white).
+* ``draw_ratio(ax, grid_a, grid_b, label_a, label_b)``: SNR_A / SNR_B over
+  the same grid, a diverging colour map centred on 1.
+* ``draw_horizon(ax, {label: HorizonResult})``: horizon redshift against
+  total mass, one line per result, log axes, luminosity distance on the
+  right.
+* ``draw_strain(ax, amplitude_result, snrs, labels, noise_curves)``: h_c of
+  sources against noise curves, each curve drawn only where it is valid.
+
+Each function returns a dict of the artists it made.  Every figure says
+which SNR or strain it shows and its averaging convention (in the title,
+a colour-bar label or an axis label).
+"""
+
+from __future__ import annotations
+
+import math
+
+import numpy as np
+
+from .horizon import PHASE_NAMES, convention_label, noise_label
+
+__all__ = ["draw_waterfall", "draw_ratio", "draw_horizon", "draw_strain", "source_label", "MAX_LEGEND"]
+
+# More sources than this are summarised by a colour bar, not listed.
+MAX_LEGEND = 12
+_OUTSIDE_STYLE = dict(facecolor="0.82", edgecolor="0.45", hatch="///", linewidth=0.0)
+_EMPTY_STYLE = dict(facecolor="#f4d7d7", edgecolor="0.45", hatch="\\\\\\", linewidth=0.0)
+
+
+def _edges(values, scale):
+    """Cell edges around cell-centred values: midpoints, geometric on a log axis."""
+    v = np.log(values) if scale == "log" else np.asarray(values, dtype=float)
+    mid = 0.5 * (v[1:] + v[:-1])
+    e = np.concatenate([[v[0] - (mid[0] - v[0])], mid, [v[-1] + (v[-1] - mid[-1])]])
+    return np.exp(e) if scale == "log" else e
+
+
+def _mask_cells(ax, grid, mask, style):
+    """Fill the cells where ``mask`` is True, edge to edge, hatched."""
+    from matplotlib.collections import PolyCollection
+
+    xe = _edges(grid.x.values, grid.x.scale)
+    ye = _edges(grid.y.values, grid.y.scale)
+    rows, cols = np.nonzero(mask)
+    boxes = [[(xe[c], ye[r]), (xe[c + 1], ye[r]), (xe[c + 1], ye[r + 1]), (xe[c], ye[r + 1])]
+             for r, c in zip(rows, cols)]
+    coll = PolyCollection(boxes, facecolors=style["facecolor"], edgecolors=style["edgecolor"],
+                          hatch=style["hatch"], linewidths=0.0, zorder=2)
+    ax.add_collection(coll)
+    return coll
+
+
+def _fill_blocked(values, blocked):
+    """``values`` with blocked cells given their unblocked neighbours' mean,
+    outward until all are filled, so that filled contours run up to the
+    edge of the blocked cells drawn over them (not half a cell short)."""
+    v = np.where(blocked, np.nan, values)
+    todo = blocked.copy()
+    while todo.any():
+        padded = np.pad(v, 1, constant_values=np.nan)
+        near = np.stack([padded[:-2, 1:-1], padded[2:, 1:-1], padded[1:-1, :-2], padded[1:-1, 2:]])
+        count = np.isfinite(near).sum(axis=0)
+        ready = todo & (count > 0)
+        if not ready.any():
+            break
+        v[ready] = np.nansum(near, axis=0)[ready] / count[ready]
+        todo &= ~ready
+    return v
+
+
+def _axes_of(ax, grid):
+    ax.set_xscale(grid.x.scale)
+    ax.set_yscale(grid.y.scale)
+    ax.set_xlabel(grid.x.label)
+    ax.set_ylabel(grid.y.label)
+    ax.set_xlim(grid.x.values.min(), grid.x.values.max())
+    ax.set_ylim(grid.y.values.min(), grid.y.values.max())
+
+
+def _decade_levels(top):
+    """Filled-contour levels from 1 up to the decade at or above ``top``:
+    1, 3, 10, 30, ...; 1, 2, 5, 10, ... when that spans two decades or less."""
+    decades = np.arange(0, max(1, math.ceil(math.log10(max(top, 10.0)))) + 1)
+    steps = (1.0, 2.0, 5.0) if decades[-1] <= 2 else (1.0, 3.0)
+    levels = np.unique(np.concatenate([s * 10.0 ** decades[:-1] for s in steps] + [10.0 ** decades[-1:]]))
+    return levels
+
+
+def _ratio_ticks(lim):
+    """Colour-bar ticks (log10 of ratios) at round ratios within +-lim dex."""
+    if lim > 1.5:
+        k = np.arange(-math.floor(lim), math.floor(lim) + 1)
+        step = max(1, int(math.ceil(k.size / 9)))
+        return k[k % step == 0].astype(float)
+    nice = np.array([1.0, 1.05, 1.1, 1.2, 1.5, 2.0, 3.0, 5.0, 10.0, 20.0, 30.0])
+    t = np.log10(nice[np.log10(nice) <= lim + 1e-12])
+    t = t[-5:] if t.size > 5 else t
+    return np.unique(np.concatenate([-t, t]))
+
+
+def _legend_patches(items):
+    from matplotlib.patches import Patch
+
+    return [Patch(label=label, **style) for label, style in items]
+
+
+def _wrap(text, width=90):
+    import textwrap
+
+    return "\n".join(textwrap.wrap(text, width, break_on_hyphens=False))
+
+
+def draw_waterfall(ax, grid, *, cmap="viridis", colorbar=True, title=True, lines=True, legend=True,
+                   fontsize=8):
+    """Draw a WaterfallGrid onto ``ax``.
+
+    Filled contours of the SNR (``grid.snr``, its phase) on a log scale in
+    steps of 1, 3, 10, 30, ...; white where the SNR is below 1; labelled
+    contour lines at 10, 100, 1000, ... (``lines``); cells whose whole
+    band lies outside the noise curve's frequency range grey and hatched
+    ("outside the noise curve's range": no SNR can be computed there,
+    which is not the same as a weak signal); cells with an empty band
+    (t_start below t_end, or a start past the model's last frequency)
+    pink and hatched; a dotted line where the grid leaves the amplitude
+    model's calibration (mass ratio 18, |spin| 0.85).  Steps are 1, 2, 5,
+    10, ... when the SNR spans two decades or less.  The colour bar names the SNR
+    and its averaging convention; the title the noise curve and the fixed
+    parameters.  Returns a dict of the artists.
+    """
+    from matplotlib.cm import ScalarMappable
+    from matplotlib.colors import Normalize
+    from matplotlib.ticker import FixedLocator, FuncFormatter
+
+    X, Y = np.meshgrid(grid.x.values, grid.y.values)
+    snr = np.asarray(grid.snr, dtype=float)
+    blocked = grid.outside | grid.inverted
+    valid = np.where(blocked, np.nan, snr)
+    top = float(np.nanmax(valid)) if np.isfinite(valid).any() else 10.0
+    # Contours of log10 SNR: boundaries interpolated in the logarithm, as
+    # the colours are spaced.  Values below the lowest level (SNR 1) stay
+    # unfilled, i.e. white.
+    levels = np.log10(_decade_levels(top))
+    norm = Normalize(levels[0], levels[-1])
+    with np.errstate(divide="ignore"):
+        log_snr = np.log10(np.maximum(valid, 1e-3))
+    artists = {}
+    if (log_snr > levels[0]).any():
+        artists["filled"] = ax.contourf(X, Y, _fill_blocked(log_snr, blocked), levels=levels, norm=norm, cmap=cmap,
+                                        zorder=1)
+        mappable = artists["filled"]
+    else:
+        mappable = ScalarMappable(norm=norm, cmap=cmap)
+    if lines:
+        line_levels = [float(k) for k in range(1, int(round(levels[-1])) + 1) if 10.0**k < top]
+        if line_levels:
+            artists["lines"] = ax.contour(X, Y, log_snr, levels=line_levels, colors="white", linewidths=0.8, zorder=3)
+            artists["labels"] = ax.clabel(artists["lines"], fmt=lambda v: f"{10**v:g}", fontsize=fontsize - 1)
+    legend_items = []
+    if (~blocked & (snr < 1)).any():
+        legend_items.append(("SNR < 1", dict(facecolor="white", edgecolor="0.45", linewidth=0.5)))
+    if grid.outside.any():
+        artists["outside"] = _mask_cells(ax, grid, grid.outside, _OUTSIDE_STYLE)
+        legend_items.append(("outside the noise curve's range", _OUTSIDE_STYLE))
+    if grid.inverted.any():
+        artists["empty"] = _mask_cells(ax, grid, grid.inverted, _EMPTY_STYLE)
+        legend_items.append(("empty band (start after its end)", _EMPTY_STYLE))
+    handles = _legend_patches(legend_items)
+    if grid.uncalibrated.any() and (~grid.uncalibrated).any():
+        from matplotlib.lines import Line2D
+
+        artists["uncalibrated"] = ax.contour(X, Y, grid.uncalibrated.astype(float), levels=[0.5], colors="0.15",
+                                             linewidths=1.0, linestyles=":", zorder=3)
+        handles.append(Line2D([], [], color="0.15", lw=1.0, ls=":",
+                              label="edge of the model's calibration\n(mass ratio 18, |spin| 0.85)"))
+    _axes_of(ax, grid)
+    if legend and handles:
+        artists["legend"] = ax.legend(handles=handles, loc="lower left", fontsize=fontsize - 1, framealpha=0.9)
+    if colorbar:
+        cb = ax.figure.colorbar(mappable, ax=ax, ticks=FixedLocator(np.arange(0, levels[-1] + 0.5)),
+                                format=FuncFormatter(lambda v, _: f"$10^{{{v:.0f}}}$"))
+        cb.set_label(_wrap(grid.snr_label() + "; white: SNR < 1", 50), fontsize=fontsize)
+        artists["colorbar"] = cb
+    if title:
+        artists["title"] = ax.set_title(_wrap(grid.title()), fontsize=fontsize)
+    return artists
+
+
+def _same_grid(a, b):
+    for axis in ("x", "y"):
+        pa, pb = getattr(a, axis), getattr(b, axis)
+        if pa.name != pb.name or pa.values.shape != pb.values.shape or not np.allclose(pa.values, pb.values,
+                                                                                         rtol=1e-12, atol=0):
+            raise ValueError(f"the two grids differ along {axis}: {pa.name} ({pa.values.size} values) and "
+                             f"{pb.name} ({pb.values.size} values); compute both over the same axes")
+    if a.fixed != b.fixed:
+        raise ValueError(f"the two grids have different fixed parameters: {a.fixed} and {b.fixed}")
+
+
+def draw_ratio(ax, grid_a, grid_b, label_a, label_b, *, cmap="RdBu_r", limit=None, colorbar=True, title=True,
+               fontsize=8):
+    """Draw SNR_A / SNR_B of two WaterfallGrids over the same axes.
+
+    Colours are log10 of the ratio on a diverging map centred on 1 (white),
+    symmetric up to ``limit`` (a factor; default: the largest ratio or its
+    inverse in the grid, at least 1.1); a black line marks ratio 1 and
+    grey lines factors of 2 and 10.  Cells where either grid has no SNR
+    (outside its noise curve's range, an empty band, or SNR 0) are grey
+    and hatched.  The colour bar names both curves and the SNR convention.
+    Raises ValueError if the grids do not share axes and fixed parameters.
+    """
+    from matplotlib.colors import Normalize
+    from matplotlib.ticker import FuncFormatter
+
+    _same_grid(grid_a, grid_b)
+    a = np.asarray(grid_a.snr, dtype=float)
+    b = np.asarray(grid_b.snr, dtype=float)
+    undefined = (grid_a.outside | grid_a.inverted | grid_b.outside | grid_b.inverted | ~(a > 0) | ~(b > 0))
+    with np.errstate(divide="ignore", invalid="ignore"):
+        r = np.where(undefined, np.nan, np.log10(a / b))
+    if limit is None:
+        spread = float(np.nanmax(np.abs(r))) if np.isfinite(r).any() else 0.0
+        lim = max(math.log10(1.1), spread)
+        lim = math.ceil(lim * 20) / 20  # to 0.05 dex
+    else:
+        lim = abs(math.log10(float(limit)))
+    levels = np.linspace(-lim, lim, 21)
+    X, Y = np.meshgrid(grid_a.x.values, grid_a.y.values)
+    shown = np.clip(_fill_blocked(r, undefined), -lim, lim)
+    artists = {}
+    norm = Normalize(-lim, lim)
+    if np.isfinite(shown).any():
+        artists["filled"] = ax.contourf(X, Y, shown, levels=levels, norm=norm, cmap=cmap, zorder=1)
+        mappable = artists["filled"]
+        marks = [v for v in (-1.0, -math.log10(2), math.log10(2), 1.0) if -lim < v < lim]
+        if np.nanmin(r) < 0 < np.nanmax(r):
+            artists["unity"] = ax.contour(X, Y, r, levels=[0.0], colors="k", linewidths=1.0, zorder=3)
+        if marks and np.nanmin(r) < max(marks) and np.nanmax(r) > min(marks):
+            artists["lines"] = ax.contour(X, Y, r, levels=marks, colors="0.3", linewidths=0.6, linestyles="--",
+                                          zorder=3)
+            ax.clabel(artists["lines"], fmt=lambda v: f"{10**v:.3g}", fontsize=fontsize - 1)
+    else:
+        from matplotlib.cm import ScalarMappable
+
+        mappable = ScalarMappable(norm=norm, cmap=cmap)
+    if undefined.any():
+        artists["undefined"] = _mask_cells(ax, grid_a, undefined, _OUTSIDE_STYLE)
+        artists["legend"] = ax.legend(
+            handles=_legend_patches([("no SNR from one curve\n(outside its range or empty band)", _OUTSIDE_STYLE)]),
+            loc="lower left", fontsize=fontsize - 1, framealpha=0.9)
+    _axes_of(ax, grid_a)
+    if grid_a.inclination == grid_b.inclination or str(grid_a.inclination) == str(grid_b.inclination):
+        convention = grid_a.convention
+    else:
+        convention = f"{label_a}: {grid_a.convention}; {label_b}: {grid_b.convention}"
+    what = "SNR" if grid_a.phase == "all" else f"{PHASE_NAMES[grid_a.phase]} SNR"
+    if colorbar:
+        cb = ax.figure.colorbar(mappable, ax=ax, ticks=_ratio_ticks(lim),
+                                format=FuncFormatter(lambda v, _: f"{10**v:.3g}" if abs(v) < 2 else f"$10^{{{v:.0f}}}$"))
+        cb.set_label(_wrap(f"{what} ratio {label_a} / {label_b} ({convention})", 50), fontsize=fontsize)
+        artists["colorbar"] = cb
+    if title:
+        fixed = grid_a.title().split("; ", 1)[-1]
+        artists["title"] = ax.set_title(_wrap(f"{what} of {label_a} / {what} of {label_b}; {fixed}"),
+                                        fontsize=fontsize)
+    return artists
+
+
+def _colours(n, cmap="viridis"):
+    """n distinct colours sampled along a colour map (never cycling)."""
+    import matplotlib
+
+    cm = matplotlib.colormaps[cmap] if isinstance(cmap, str) else cmap
+    return [cm(v) for v in (np.linspace(0.0, 0.85, n) if n > 1 else [0.0])]
+
+
+def _distance_axis(ax, cosmology):
+    """A right-hand axis in luminosity distance for a redshift y axis."""
+    from ._inputs import luminosity_distance
+
+    zs = np.geomspace(1e-9, 1e4, 2000)
+    ln_z = np.log(zs)
+    ln_d = np.log(luminosity_distance(zs, cosmology))
+
+    def forward(z):
+        z = np.asarray(z, dtype=float)
+        with np.errstate(divide="ignore", invalid="ignore"):
+            return np.exp(np.interp(np.log(np.clip(z, zs[0], zs[-1])), ln_z, ln_d))
+
+    def inverse(d):
+        d = np.asarray(d, dtype=float)
+        with np.errstate(divide="ignore", invalid="ignore"):
+            return np.exp(np.interp(np.log(np.clip(d, np.exp(ln_d[0]), np.exp(ln_d[-1]))), ln_d, ln_z))
+
+    sec = ax.secondary_yaxis("right", functions=(forward, inverse))
+    sec.set_ylabel("luminosity distance [Mpc]")
+    return sec
+
+
+def draw_horizon(ax, horizons, *, quantity="redshift", distance_axis=True, title=True, fontsize=8):
+    """Draw horizons against source-frame total mass, log axes.
+
+    ``horizons``: a HorizonResult or {label: HorizonResult} (e.g. one per
+    noise curve).  ``quantity``: "redshift" (with the luminosity distance
+    on a right-hand axis when ``distance_axis``) or "distance" (Mpc).
+    Masses where the threshold is still exceeded at the largest redshift
+    searched are upward triangles at that bound (the horizon lies
+    beyond); masses where it is never reached are downward triangles at
+    the bottom edge.  The title gives the SNR threshold, the phase and
+    the averaging convention.  Returns a dict of the artists.
+    """
+    from matplotlib.lines import Line2D
+
+    if not isinstance(horizons, dict):
+        horizons = {getattr(horizons, "noise_name", "horizon"): horizons}
+    if quantity not in ("redshift", "distance"):
+        raise ValueError(f"quantity = {quantity!r}: 'redshift' or 'distance'")
+    colours = _colours(len(horizons))
+    sizes = np.linspace(7.0, 4.0, len(horizons)) if len(horizons) > 1 else [5.0]  # stacked bounds stay visible
+    artists = {"lines": [], "above": [], "below": []}
+    bottom = ax.get_xaxis_transform()
+    any_above = any_below = False
+    for colour, size, (label, h) in zip(colours, sizes, horizons.items()):
+        value = h.redshift if quantity == "redshift" else h.luminosity_distance
+        ok = h.reached == "ok"
+        shown = np.where(ok, value, np.nan)
+        line, = ax.plot(h.mass, shown, color=colour, lw=1.6, label=label, marker="." if ok.sum() < 3 else None)
+        artists["lines"].append(line)
+        above = h.reached == "above"
+        if above.any():
+            any_above = True
+            artists["above"].append(ax.plot(h.mass[above], value[above], ls="none", marker="^", ms=size,
+                                            color=colour)[0])
+        below = h.reached == "below"
+        if below.any():
+            any_below = True
+            artists["below"].append(ax.plot(h.mass[below], np.full(below.sum(), 0.02), ls="none", marker="v",
+                                            ms=size, color=colour, transform=bottom, clip_on=False)[0])
+    ax.set_xscale("log")
+    ax.set_yscale("log")
+    ax.set_xlabel(r"total mass $M$, source frame [$M_\odot$]")
+    ax.set_ylabel(r"horizon redshift $z_h$" if quantity == "redshift" else r"horizon luminosity distance [Mpc]")
+    handles = list(artists["lines"])
+    if any_above:
+        handles.append(Line2D([], [], ls="none", marker="^", color="0.3", label="beyond the largest z searched"))
+    if any_below:
+        handles.append(Line2D([], [], ls="none", marker="v", color="0.3", label="not reached at the smallest z"))
+    artists["legend"] = ax.legend(handles=handles, fontsize=fontsize - 1, loc="best")
+    first = next(iter(horizons.values()))
+    if distance_axis and quantity == "redshift":
+        artists["distance_axis"] = _distance_axis(ax, getattr(first, "cosmology", None))
+    if title:
+        thresholds = {h.snr_threshold for h in horizons.values()}
+        phases = {h.phase for h in horizons.values()}
+        conventions = {h.convention for h in horizons.values()}
+        thr = f"SNR {first.snr_threshold:g}" if len(thresholds) == 1 else "SNR threshold as labelled"
+        phase = ("over the " + PHASE_NAMES[first.phase] if first.phase == "all" else "of the " + PHASE_NAMES[first.phase]) \
+            if len(phases) == 1 else "of the phase as labelled"
+        conv = first.convention if len(conventions) == 1 else "convention as labelled"
+        q = np.unique(first.mass_ratio)
+        s1, s2 = np.unique(first.spin1), np.unique(first.spin2)
+        params = ""
+        if q.size == 1 and s1.size == 1 and s2.size == 1:
+            params = rf"; q = {q[0]:.3g}, $\chi_1$ = {s1[0]:.3g}, $\chi_2$ = {s2[0]:.3g}"
+        artists["title"] = ax.set_title(_wrap(f"horizon: {thr} {phase} ({conv}){params}"), fontsize=fontsize)
+    return artists
+
+
+def source_label(name, m1, m2, spin1, spin2, redshift, t_start, snr, t_end=None):
+    """One legend entry: name, source-frame masses, spins, z, band start and SNR."""
+    band = f"{t_start:.3g} yr" if t_end is None or t_end <= 0 else f"{t_start:.3g}-{t_end:.3g} yr"
+    head = f"{name}: " if name not in (None, "") else ""
+    return (f"{head}{m1:.3g}+{m2:.3g} $M_\\odot$, $\\chi$ = {spin1:.2g}, {spin2:.2g}, z = {redshift:.3g}, "
+            f"{band}, SNR {snr:.3g}")
+
+
+def _noise_items(noise_curves):
+    if noise_curves is None:
+        return []
+    if isinstance(noise_curves, dict):
+        return list(noise_curves.items())
+    if callable(noise_curves):
+        noise_curves = [noise_curves]
+    return [(noise_label(c), c) for c in noise_curves]
+
+
+def draw_strain(ax, amplitude_result, snrs, labels, noise_curves, *, params=None, inclination="average",
+                max_legend=MAX_LEGEND, cmap="viridis", colour_by="snr", boundaries=True, colorbar=True,
+                title=True, fontsize=7):
+    """Draw sources' characteristic strain against noise curves.
+
+    ``amplitude_result``: an AmplitudeResult of n sources (its ``hc`` is
+    drawn as it is: compute it with the inclination you mean, the default
+    being the sky-, polarisation- and inclination-averaged h_c, and say
+    which with ``inclination`` for the axis label).  ``snrs``: (n,) SNRs
+    (or a BinarySNR, whose ``snr_all`` is used); ``labels``: n names or
+    None; ``params``: optional dict of (n,) arrays ``m1``, ``m2``,
+    ``spin1``, ``spin2``, ``t_start`` (and ``t_end``) for the legend
+    entries (``source_label``); ``noise_curves``: a curve, a list of
+    curves or {label: curve}, each drawn only within its ``.range`` (and
+    where it is finite).  Sources are coloured by a colour map sampled
+    across n (no colour repeats).  Up to ``max_legend`` sources are listed
+    in the legend, with inspiral/merger (circle) and merger/ringdown
+    (square) boundaries marked; more are summarised: coloured by SNR
+    (``colour_by`` "snr") or total mass ("mass") with a colour bar, one
+    legend entry for all of them.  Returns a dict of the artists.
+    """
+    import matplotlib
+    from matplotlib.collections import LineCollection
+    from matplotlib.colors import LogNorm
+    from matplotlib.lines import Line2D
+
+    freqs = np.asarray(amplitude_result.freqs, dtype=float)
+    hc = np.asarray(amplitude_result.hc, dtype=float)
+    if freqs.ndim == 1:
+        freqs, hc = freqs[None, :], hc[None, :]
+    n = freqs.shape[0]
+    snr = np.asarray(getattr(snrs, "snr_all", snrs), dtype=float).reshape(-1)
+    if snr.size != n:
+        raise ValueError(f"{snr.size} SNRs for {n} sources")
+    if labels is not None and len(labels) != n:
+        raise ValueError(f"{len(labels)} labels for {n} sources")
+    params = {k: np.broadcast_to(np.asarray(v, dtype=float), (n,)) for k, v in (params or {}).items()}
+    z = np.asarray(amplitude_result.redshift, dtype=float)
+    drawn = freqs[:, 0] > 1e-29  # rows with the empty-band sentinel have nothing to draw
+    artists = {"sources": [], "noise": []}
+
+    # Frequency span: the sources' bands and the curves' ranges.
+    spans = [freqs[drawn].min(), freqs[drawn].max()] if drawn.any() else [1e-5, 1.0]
+    items = _noise_items(noise_curves)
+    for _, curve in items:
+        if hasattr(curve, "range"):
+            spans += list(curve.range)
+    f_lo, f_hi = min(spans), max(spans)
+
+    styles = ["-", "--", "-.", ":"]
+    for i, (label, curve) in enumerate(items):
+        lo, hi = curve.range if hasattr(curve, "range") else (f_lo, f_hi)
+        f = np.geomspace(max(lo, 1e-12), hi, 2000)
+        h = np.asarray(curve(f), dtype=float)
+        h = np.where(np.isfinite(h) & (h > 0), h, np.nan)
+        line, = ax.plot(f, h, color="k" if i < 4 else "0.45", ls=styles[i % 4], lw=1.3, label=f"noise: {label}",
+                        zorder=4)
+        artists["noise"].append(line)
+
+    listed = n <= max_legend
+    if listed:
+        colours = _colours(n, cmap)
+        for i in range(n):
+            if not drawn[i]:
+                continue
+            name = labels[i] if labels is not None else None
+            if params and all(k in params for k in ("m1", "m2", "spin1", "spin2", "t_start")):
+                text = source_label(name, params["m1"][i], params["m2"][i], params["spin1"][i], params["spin2"][i],
+                                    z[i], params["t_start"][i], snr[i],
+                                    params["t_end"][i] if "t_end" in params else None)
+            else:
+                text = f"{name if name is not None else f'source {i}'}: z = {z[i]:.3g}, SNR {snr[i]:.3g}"
+            line, = ax.plot(freqs[i], hc[i], color=colours[i], lw=1.4, label=text, zorder=3)
+            artists["sources"].append(line)
+            if boundaries:
+                for fb, marker in ((amplitude_result.f_merger_start[i], "o"),
+                                   (amplitude_result.f_ringdown_start[i], "s")):
+                    if freqs[i, 0] <= fb <= freqs[i, -1]:
+                        hb = np.exp(np.interp(np.log(fb), np.log(freqs[i]), np.log(hc[i])))
+                        ax.plot([fb], [hb], marker=marker, color=colours[i], ms=5, mec="k", mew=0.6, zorder=5)
+        if boundaries:
+            ax.text(0.99, 0.01, "○ inspiral | merger   □ merger | ringdown", transform=ax.transAxes,
+                    ha="right", va="bottom", fontsize=fontsize - 1, color="0.3")
+    else:
+        if colour_by == "mass" and "m1" in params and "m2" in params:
+            value, what = params["m1"] + params["m2"], r"total mass, source frame [$M_\odot$]"
+        else:
+            value, what = snr, "SNR"
+        positive = value[drawn & (value > 0)]
+        lo = positive.min() if positive.size else 1.0
+        hi = positive.max() if positive.size else 10.0
+        norm = LogNorm(lo, hi if hi > lo else lo * 10)
+        order = np.flatnonzero(drawn)
+        order = order[np.argsort(value[order])]  # brightest on top
+        segments = [np.column_stack([freqs[i], hc[i]]) for i in order]
+        cm = matplotlib.colormaps[cmap] if isinstance(cmap, str) else cmap
+        coll = LineCollection(segments, colors=cm(norm(np.clip(value[order], lo, None))), linewidths=0.8,
+                              alpha=0.8, zorder=3)
+        ax.add_collection(coll)
+        artists["sources"].append(coll)
+        proxy = Line2D([], [], color=cm(0.6), lw=1.2,
+                       label=f"{n} sources ({int(drawn.sum())} drawn), colour: {what.split(',')[0].split(' [')[0]}")
+        artists["summary"] = proxy
+        if colorbar:
+            from matplotlib.cm import ScalarMappable
+
+            sm = ScalarMappable(norm=norm, cmap=cm)
+            cb = ax.figure.colorbar(sm, ax=ax)
+            cb.set_label(what if what != "SNR" else f"SNR ({convention_label(inclination)})", fontsize=fontsize)
+            artists["colorbar"] = cb
+    ax.set_xscale("log")
+    ax.set_yscale("log")
+    if drawn.any():
+        h_lo = np.nanmin(np.where(hc[drawn] > 0, hc[drawn], np.nan))
+        h_hi = np.nanmax(hc[drawn])
+        noise_min = [np.nanmin(l.get_ydata()) for l in artists["noise"] if np.isfinite(l.get_ydata()).any()]
+        top = max([h_hi] + noise_min) * 10
+        floor = min(noise_min) / 30 if noise_min else h_lo
+        ax.set_ylim(max(h_lo, floor, top * 1e-12), top)
+    ax.set_xlim(f_lo, f_hi)
+    ax.set_xlabel("frequency, observer frame [Hz]")
+    ax.set_ylabel(f"characteristic strain $h_c$ ({convention_label(inclination)}),\nnoise $h_n$", fontsize=fontsize + 1)
+    handles = artists["noise"] + (artists["sources"] if listed else [artists["summary"]])
+    artists["legend"] = ax.legend(handles=handles, fontsize=fontsize - 1, loc="upper right", framealpha=0.85)
+    if title:
+        artists["title"] = ax.set_title(f"characteristic strain, {convention_label(inclination)}", fontsize=fontsize + 1)
+    return artists

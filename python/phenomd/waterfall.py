@@ -1,0 +1,399 @@
+"""Waterfalls: the SNR over a grid of any two binary or observation parameters.
+
+Parameters an axis (or ``fixed``) can take, with their units:
+
+=============  =====================================================  ==========
+name           meaning                                                default
+=============  =====================================================  ==========
+``mass``       total mass M = m1 + m2, source frame, M_sun            1e6
+``q``          mass ratio q = m2/m1 (q > 1: m2 the heavier body)      0.2
+``redshift``   z; the luminosity distance from the cosmology          1.0
+``distance``   luminosity distance D_L, Mpc; z from the cosmology     (from z)
+``spin1``      aligned dimensionless spin of m1                       0.8
+``spin2``      aligned dimensionless spin of m2                       0.8
+``spin``       both spins, equal                                      (none)
+``t_start``    band start, observer-frame years before merger         4.0
+``t_end``      band end, years before merger (<= 0: through merger)   0.0
+``tobs``       observation time T_obs, observer-frame years           (none)
+=============  =====================================================  ==========
+
+Observation time.  The observed stretch ends at ``t_end`` (fixed, default
+0: the observation runs through merger and ringdown) and lasts T_obs
+years, so the band starts at t_start = max(t_end, 0) + T_obs years before
+merger.  With t_end <= 0, T_obs and t_start are the same number; with
+t_end > 0 (a binary that merges after the observation ends) T_obs is the
+length of the observed stretch of inspiral.
+
+An axis is ``(name, low, high, n)`` or ``(name, low, high, n, scale)``
+with scale "log" or "linear" (default: log for mass, redshift, distance,
+t_start and tobs; linear otherwise), or ``(name, values)`` with explicit
+values.  Aliases: "total_mass" for mass, "mass_ratio" for q, "z" for
+redshift, "luminosity_distance" for distance, "observation_time" for tobs.
+"""
+
+from __future__ import annotations
+
+from dataclasses import dataclass, field
+
+import numpy as np
+
+from . import _inputs as inp
+from .core import DEFAULT_LENGTH
+from .core import binary_snr
+from .horizon import PHASE_NAMES, PHASES, component_masses, convention_label, noise_label
+
+__all__ = ["WaterfallGrid", "waterfall", "PARAMETERS", "redshift_at_distance"]
+
+# name -> (axis label, default value, default scale, unit for Quantities)
+PARAMETERS = {
+    "mass": (r"total mass $M$, source frame [$M_\odot$]", 1e6, "log", "solMass"),
+    "q": (r"mass ratio $q = m_2/m_1$", 0.2, "linear", ""),
+    "redshift": (r"redshift $z$", 1.0, "log", ""),
+    "distance": (r"luminosity distance $D_L$ [Mpc]", None, "log", "Mpc"),
+    "spin1": (r"spin $\chi_1$", 0.8, "linear", ""),
+    "spin2": (r"spin $\chi_2$", 0.8, "linear", ""),
+    "spin": (r"spins $\chi_1 = \chi_2$", None, "linear", ""),
+    "t_start": (r"$t_\mathrm{start}$, years before merger (observer frame)", 4.0, "log", "yr"),
+    "t_end": (r"$t_\mathrm{end}$, years before merger (observer frame)", 0.0, "linear", "yr"),
+    "tobs": (r"observation time $T_\mathrm{obs}$ [yr]", None, "log", "yr"),
+}
+ALIASES = {
+    "total_mass": "mass",
+    "mass_ratio": "q",
+    "z": "redshift",
+    "luminosity_distance": "distance",
+    "observation_time": "tobs",
+}
+# Parameters that describe the same thing: at most one of each group may be
+# given (on an axis or fixed).
+_EXCLUSIVE = (("redshift", "distance"), ("spin", "spin1"), ("spin", "spin2"), ("t_start", "tobs"))
+_SYMBOLS = {
+    "mass": ("M", r"$M_\odot$"),
+    "q": ("q", ""),
+    "redshift": ("z", ""),
+    "distance": (r"$D_L$", "Mpc"),
+    "spin1": (r"$\chi_1$", ""),
+    "spin2": (r"$\chi_2$", ""),
+    "spin": (r"$\chi_1 = \chi_2$", ""),
+    "t_start": (r"$t_\mathrm{start}$", "yr"),
+    "t_end": (r"$t_\mathrm{end}$", "yr"),
+    "tobs": (r"$T_\mathrm{obs}$", "yr"),
+}
+
+
+def _canonical(name, argument):
+    if not isinstance(name, str):
+        raise inp.InputError(argument, None, f"{argument}: parameter name must be a string; got {name!r}")
+    key = ALIASES.get(name, name)
+    if key not in PARAMETERS:
+        names = ", ".join(sorted(PARAMETERS) + sorted(ALIASES))
+        raise inp.InputError(argument, None, f"{argument}: unknown parameter {name!r}; use one of {names}")
+    return key
+
+
+@dataclass(frozen=True)
+class Axis:
+    """One axis of a waterfall: parameter ``name``, ``values`` and ``scale``."""
+
+    name: str
+    values: np.ndarray
+    scale: str
+
+    @property
+    def label(self):
+        return PARAMETERS[self.name][0]
+
+
+def _axis(spec, argument):
+    if isinstance(spec, Axis):
+        return spec
+    if not isinstance(spec, (tuple, list)) or len(spec) not in (2, 4, 5):
+        raise inp.InputError(
+            argument, None,
+            f"{argument} = {spec!r}: give (name, low, high, n[, 'log'|'linear']) or (name, values)",
+        )
+    name = _canonical(spec[0], argument)
+    unit = PARAMETERS[name][3]
+    if len(spec) == 2:
+        values = inp.as_float_array(spec[1], argument, unit)
+        if values.ndim != 1 or values.size < 2:
+            raise inp.InputError(argument, None, f"{argument}: give at least two values")
+        step = np.diff(values)
+        if not ((step > 0).all() or (step < 0).all()):
+            raise inp.InputError(argument, None, f"{argument}: values must be strictly monotonic")
+        positive = (values > 0).all()
+        scale = "log" if positive and PARAMETERS[name][2] == "log" else "linear"
+        return Axis(name, np.ascontiguousarray(values, dtype=np.float64), scale)
+    lo = float(inp.as_float_array(spec[1], argument, unit))
+    hi = float(inp.as_float_array(spec[2], argument, unit))
+    n = spec[3]
+    scale = spec[4] if len(spec) == 5 else PARAMETERS[name][2]
+    if not isinstance(n, (int, np.integer)) or isinstance(n, bool) or n < 2:
+        raise inp.InputError(argument, None, f"{argument}: number of points {n!r} must be an integer >= 2")
+    if scale not in ("log", "linear"):
+        raise inp.InputError(argument, None, f"{argument}: scale {scale!r} must be 'log' or 'linear'")
+    if not (np.isfinite(lo) and np.isfinite(hi) and lo != hi):
+        raise inp.InputError(argument, None, f"{argument}: need finite, distinct ends; got {lo!r}, {hi!r}")
+    if scale == "log":
+        if not (lo > 0 and hi > 0):
+            raise inp.InputError(argument, None, f"{argument}: a log axis needs positive ends; got {lo!r}, {hi!r}")
+        values = np.geomspace(lo, hi, int(n))
+    else:
+        values = np.linspace(lo, hi, int(n))
+    return Axis(name, values, scale)
+
+
+def redshift_at_distance(distance, cosmology=None):
+    """Redshift at which ``cosmology`` (default Planck18) gives luminosity
+    distance ``distance`` (Mpc; any shape), by a cubic spline of ln z in
+    ln D_L on 0 < z <= 1e4 followed by one Newton step on the spline's
+    slope (about 1e-12 relative).  Distances beyond D_L(1e4) raise
+    InputError."""
+    from scipy.interpolate import CubicSpline
+
+    d = np.asarray(distance, dtype=np.float64)
+    cosmo = inp.resolve_cosmology(cosmology)
+    zs = np.geomspace(1e-9, 1e4, 1200)
+    ln_d = np.log(inp.luminosity_distance(zs, cosmo))
+    if not (np.isfinite(d).all() and (d > 0).all()):
+        inp.require(d.ravel(), "distance", np.isfinite(d.ravel()) & (d.ravel() > 0), "distances must be finite and positive")
+    if (np.log(d) > ln_d[-1]).any() or (np.log(d) < ln_d[0]).any():
+        raise inp.InputError(
+            "distance", None,
+            f"distances must lie between {np.exp(ln_d[0]):.3g} and {np.exp(ln_d[-1]):.3g} Mpc "
+            f"(redshifts 1e-9 to 1e4 in {getattr(cosmo, 'name', cosmo)})",
+        )
+    z_of_d = CubicSpline(ln_d, np.log(zs))
+    d_of_z = CubicSpline(np.log(zs), ln_d)
+    ln_z = z_of_d(np.log(d))
+    # Newton on ln D(ln z) with the exact distance at the estimate.
+    ln_z = ln_z - (np.log(inp.luminosity_distance(np.exp(ln_z), cosmo)) - np.log(d)) / d_of_z(ln_z, 1)
+    return np.exp(ln_z)
+
+
+@dataclass(frozen=True)
+class WaterfallGrid:
+    """The SNR over a grid of two parameters.
+
+    ``x``, ``y``: Axis objects (``.name``, ``.values``, ``.scale``);
+    ``snr``: (ny, nx) SNR of ``phase`` ("all", "ins", "mrg" or "rd"), rows
+    along y; ``snr_all``, ``snr_ins``, ``snr_mrg``, ``snr_rd``: (ny, nx)
+    every phase; ``outside``: (ny, nx) bool, cells whose whole band lies
+    outside the noise curve's frequency range (their SNR is 0 because
+    the curve says nothing there, not because the signal is weak);
+    ``inverted``: (ny, nx) bool, cells with an empty band (t_start below
+    t_end, or a start above the model's last frequency); ``uncalibrated``:
+    (ny, nx) bool where the binary lies outside the amplitude model's
+    calibration (mass ratio above 18 or |spin| above 0.85, as the core
+    flags it).  ``redshift``,
+    ``distance``: (ny, nx) the values used.  ``fixed``: every parameter
+    not on an axis, with its value.  The SNR is sky- and
+    polarisation-averaged, and for ``inclination`` "average" also
+    inclination-averaged (``convention`` says which).  ``noise_name``
+    names the curve; ``provenance`` says how the grid was made.
+    """
+
+    x: Axis
+    y: Axis
+    snr: np.ndarray
+    snr_all: np.ndarray
+    snr_ins: np.ndarray
+    snr_mrg: np.ndarray
+    snr_rd: np.ndarray
+    outside: np.ndarray
+    inverted: np.ndarray
+    uncalibrated: np.ndarray
+    redshift: np.ndarray
+    distance: np.ndarray
+    phase: str
+    inclination: object
+    fixed: dict
+    noise_name: str
+    length: int
+    provenance: dict = field(default_factory=dict)
+
+    @property
+    def shape(self):
+        return self.snr.shape
+
+    @property
+    def convention(self):
+        return convention_label(self.inclination)
+
+    def snr_label(self):
+        """Colour-bar label: which SNR and its averaging convention."""
+        what = "SNR" if self.phase == "all" else f"SNR, {PHASE_NAMES[self.phase]}"
+        return f"{what} ({self.convention})"
+
+    def title(self):
+        """The noise curve and the fixed parameters, for a figure title."""
+        parts = []
+        for name, value in self.fixed.items():
+            if name == "t_end" and value <= 0:
+                parts.append("through merger")
+                continue
+            symbol, unit = _SYMBOLS[name]
+            parts.append(f"{symbol} = {value:.3g}" + (f" {unit}" if unit else ""))
+        return f"{self.noise_name}; " + ", ".join(parts)
+
+    def columns(self):
+        """The grid as flat table columns (name -> 1-D array, row-major over (y, x))."""
+        X, Y = np.meshgrid(self.x.values, self.y.values)
+        return {
+            self.x.name: X.ravel(),
+            self.y.name: Y.ravel(),
+            "redshift" if "redshift" not in (self.x.name, self.y.name) else "redshift_used": self.redshift.ravel(),
+            "distance" if "distance" not in (self.x.name, self.y.name) else "distance_used": self.distance.ravel(),
+            "snr_all": self.snr_all.ravel(),
+            "snr_ins": self.snr_ins.ravel(),
+            "snr_mrg": self.snr_mrg.ravel(),
+            "snr_rd": self.snr_rd.ravel(),
+            "outside": self.outside.ravel(),
+            "inverted": self.inverted.ravel(),
+            "uncalibrated": self.uncalibrated.ravel(),
+        }
+
+    def draw(self, ax, **kwargs):
+        """Draw onto a matplotlib Axes; see ``phenomd.plotting.draw_waterfall``."""
+        from .plotting import draw_waterfall
+
+        return draw_waterfall(ax, self, **kwargs)
+
+
+def _parameters(xa, ya, fixed):
+    """Fixed values by canonical name, checked against the axes."""
+    on_axes = {xa.name, ya.name}
+    if xa.name == ya.name:
+        raise inp.InputError("y", None, f"x and y are both {xa.name!r}")
+    given = {}
+    for key, value in dict(fixed or {}).items():
+        name = _canonical(key, "fixed")
+        if name in on_axes:
+            raise inp.InputError("fixed", None, f"fixed[{key!r}]: {name!r} is already an axis")
+        if name in given:
+            raise inp.InputError("fixed", None, f"fixed gives {name!r} twice (through an alias)")
+        v = inp.as_float_array(value, f"fixed[{key!r}]", PARAMETERS[name][3])
+        if v.ndim != 0:
+            raise inp.InputError("fixed", None, f"fixed[{key!r}] must be a single number")
+        given[name] = float(v)
+    chosen = on_axes | set(given)
+    for a, b in _EXCLUSIVE:
+        if a in chosen and b in chosen:
+            raise inp.InputError("fixed", None, f"{a!r} and {b!r} describe the same thing: give only one")
+    values = {}
+    for name in ("mass", "q", "redshift", "spin1", "spin2", "t_start", "t_end"):
+        if name in on_axes:
+            continue
+        if name == "redshift" and "distance" in chosen:
+            name = "distance"
+        if name in ("spin1", "spin2") and "spin" in chosen:
+            name = "spin"
+        if name == "t_start" and "tobs" in chosen:
+            name = "tobs"
+        if name in on_axes or name in values:
+            continue
+        values[name] = given.get(name, PARAMETERS[name][1])
+    return values
+
+
+def waterfall(
+    x=("mass", 1e2, 1e10, 49, "log"),
+    y=("redshift", 1e-2, 20.0, 31, "log"),
+    fixed=None,
+    *,
+    noise=None,
+    phase="all",
+    inclination="average",
+    cosmology=None,
+    length=DEFAULT_LENGTH,
+    threads=1,
+    progress=None,
+    library=None,
+    fast=False,
+):
+    """The SNR over a grid of two parameters (module docstring: names, units,
+    the observation-time convention).
+
+    ``x``, ``y``: axis specifications; ``fixed``: {name: value} for any
+    parameter not on an axis (others take the defaults in the module
+    docstring).  ``phase``: which SNR ``.snr`` holds ("all", "ins", "mrg",
+    "rd"; all four are kept).  ``inclination``: "average" (default: sky-,
+    polarisation- and inclination-averaged SNR), "face-on", "edge-on" or an
+    angle in radians.  ``noise``, ``cosmology``, ``length``, ``threads``,
+    ``progress``, ``library``, ``fast`` as for ``binary_snr``.  The whole
+    grid is one ``binary_snr`` batch.  Returns a WaterfallGrid.
+    """
+    if phase not in PHASES:
+        raise inp.InputError("phase", None, f"phase = {phase!r}: must be one of {', '.join(map(repr, PHASES))}")
+    xa = _axis(x, "x")
+    ya = _axis(y, "y")
+    fixed_values = _parameters(xa, ya, fixed)
+    cosmo = inp.resolve_cosmology(cosmology)
+
+    X, Y = np.meshgrid(xa.values, ya.values)  # (ny, nx): rows along y
+    cells = {**{k: np.full(X.shape, v) for k, v in fixed_values.items()}, xa.name: X, ya.name: Y}
+    if "spin" in cells:
+        cells["spin1"] = cells["spin2"] = cells["spin"]
+    if "tobs" in cells:
+        if not (cells["tobs"] > 0).all():
+            raise inp.InputError("tobs", None, "observation times must be positive")
+        cells["t_start"] = np.maximum(cells["t_end"], 0.0) + cells["tobs"]
+    if "q" in cells:
+        inp.check_positive(cells["q"].ravel(), "q", "mass ratios m2/m1")
+    inp.check_positive(cells["mass"].ravel(), "mass", "total masses (source frame, solar masses)")
+    if "distance" in cells:
+        distance = cells["distance"].ravel()
+        inp.check_positive(distance, "distance", "luminosity distances (Mpc)")
+        redshift = redshift_at_distance(distance, cosmo)
+    else:
+        distance = None
+        redshift = cells["redshift"].ravel()
+    m1, m2 = component_masses(cells["mass"].ravel(), cells["q"].ravel())
+
+    from . import noise as noise_module
+    from ._library import load_library
+    from ._provenance import provenance
+
+    curve = noise_module.LISA(4) if noise is None else noise
+    res = binary_snr(
+        m1, m2, cells["spin1"].ravel(), cells["spin2"].ravel(), distance, redshift, cells["t_start"].ravel(),
+        cells["t_end"].ravel(), length, noise=curve, inclination=inclination, cosmology=cosmo, threads=threads,
+        progress=progress, library=library, fast=fast,
+    )
+    shape = X.shape
+    snrs = {name: np.asarray(getattr(res, key)).reshape(shape) for name, key in PHASES.items()}
+    inverted = np.asarray(res.inverted, dtype=bool).reshape(shape)
+    # The library gives every grid point a frequency (the sentinel 1e-30 for
+    # an empty band), so a band entirely outside the curve's range is one
+    # whose every point the curve counted as outside.
+    outside = (np.asarray(res.n_outside).reshape(shape) >= int(length)) & ~inverted
+    uncalibrated = np.asarray(res.uncalibrated, dtype=bool).reshape(shape)
+
+    lib = load_library(library, fast=fast)
+    record = provenance(
+        library=lib, fast=fast, noise=curve, inclination=inclination, cosmology=cosmo, length=length,
+        phase=phase, x=f"{xa.name} {xa.scale} {xa.values[0]:.6g}..{xa.values[-1]:.6g} ({xa.values.size})",
+        y=f"{ya.name} {ya.scale} {ya.values[0]:.6g}..{ya.values[-1]:.6g} ({ya.values.size})",
+        fixed=", ".join(f"{k}={v:.6g}" for k, v in fixed_values.items()),
+        snr_convention=convention_label(inclination),
+    )
+    return WaterfallGrid(
+        x=xa,
+        y=ya,
+        snr=snrs[phase],
+        snr_all=snrs["all"],
+        snr_ins=snrs["ins"],
+        snr_mrg=snrs["mrg"],
+        snr_rd=snrs["rd"],
+        outside=outside,
+        inverted=inverted,
+        uncalibrated=uncalibrated,
+        redshift=np.asarray(res.redshift).reshape(shape),
+        distance=np.asarray(res.distance).reshape(shape),
+        phase=phase,
+        inclination=inclination,
+        fixed=fixed_values,
+        noise_name=noise_label(curve),
+        length=int(length),
+        provenance=record,
+    )
