@@ -161,9 +161,13 @@ class TianQin(NoiseCurve):
     paper adds it, so the 10/3 multiplies it too.  One published
     transcription adds S_c unconverted to (10/3) S_N, i.e. lowers the
     foreground by 10/3 against the instrument; this follows the paper's own
-    sum.  The coefficients below were read from a public transcription of
-    Table II (the paper's text was not available to me); the conversion
-    rests on the paper's eq. 13 and the stated 10/3.
+    sum.  (A caution: the unconverted fit equals LISA's and Taiji's
+    foregrounds at 1 mHz to within 10 %, so after the 10/3 TianQin's
+    foreground there is ~3 times theirs; which reading the fit's authors
+    meant cannot be settled from the equations alone.)  The coefficients
+    below were read from a public transcription of Table II (the paper's
+    text was not available to me); the conversion rests on the paper's
+    eq. 13 and the stated 10/3.
 
     Range: 0.1 mHz - 1 Hz (TianQin's band; h_n = +inf outside, counted).
     """
