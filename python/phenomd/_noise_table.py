@@ -223,6 +223,14 @@ class NoiseCurve:
     def _ln_hn(self, f):
         return 0.5 * (np.log(f) + np.log(self._psd(f)))
 
+    def __getstate__(self):
+        # A shared table is rebuilt (once per process) rather than shipped
+        # with every pickled curve, e.g. to distributed workers.
+        state = dict(self.__dict__)
+        if self._share_tables:
+            state.pop("_table", None)
+        return state
+
     #: Built-in curves are fixed by their repr (class and options), so one
     #: table serves every object with the same repr; file curves keep their own.
     _share_tables = True

@@ -369,8 +369,9 @@ def _spline_second_derivatives(x, y):
 
 class _Spline:
     """y(x) by the not-a-knot cubic spline through (xs, ys) (or straight
-    lines, ``linear=True``); beyond the ends continued along the end
-    tangents."""
+    lines, ``linear=True``).  Beyond the ends the end intervals' own
+    polynomials continue (smoothly; used only to pad tables by a fraction
+    of an interval)."""
 
     def __init__(self, xs, ys, linear=False):
         xs = np.asarray(xs, dtype=np.float64)
@@ -383,10 +384,6 @@ class _Spline:
         self.c1 = np.diff(ys) / h - h * (2.0 * m[:-1] + m[1:]) / 6.0
         self.c2 = m[:-1] / 2.0
         self.c3 = np.diff(m) / (6.0 * h)
-        # Slopes at the two ends, for the tangent continuation.
-        self.slope_lo = self.c1[0]
-        self.slope_hi = self.c1[-1] + h[-1] * (2.0 * self.c2[-1] + 3.0 * self.c3[-1] * h[-1])
-        self.y_hi = float(ys[-1])
 
     def __call__(self, x):
         xs = self.xs
@@ -394,13 +391,7 @@ class _Spline:
         i = np.searchsorted(xs, x, side="right") - 1
         np.clip(i, 0, len(xs) - 2, out=i)
         u = x - xs[i]
-        y = self.c0[i] + u * (self.c1[i] + u * (self.c2[i] + u * self.c3[i]))
-        lo, hi = x < xs[0], x > xs[-1]
-        if lo.any():
-            y[lo] = self.c0[0] + self.slope_lo * (x[lo] - xs[0])
-        if hi.any():
-            y[hi] = self.y_hi + self.slope_hi * (x[hi] - xs[-1])
-        return y
+        return self.c0[i] + u * (self.c1[i] + u * (self.c2[i] + u * self.c3[i]))
 
 
 class TabulatedNoise(NoiseCurve):
@@ -414,8 +405,8 @@ class TabulatedNoise(NoiseCurve):
     * ``"linear"``: straight lines between nodes (power laws piecewise).
 
     No extrapolation: frequencies outside [freqs[0], freqs[-1]] get
-    h_n = inf.  (Beyond the ends the spline is continued along its end
-    tangents only to pad its table.)
+    h_n = inf.  (Beyond the ends the end intervals' cubics are evaluated
+    only to pad the table by a fraction of an interval.)
 
     ``table()``: the spline's third derivative jumps at every node, so a
     file whose nodes barely resolve its curve's wiggles (fewer than ~50
