@@ -208,22 +208,19 @@ def read_table(path):
     return data[:, 0], data[:, 1]
 
 
-def cubic_log_log(xs, rs, x):
-    """Four-point Lagrange interpolation of ln R in ln x (the scheme the
-    package uses), for checking the grid density."""
-    lx, ly = np.log(xs), np.log(rs)
-    t = np.log(x)
-    i = np.clip(np.searchsorted(lx, t) - 2, 0, len(lx) - 4)
-    nodes = np.stack([lx[i + j] for j in range(4)])
-    vals = np.stack([ly[i + j] for j in range(4)])
-    out = np.zeros_like(t)
-    for j in range(4):
-        term = vals[j]
-        for m in range(4):
-            if m != j:
-                term = term * (t - nodes[m]) / (nodes[j] - nodes[m])
-        out = out + term
-    return np.exp(out)
+def package_interpolation(xs, rs, x):
+    """R at x interpolated from nodes (xs, rs) exactly as the package does
+    (phenomd._lisa_response: not-a-knot cubic spline of ln R in ln x),
+    loaded from this checkout, for checking the grid density."""
+    import importlib.util
+
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                        "python", "phenomd", "_lisa_response.py")
+    spec = importlib.util.spec_from_file_location("_lisa_response_checkout", path)
+    mod = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(mod)
+    spline = mod.spline_coefficients(np.log(xs), np.log(rs))
+    return np.exp(mod.spline_evaluate(spline, np.log(x)))
 
 
 def main(argv=None):
@@ -242,7 +239,7 @@ def main(argv=None):
         xs, rs = read_table(args.table)
         mid = np.sqrt(xs[:-1] * xs[1:])
         exact = np.array([averaged_response(m) for m in mid])
-        err = np.abs(cubic_log_log(xs, rs, mid) / exact - 1)
+        err = np.abs(package_interpolation(xs, rs, mid) / exact - 1)
         worst = int(np.argmax(err))
         print(f"midpoints: {len(mid)}, max |interp/exact - 1| = {err[worst]:.3e} at x = {mid[worst]:.6g}")
         for lo, hi in ((0, 0.1), (0.1, 1), (1, 10), (10, 100), (100, 1e9)):
