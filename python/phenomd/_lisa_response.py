@@ -44,7 +44,16 @@ from pathlib import Path
 
 import numpy as np
 
-__all__ = ["ARM_LENGTH", "F_STAR", "LOW_FREQUENCY_LIMIT", "response", "table_path", "x_range"]
+__all__ = [
+    "ARM_LENGTH",
+    "F_STAR",
+    "LOW_FREQUENCY_LIMIT",
+    "response",
+    "spline_coefficients",
+    "spline_evaluate",
+    "table_path",
+    "x_range",
+]
 
 SPEED_OF_LIGHT = 299792458.0  # m/s
 ARM_LENGTH = 2.5e9  # m, LISA (Robson, Cornish & Liu 2019, sec. 2)
