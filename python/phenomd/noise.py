@@ -46,7 +46,7 @@ import numpy as np
 
 from ._detectors import LISASciRD, Taiji, TianQin
 from ._inputs import InputError
-from ._noise_table import NoiseCurve, NoiseSample, NoiseTable, build_table, frequencies
+from ._noise_table import NoiseCurve, NoiseSample, NoiseTable, frequencies
 
 __all__ = [
     "CONFUSION_PARAMETERS",
