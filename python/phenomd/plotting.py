@@ -98,9 +98,12 @@ def _ratio_ticks(lim):
         k = np.arange(-math.floor(lim), math.floor(lim) + 1)
         step = max(1, int(math.ceil(k.size / 9)))
         return k[k % step == 0].astype(float)
-    nice = np.array([1.0, 1.05, 1.1, 1.2, 1.5, 2.0, 3.0, 5.0, 10.0, 20.0, 30.0])
-    t = np.log10(nice[np.log10(nice) <= lim + 1e-12])
-    t = t[-5:] if t.size > 5 else t
+    nice = np.log10([1.0, 1.05, 1.1, 1.2, 1.5, 2.0, 3.0, 5.0, 10.0, 20.0, 30.0])
+    chosen = [0.0]
+    for t in nice[::-1]:  # from the largest within reach, at least lim/4 apart
+        if t <= lim + 1e-12 and (len(chosen) == 1 or chosen[-1] - t >= lim / 4) and t >= lim / 4:
+            chosen.append(t)
+    t = np.array(chosen)
     return np.unique(np.concatenate([-t, t]))
 
 
@@ -111,9 +114,18 @@ def _legend_patches(items):
 
 
 def _wrap(text, width=90):
-    import textwrap
+    """Lines of at most about ``width`` characters, broken only after a
+    comma or semicolon so that no "name = value" is split."""
+    import re
 
-    return "\n".join(textwrap.wrap(text, width, break_on_hyphens=False))
+    lines, line = [], ""
+    for piece in re.split(r"(?<=[,;]) ", text):
+        if line and len(line) + 1 + len(piece) > width:
+            lines.append(line)
+            line = piece
+        else:
+            line = f"{line} {piece}" if line else piece
+    return "\n".join(lines + [line])
 
 
 def draw_waterfall(ax, grid, *, cmap="viridis", colorbar=True, title=True, lines=True, legend=True,
@@ -207,9 +219,10 @@ def draw_ratio(ax, grid_a, grid_b, label_a, label_b, *, cmap="RdBu_r", limit=Non
     """Draw SNR_A / SNR_B of two WaterfallGrids over the same axes.
 
     Colours are log10 of the ratio on a diverging map centred on 1 (white),
-    symmetric up to ``limit`` (a factor; default: the largest ratio or its
-    inverse in the grid, at least 1.1); a black line marks ratio 1 and
-    grey lines factors of 2 and 10.  Cells where either grid has no SNR
+    symmetric up to ``limit`` (a factor; default: the 98th percentile of
+    the ratio or its inverse over the grid, at least 1.1; cells beyond take
+    the end colours); a black line marks ratio 1 and dashed grey lines
+    factors of 2 and 10 where the ratio goes past them.  Cells where either grid has no SNR
     (outside its noise curve's range, an empty band, or SNR 0) are grey
     and hatched.  The colour bar names both curves and the SNR convention.
     Raises ValueError if the grids do not share axes and fixed parameters.
@@ -224,23 +237,32 @@ def draw_ratio(ax, grid_a, grid_b, label_a, label_b, *, cmap="RdBu_r", limit=Non
     with np.errstate(divide="ignore", invalid="ignore"):
         r = np.where(undefined, np.nan, np.log10(a / b))
     if limit is None:
-        spread = float(np.nanmax(np.abs(r))) if np.isfinite(r).any() else 0.0
+        # The colour range follows the bulk of the grid (98th percentile);
+        # a few extreme cells, e.g. where one curve's range just clips a
+        # band, would otherwise wash out every moderate difference.  Cells
+        # beyond it take the end colours (the colour bar's arrows).
+        spread = float(np.nanpercentile(np.abs(r), 98)) if np.isfinite(r).any() else 0.0
         lim = max(math.log10(1.1), spread)
         lim = math.ceil(lim * 20) / 20  # to 0.05 dex
     else:
         lim = abs(math.log10(float(limit)))
     levels = np.linspace(-lim, lim, 21)
     X, Y = np.meshgrid(grid_a.x.values, grid_a.y.values)
-    shown = np.clip(_fill_blocked(r, undefined), -lim, lim)
+    shown = _fill_blocked(r, undefined)
+    extend = {(False, False): "neither", (True, False): "min", (False, True): "max", (True, True): "both"}[
+        (bool(np.nanmin(r) < -lim), bool(np.nanmax(r) > lim)) if np.isfinite(r).any() else (False, False)]
     artists = {}
     norm = Normalize(-lim, lim)
     if np.isfinite(shown).any():
-        artists["filled"] = ax.contourf(X, Y, shown, levels=levels, norm=norm, cmap=cmap, zorder=1)
+        artists["filled"] = ax.contourf(X, Y, shown, levels=levels, norm=norm, cmap=cmap, extend=extend, zorder=1)
         mappable = artists["filled"]
         marks = [v for v in (-1.0, -math.log10(2), math.log10(2), 1.0) if -lim < v < lim]
         if np.nanmin(r) < 0 < np.nanmax(r):
             artists["unity"] = ax.contour(X, Y, r, levels=[0.0], colors="k", linewidths=1.0, zorder=3)
-        if marks and np.nanmin(r) < max(marks) and np.nanmax(r) > min(marks):
+        # Factor lines only where the ratio goes well past them (no specks
+        # around a minimum that just touches a factor).
+        marks = [v for v in marks if (v < 0 and np.nanmin(r) < 1.05 * v) or (v > 0 and np.nanmax(r) > 1.05 * v)]
+        if marks:
             artists["lines"] = ax.contour(X, Y, r, levels=marks, colors="0.3", linewidths=0.6, linestyles="--",
                                           zorder=3)
             ax.clabel(artists["lines"], fmt=lambda v: f"{10**v:.3g}", fontsize=fontsize - 1)
