@@ -110,9 +110,9 @@ class LISA(NoiseCurve):
     * ``response="numerical"`` (default): averaged numerically over sky
       and polarisation with the full arm transfer function, from the
       committed table (``phenomd._lisa_response``);
-    * ``response="approximate"``: R = (3/10) / (1 + 0.6 (f/f*)^2) (eq. 9),
-      which departs from the numerical average by per cent above ~10 mHz
-      and by factors of order 2 near 0.1-1 Hz.
+    * ``response="approximate"``: R = (3/10) / (1 + 0.6 (f/f*)^2) (eq. 9).
+      Its S_n departs from the numerical one by 2-12 % at 10-30 mHz and
+      by factors 0.66 (90 mHz) to 3.0 (55 mHz) between 30 mHz and 1 Hz.
 
     This is the package's convention as it stands (two channels, sky- and
     polarisation-averaged): no conversion factor.  Returns h_n(f) =
