@@ -25,7 +25,8 @@ positive boundary frequencies and strain > 0 below the ringdown boundary
 * spins in [-1, 1];
 * luminosity distance in [1e-6, 1e10] Mpc, given or from the cosmology;
 * redshift in [-0.999, 1000];
-* t_start in (0, 1e8] years; t_end finite.
+* t_start in [1e-20, 1e8] years; t_end finite, and either <= 0 (through
+  ringdown) or >= 1e-20 years (a subnormal t_end gave NaN frequencies).
 
 The model is calibrated to numerical relativity only for mass ratios up to
 18 and spins up to 0.85 in magnitude (Khan et al. 2016, PRD 93, 044007);
@@ -87,7 +88,8 @@ MASS_RANGE = (1e-3, 1e12)
 MAX_MASS_RATIO = 1e3
 DISTANCE_RANGE = (1e-6, 1e10)
 REDSHIFT_RANGE = (-0.999, 1e3)
-T_START_MAX = 1e8
+T_START_RANGE = (1e-20, 1e8)
+T_END_MIN_POSITIVE = 1e-20
 # The model's calibration region (Khan et al. 2016, sec. I).
 CALIBRATED_MASS_RATIO = 18.0
 CALIBRATED_SPIN = 0.85
@@ -195,9 +197,10 @@ class BinarySNR(_Provenance):
 _INPUT_NAMES = ("m1", "m2", "spin1", "spin2", "distance", "redshift", "t_start", "t_end")
 _UNITS = ("solMass", "solMass", "", "", "Mpc", "", "yr", "yr")
 _DBL_MAX = np.finfo(np.float64).max
-_TINY = np.nextafter(0.0, 1.0)  # t_start > 0 as a closed bound
-_LOW = np.array([MASS_RANGE[0], MASS_RANGE[0], -1.0, -1.0, DISTANCE_RANGE[0], REDSHIFT_RANGE[0], _TINY, -_DBL_MAX])
-_HIGH = np.array([MASS_RANGE[1], MASS_RANGE[1], 1.0, 1.0, DISTANCE_RANGE[1], REDSHIFT_RANGE[1], T_START_MAX, _DBL_MAX])
+_LOW = np.array([MASS_RANGE[0], MASS_RANGE[0], -1.0, -1.0, DISTANCE_RANGE[0], REDSHIFT_RANGE[0], T_START_RANGE[0],
+                 -_DBL_MAX])
+_HIGH = np.array([MASS_RANGE[1], MASS_RANGE[1], 1.0, 1.0, DISTANCE_RANGE[1], REDSHIFT_RANGE[1], T_START_RANGE[1],
+                  _DBL_MAX])
 _WHAT = (
     f"masses (source frame, solar masses) must be finite and positive, in [{MASS_RANGE[0]:g}, {MASS_RANGE[1]:g}]",
     None,
@@ -205,7 +208,8 @@ _WHAT = (
     None,
     f"luminosity distances (Mpc) must be finite and positive, in [{DISTANCE_RANGE[0]:g}, {DISTANCE_RANGE[1]:g}]",
     f"redshift must be finite and > -1; accepted: [{REDSHIFT_RANGE[0]:g}, {REDSHIFT_RANGE[1]:g}]",
-    f"start times (years before merger, observer frame) must be finite and positive, at most {T_START_MAX:g}",
+    f"start times (years before merger, observer frame) must be finite and positive, in "
+    f"[{T_START_RANGE[0]:g}, {T_START_RANGE[1]:g}]",
     "end times must be finite (<= 0: through ringdown)",
 )
 
@@ -262,6 +266,10 @@ def _prepare(m1, m2, spin1, spin2, distance, redshift, t_start, t_end, length, c
     if not ok.all():
         k = int(np.flatnonzero(~ok)[0])
         _explain(k, arrays[_INPUT_NAMES[k]])
+    te = values[7]
+    if ((te > 0) & (te < T_END_MIN_POSITIVE)).any():
+        inp.require(arrays["t_end"], "t_end", ~((arrays["t_end"] > 0) & (arrays["t_end"] < T_END_MIN_POSITIVE)),
+                    f"end times must be <= 0 (through ringdown) or at least {T_END_MIN_POSITIVE:g} years")
     big, small = np.maximum(values[0], values[1]), np.minimum(values[0], values[1])
     if (big > MAX_MASS_RATIO * small).any():
         i = int(np.flatnonzero(big > MAX_MASS_RATIO * small)[0])
@@ -336,10 +344,15 @@ def _run(spans, work, threads, progress, total):
             pool = ThreadPoolExecutor(max_workers=min(threads, len(spans)))
             try:
                 futures = [pool.submit(task, s) for s in spans]
-                wait(futures, return_when=FIRST_EXCEPTION)
-                for f in futures:
-                    if f.done() and not f.cancelled() and f.exception() is not None:
-                        raise f.exception()
+                # Wait in short slices: the main thread comes back to the
+                # interpreter at least every 0.2 s, so a SIGINT is acted on
+                # even where a blocking wait is not interrupted by it.
+                pending = futures
+                while pending:
+                    done, pending = wait(pending, timeout=0.2, return_when=FIRST_EXCEPTION)
+                    for f in done:
+                        if not f.cancelled() and f.exception() is not None:
+                            raise f.exception()
             except BaseException:
                 cancelled.set()
                 pool.shutdown(wait=False, cancel_futures=True)

@@ -49,7 +49,7 @@ def test_every_value_is_either_accepted_or_rejected_by_name(arg, value):
         "m1": 1e-3 <= value <= 1e12 and ratio_ok["m1"],
         "m2": 1e-3 <= value <= 1e12 and ratio_ok["m2"],
         "distance": 1e-6 <= value <= 1e10,
-        "t_start": 0 < value <= 1e8,
+        "t_start": 1e-20 <= value <= 1e8,
         "spin1": -1.0 <= value <= 1.0,
         "spin2": -1.0 <= value <= 1.0,
         "redshift": -0.999 <= value <= 1e3,
