@@ -40,7 +40,6 @@ from __future__ import annotations
 import math
 import os
 import re
-import threading
 
 import numpy as np
 
@@ -194,26 +193,13 @@ class LISA(NoiseCurve):
         return self.instrument_psd(f) + self.confusion_psd(f)
 
 
-_response_lock = threading.Lock()
-_response_cache = []
-
-
 def _numerical_response():
-    """R(f) of the committed numerically averaged response table
-    (``phenomd._lisa_response``), interpolated by the cubic spline
-    (not-a-knot ends) of ln R in ln(f/f*) through the table's nodes.
-
-    The table module's own four-point Lagrange read-back is continuous
-    but its slope jumps at every node; the spline through the same nodes
-    is twice continuously differentiable, so that the curve's NoiseTable
-    converges to 5e-10 at 1/32768 dex (with the kinks it stays at 1e-8
-    even at 1/65536 dex).  The
-    two agree to the table's interpolation accuracy (~4e-7).  Below the
-    first node the module's own low-frequency series is used."""
-    if _response_cache:
-        return _response_cache[0]
+    """R(f) of the numerically sky-averaged response table
+    (``phenomd._lisa_response.response``: the not-a-knot cubic spline of
+    ln R in ln(f/f*) through the table's nodes, twice continuously
+    differentiable, so that the curve's NoiseTable converges)."""
     try:
-        from . import _lisa_response as table
+        from ._lisa_response import response
     except ImportError as exc:  # pragma: no cover - the table ships with the package
         raise InputError(
             "response",
@@ -221,26 +207,7 @@ def _numerical_response():
             f"the numerically averaged LISA response is not available ({exc}); "
             "use response='approximate' (Robson et al. eq. 9)",
         ) from None
-    with _response_lock:
-        if not _response_cache:
-            data = np.loadtxt(table.table_path(), comments="#", dtype=float, ndmin=2)
-            lx, ly = np.log(data[:, 0]), np.log(data[:, 1])
-            spline = _Spline(lx, ly)
-            x0, x1 = float(data[0, 0]), float(data[-1, 0])
-
-            def response(f):
-                f = np.asarray(f, dtype=np.float64)
-                x = f / F_STAR
-                out = np.full(x.shape, np.nan)
-                mid = (x >= x0) & (x <= x1)
-                out[mid] = np.exp(spline(np.log(x[mid])))
-                low = x < x0
-                if low.any():
-                    out[low] = table.response(f[low])
-                return out
-
-            _response_cache.append(response)
-    return _response_cache[0]
+    return response
 
 
 def lisa(f, years=4, response="numerical"):
