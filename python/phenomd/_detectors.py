@@ -82,9 +82,9 @@ class LISASciRD(NoiseCurve):
     the instrument; this follows the technical note, where both terms are
     two-channel sensitivities.
 
-    Range: 10 uHz - 1 Hz (h_n = +inf outside, counted), the band of the
-    technical note's sensitivity figures; S_SciRD is an analytic
-    requirement curve, not a model of the instrument beyond it.
+    Range: 10 uHz - 1 Hz, as for the "lisa" curve (h_n = +inf outside,
+    counted): S_SciRD is an analytic requirement curve, which the package
+    does not carry beyond LISA's band.
     """
 
     name = "lisa-scird"
