@@ -4,6 +4,8 @@ from __future__ import annotations
 
 import argparse
 import os
+import shlex
+import sys
 
 from .. import __version__
 from ..core import DEFAULT_LENGTH
@@ -235,7 +237,9 @@ def build_parser():
 
 def parse(argv=None):
     parser = build_parser()
+    argv = sys.argv[1:] if argv is None else list(argv)
     args = parser.parse_args(argv)
+    args.command_line = shlex.join(["phenomd"] + argv)
     if isinstance(args.noise, list) or args.noise is None:
         args.noise = args.noise or ["lisa"]
     return parser, args

@@ -7,7 +7,6 @@ from __future__ import annotations
 import inspect
 import math
 import os
-import shlex
 import sys
 
 import numpy as np
@@ -30,6 +29,7 @@ CALIBRATED_SPIN = 0.85
 FLAG_TEXT = {
     "inverted": "with an empty band (t_start below t_end, or a start above the model's last frequency)",
     "outside_noise": "with grid points outside the noise curve's range",
+    "band_outside_noise": "whose whole band lies outside the noise curve's range (SNR 0: no sensitivity there)",
     "uncalibrated": f"outside the model's calibration (mass ratio > {CALIBRATED_MASS_RATIO:g} or "
                     f"|spin| > {CALIBRATED_SPIN:g})",
     "zero_snr": "with SNR exactly 0",
@@ -210,9 +210,12 @@ def flags(res, m1, m2, spin1, spin2, t_start, t_end):
     if uncal is None:
         q = np.maximum(m1, m2) / np.minimum(m1, m2)
         uncal = (q > CALIBRATED_MASS_RATIO) | (np.abs(spin1) > CALIBRATED_SPIN) | (np.abs(spin2) > CALIBRATED_SPIN)
+    inverted = np.broadcast_to(np.asarray(inverted, dtype=bool), (n,))
     table = {
-        "inverted": np.broadcast_to(np.asarray(inverted, dtype=bool), (n,)),
-        "outside_noise": np.broadcast_to(np.asarray(res.n_outside) > 0, (n,)),
+        "inverted": inverted,
+        # An empty band's sentinel row lies below every curve's range: that
+        # is the empty band, not a curve too narrow for the signal.
+        "outside_noise": (np.broadcast_to(np.asarray(res.n_outside) > 0, (n,))) & ~inverted,
         "uncalibrated": np.broadcast_to(np.asarray(uncal, dtype=bool), (n,)),
         "zero_snr": np.asarray(res.snr_all) == 0,
     }
@@ -252,11 +255,6 @@ def progress(args, total, label="binaries"):
     return bar if bar.enabled else (bar.close() or None)
 
 
-def command_line():
-    argv = sys.argv[1:] if sys.argv and os.path.basename(sys.argv[0]) != "pytest" else []
-    return shlex.join(["phenomd"] + list(argv))
-
-
 def provenance(args, curve=None, library=None, **extra):
     """The provenance of one output of this command (see
     ``phenomd._provenance``)."""
@@ -278,7 +276,7 @@ def provenance(args, curve=None, library=None, **extra):
         inclination=describe_inclination(args.inclination),
         cosmology=args.cosmology,
         length=args.length,
-        command=getattr(args, "command_line", None) or command_line(),
+        command=args.command_line,
         **extra,
     )
 
@@ -293,9 +291,20 @@ def figure(args):
     return plt, fig
 
 
+_MATHTEXT = [(r"M_\odot", "Msun"), (r"\odot", "sun"), (r"\chi", "chi"), (r"\mathrm", ""), ("{", ""), ("}", ""),
+             ("$", "")]
+
+
+def plain(text):
+    """A figure title without matplotlib's mathtext, for file metadata."""
+    for old, new in _MATHTEXT:
+        text = text.replace(old, new)
+    return text
+
+
 def save(plt, fig, args, prov, title=None):
     try:
-        save_figure(fig, args.output, prov, dpi=args.dpi, title=title)
+        save_figure(fig, args.output, prov, dpi=args.dpi, title=plain(title) if title else None)
     finally:
         plt.close(fig)
 

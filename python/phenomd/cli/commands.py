@@ -213,8 +213,7 @@ def _binary_catalog(specs, t_start):
 
     numbers = {"m1": col(0, 0), "m2": col(1, 0), "spin1": col(2, 0), "spin2": col(3, 0), "redshift": col(4, 0),
                "t_start": col(5, t_start), "t_end": col(6, 0.0)}
-    names = np.array([f"--binary {i + 1}" for i in range(n)], dtype=object)
-    return Catalog("--binary", list(numbers), numbers, {"name": names}, None)
+    return Catalog("--binary", list(numbers), numbers, {}, None)
 
 
 STRAIN_DEFAULTS = ["6e5,4e5,0.5,0.2,2.0", "6e6,2e6,0.8,0.8,5.0", "5e3,5e3,0.0,0.0,0.3"]
@@ -381,7 +380,7 @@ def _grid_table(grid, extra=None):
 def _grid_counts(grid):
     return {
         "inverted": int(np.count_nonzero(grid.inverted)),
-        "outside_noise": int(np.count_nonzero(grid.outside)),
+        "band_outside_noise": int(np.count_nonzero(grid.outside)),
         "uncalibrated": int(np.count_nonzero(grid.uncalibrated)),
         "zero_snr": int(np.count_nonzero((grid.snr_all == 0) & ~grid.outside & ~grid.inverted)),
     }
@@ -460,11 +459,19 @@ def cmd_ratio(args):
         write_table(table, cols, prov)
     finite = ratio[np.isfinite(ratio)]
     spread = f"ratio {finite.min():.3g} to {finite.max():.3g}" if finite.size else "no cell with both SNRs"
-    counts = {k: _grid_counts(grid_a)[k] + _grid_counts(grid_b)[k] for k in ("outside_noise", "inverted")}
-    counts.update({"uncalibrated": _grid_counts(grid_a)["uncalibrated"], "zero_snr": 0})
     line = (f"phenomd ratio: SNR({label_a}) / SNR({label_b}) over {ratio.size} binaries "
             f"({convention(args.inclination)}); wrote {args.output}{' and ' + table if table else ''} ({spread})")
-    _summary(args, line, counts, ratio.size)
+    parts = []
+    for label, grid in ((label_a, grid_a), (label_b, grid_b)):
+        text = warning_text(_grid_counts(grid), ratio.size)
+        if text:
+            parts.append(f"against {label}: {text}")
+    text = "; ".join(parts)
+    if args.quiet:
+        if text:
+            warn(args, text)
+    else:
+        say(args, line + (f"; warnings: {text}" if text else ""))
     return 0
 
 
@@ -518,7 +525,7 @@ def cmd_horizon(args):
             summaries.append(f"{label}: threshold never crossed in the redshift range")
     missed = sum(int(np.count_nonzero(~np.asarray(r.ok))) for r in results.values())
     line = (f"phenomd horizon: SNR {args.snr:g} ({convention(args.inclination)}), {n} masses x {len(curves)} "
-            f"curves; wrote {args.output}{' and ' + table if table else ''} ({'; '.join(summaries)})")
+            f"curve{'s' if len(curves) > 1 else ''}; wrote {args.output}{' and ' + table if table else ''} ({'; '.join(summaries)})")
     if missed:
         line += f"; {missed} masses whose threshold lies outside the redshifts searched (see the reached column)"
     say(args, line)
