@@ -19,11 +19,15 @@ when the bracket has not halved over two steps, until the bracket is
 narrower than ``rtol`` in ln z.  The returned redshift lies inside the
 final bracket, so it is within ``rtol`` (relative) of a redshift at which
 the SNR crosses the threshold.  Where the SNR is continuous in z it there
-equals the threshold to |d ln rho / d ln z| * rtol.  It can also jump: when
-a point of the binary's frequency grid crosses the edge of a noise curve's
-range (h_n infinite beyond it) its contribution switches on or off, and
-no redshift has the SNR equal to the threshold; the horizon is then that
-jump, bracketed to ``rtol`` all the same.
+equals the threshold to |d ln rho / d ln z| * rtol.  It can also jump, by
+about one grid interval's share: when a point of the binary's frequency
+grid crosses the edge of a noise curve's range (h_n infinite beyond it)
+its contribution switches on or off, and the SNR of one phase jumps when
+the midpoint of a grid interval crosses the phase's boundary frequency
+(the module gives each interval to the phase of its midpoint; the grid
+and the boundaries scale differently with 1 + z).  No redshift then has the SNR
+equal to the threshold; the horizon is the jump, bracketed to ``rtol``
+all the same.
 
 Why "first crossing from low z" and not simply "where rho = threshold".
 At fixed source-frame mass and fixed observer-frame ``t_start`` the band
