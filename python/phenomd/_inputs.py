@@ -258,8 +258,9 @@ def resolve_cosmology(cosmology):
 
 
 def luminosity_distance(z, cosmology):
-    """Luminosity distance in Mpc at redshifts ``z`` (float64 array)."""
-    cosmo = resolve_cosmology(cosmology)
-    from astropy import units as u
+    """Luminosity distance in Mpc at redshifts ``z`` (float64 array), from
+    the cosmology's table (``phenomd._cosmology``): the distances the
+    package's own functions use."""
+    from ._cosmology import luminosity_distance as from_table
 
-    return np.asarray(cosmo.luminosity_distance(z).to_value(u.Mpc), dtype=np.float64)
+    return from_table(z, cosmology)
