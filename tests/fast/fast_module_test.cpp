@@ -97,12 +97,6 @@ Inputs BroadBatch(int n, std::uint64_t seed) {
   return in;
 }
 
-std::uint64_t Bits(double v) {
-  std::uint64_t u;
-  std::memcpy(&u, &v, sizeof u);
-  return u;
-}
-
 class FastModule : public ::testing::Test {
  protected:
   Module exact_{PHENOMD_EXACT_MODULE_PATH};
@@ -151,8 +145,8 @@ TEST_F(FastModule, AgreesWithTheExactModuleTo1e14OverABroadRandomBatch) {
       }
     }
     for (int i = 0; i < in.n; ++i) {
-      ASSERT_EQ(Bits(f.fm[i]), Bits(e.fm[i])) << i;
-      ASSERT_EQ(Bits(f.fr[i]), Bits(e.fr[i])) << i;
+      ASSERT_TRUE(phenomd_test::SameBits(f.fm[i], e.fm[i])) << i;
+      ASSERT_TRUE(phenomd_test::SameBits(f.fr[i], e.fr[i])) << i;
     }
   }
   EXPECT_EQ(freqs.failures + strains.failures, 0);
@@ -183,7 +177,8 @@ TEST_F(FastModule, SnrIsTheExactModulesOnTheSameInputs) {
   }
   for (int c = 0; c < 4; ++c) {
     for (int i = 0; i < in.n; ++i) {
-      ASSERT_EQ(Bits(out[1][c][i]), Bits(out[0][c][i])) << c << " " << i;
+      ASSERT_TRUE(phenomd_test::SameBits(out[1][c][i], out[0][c][i]))
+          << c << " " << i;
     }
   }
 }

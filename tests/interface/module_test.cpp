@@ -34,6 +34,9 @@ class LoadedModule : public ::testing::Test {
   void* handle_ = nullptr;
 };
 
+// The values are those the interface defines (constants.cpp): a regression
+// snapshot of this library's definitions.  MTSUN is MRSUN over the speed of
+// light, to the last bit (independent computation).
 TEST_F(LoadedModule, ExportsTheSevenConstantsWithTheirValues) {
   EXPECT_EQ(Constant("Pi"), 3.1415926536);
   EXPECT_EQ(Constant("PARSEC_TO_METERS"), 3.08567782e16);
@@ -42,6 +45,7 @@ TEST_F(LoadedModule, ExportsTheSevenConstantsWithTheirValues) {
   EXPECT_EQ(Constant("M_SUN"), 1.98855e30);
   EXPECT_EQ(Constant("MRSUN"), 1476.6250614046494);
   EXPECT_EQ(Constant("MTSUN"), 4.925491025543576e-06);
+  EXPECT_EQ(Constant("MTSUN"), Constant("MRSUN") / Constant("SPEED_OF_LIGHT"));
 }
 
 TEST_F(LoadedModule, EntryPointsRunABatchAndReturnZero) {

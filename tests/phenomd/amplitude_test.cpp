@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "batch.h"
+#include "hexfloat.h"
 #include "reference.h"
 
 namespace {
@@ -78,8 +79,10 @@ TEST(AmplitudeBand, InvertedBandsGetTheSentinelsAndStillTheirBoundaries) {
       EXPECT_EQ(batch.freq(i, j), 1e-30);
       EXPECT_EQ(batch.strain(i, j), 1e-60);
     }
-    EXPECT_EQ(batch.f_merger_start[i], batch.f_merger_start[0]);
-    EXPECT_EQ(batch.f_ringdown_start[i], batch.f_ringdown_start[0]);
+    EXPECT_TRUE(phenomd_test::SameBits(batch.f_merger_start[i],
+                                       batch.f_merger_start[0]));
+    EXPECT_TRUE(phenomd_test::SameBits(batch.f_ringdown_start[i],
+                                       batch.f_ringdown_start[0]));
   }
   EXPECT_GT(batch.freq(0, 0), 1e-30);
 }
@@ -90,8 +93,8 @@ TEST(AmplitudeBand, EqualStartAndEndGiveOneRepeatedFrequency) {
   Batch batch({b}, 10);
   batch.Run();
   for (int j = 0; j < 10; ++j) {
-    EXPECT_EQ(batch.freq(0, j), batch.freq(0, 0));
-    EXPECT_EQ(batch.strain(0, j), batch.strain(0, 0));
+    EXPECT_TRUE(phenomd_test::SameBits(batch.freq(0, j), batch.freq(0, 0)));
+    EXPECT_TRUE(phenomd_test::SameBits(batch.strain(0, j), batch.strain(0, 0)));
   }
   EXPECT_GT(batch.strain(0, 0), 0.0);
 }
@@ -101,8 +104,8 @@ TEST(AmplitudeBand, SinglePointSitsAtTheBandStart) {
   Batch many({kUnequal}, 100);
   one.Run();
   many.Run();
-  EXPECT_EQ(one.freq(0, 0), many.freq(0, 0));
-  EXPECT_EQ(one.strain(0, 0), many.strain(0, 0));
+  EXPECT_TRUE(phenomd_test::SameBits(one.freq(0, 0), many.freq(0, 0)));
+  EXPECT_TRUE(phenomd_test::SameBits(one.strain(0, 0), many.strain(0, 0)));
   EXPECT_TRUE(std::isfinite(one.strain(0, 0)));
 
   Binary inverted = kMassive;
@@ -160,8 +163,8 @@ TEST(AmplitudeBatch, RowsDependOnlyOnTheirOwnBinary) {
   pair.Run();
   alone.Run();
   for (int j = 0; j < 64; ++j) {
-    EXPECT_EQ(pair.freq(1, j), alone.freq(0, j));
-    EXPECT_EQ(pair.strain(1, j), alone.strain(0, j));
+    EXPECT_TRUE(phenomd_test::SameBits(pair.freq(1, j), alone.freq(0, j)));
+    EXPECT_TRUE(phenomd_test::SameBits(pair.strain(1, j), alone.strain(0, j)));
   }
 }
 

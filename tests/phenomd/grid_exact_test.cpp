@@ -13,6 +13,7 @@
 #include "amp_model.h"
 #include "batch.h"
 #include "grid.h"
+#include "hexfloat.h"
 #include "model_fixture.h"
 #include "phenomd.h"
 
@@ -24,12 +25,6 @@ using phenomd_test::Batch;
 using phenomd_test::Binary;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-std::uint64_t Bits(double v) {
-  std::uint64_t u;
-  std::memcpy(&u, &v, sizeof u);
-  return u;
-}
 
 // Which piece AmplitudeRatio gives Mf, for the coverage counts.
 enum Piece { kInspiral, kIntermediate, kMerger, kPieces };
@@ -148,12 +143,8 @@ std::vector<Binary> Spread() {
 void ExpectBitIdentical(const std::vector<double>& got,
                         const std::vector<double>& want, const char* what) {
   ASSERT_EQ(got.size(), want.size()) << what;
-  std::size_t mismatches = 0, first = 0;
-  for (std::size_t k = 0; k < got.size(); ++k) {
-    if (Bits(got[k]) != Bits(want[k]) && mismatches++ == 0) first = k;
-  }
-  EXPECT_EQ(mismatches, 0u) << what << ": first at " << first << ", got "
-                            << got[first] << " want " << want[first];
+  EXPECT_TRUE(phenomd_test::SameBits(got.data(), want.data(), got.size()))
+      << what;
 }
 
 TEST(ExactGrid, AmplitudeIsBitIdenticalToThePerPointEvaluation) {

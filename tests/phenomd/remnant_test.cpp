@@ -10,6 +10,9 @@ namespace {
 
 using phenomd_test::MatchesQuoted;
 
+// The quoted remnant spins and radiated energies are a regression snapshot
+// of this library (the fits evaluated at equal masses, to 16-17 digits that
+// no paper prints); the total spins are exact: S = (chi1 + chi2) / 4 there.
 TEST(Remnant, EqualMassesWithoutSpinReduceToThePolynomialsInEta) {
   EXPECT_EQ(TotalSpin(0.25, 0.0, 0.0), 0.0);
   EXPECT_TRUE(MatchesQuoted(RemnantSpin(0.25, 0.0, 0.0), "0.6864170524001022"));

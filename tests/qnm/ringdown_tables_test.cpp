@@ -25,8 +25,9 @@ struct ListedRow {
   double a, fring, fdamp;
 };
 
-// The reference rows of the ringdown tables, as published for the model.
-// Compared exactly: the table stores the same decimal literals.
+// Regression snapshot of the committed ringdown tables (written by tools/qnm)
+// at a few rows.  Compared exactly: the table stores the same decimal
+// literals.  Row 501 (a = 0) is also checked against Leaver (1985) below.
 const ListedRow kListed[] = {
     {0, -1.0, 0.0464014, 0.0140098},     {1, -0.999, 0.046411, 0.0140102},
     {2, -0.998, 0.0464197, 0.0140106},   {370, -0.262, 0.0548956, 0.0141952},
@@ -72,6 +73,17 @@ TEST(RingdownTable, SpinsAndRingFrequencyStrictlyIncrease) {
     EXPECT_LT(QNMData_a[i - 1], QNMData_a[i]) << "row " << i;
     EXPECT_LT(QNMData_fring[i - 1], QNMData_fring[i]) << "row " << i;
   }
+}
+
+// At a = 0 the l = m = 2 fundamental mode is Schwarzschild's, M omega =
+// 0.37367168 - 0.08896232 i (Leaver 1985, Table 1, in units of M; Nollert
+// 1993): f_ring = Re(omega) / 2 pi and f_damp = -Im(omega) / 2 pi, to the
+// table's six significant digits.
+TEST(RingdownTable, SchwarzschildRowIsLeaversFundamentalMode) {
+  const double two_pi = 2.0 * 3.14159265358979323846;
+  EXPECT_EQ(QNMData_a[501], 0.0);
+  EXPECT_NEAR(QNMData_fring[501], 0.37367168 / two_pi, 5e-8);
+  EXPECT_NEAR(QNMData_fdamp[501], 0.08896232 / two_pi, 5e-8);
 }
 
 TEST(RingdownTable, DampingPeaksAtRow370AndFallsOnEitherSide) {
