@@ -12,6 +12,7 @@
 
 #include "phenomd.h"
 #include "phenomd/batch.h"
+#include "phenomd/hexfloat.h"
 
 namespace {
 
@@ -63,7 +64,7 @@ Result RunAmplitude(const std::vector<Binary>& bs, int length) {
   return r;
 }
 
-bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+using phenomd_test::SameBits;
 
 // Row i of `got` is bit for bit row j of `want`, boundaries included.
 void ExpectSameRow(const Result& got, int i, const Result& want, int j) {
