@@ -127,8 +127,12 @@ void CheckRow(fuzz::Reader& r, long row) {
   // +1: ascending, -1: descending, 0: no order to keep (zero or NaN step,
   // or a scale that is not a positive or negative number).
   const double s = v[kStep], m = v[kMsec];
-  const int order = (s > 0.0 ? 1 : s < 0.0 ? -1 : 0) *
-                    (m > 0.0 ? 1 : m < 0.0 ? -1 : 0);
+  const int order = (s > 0.0   ? 1
+                     : s < 0.0 ? -1
+                               : 0) *
+                    (m > 0.0   ? 1
+                     : m < 0.0 ? -1
+                               : 0);
   for (const Named& k : kernels) {
     if (k.supported != nullptr && !k.supported()) continue;
     fuzz::Guarded f(len), h(len);

@@ -43,8 +43,8 @@ namespace fuzz {
                what, i, j);
   std::abort();
 }
-#define CHECK(cond, what, i, j) \
-  do {                          \
+#define CHECK(cond, what, i, j)            \
+  do {                                     \
     if (!(cond)) ::fuzz::Fail(what, i, j); \
   } while (0)
 
@@ -117,10 +117,12 @@ inline double Bits(std::uint64_t b) {
 }
 inline double Unit(std::uint64_t b) { return double(b >> 11) * 0x1p-53; }
 
+// clang-format off
 inline const double kSpecials[] = {
     NAN, -NAN, INFINITY, -INFINITY, 0.0, -0.0, DBL_TRUE_MIN, -DBL_TRUE_MIN,
     DBL_MIN, DBL_MAX, -DBL_MAX, 1.0, -1.0, 1.0000000000000002,
     -1.0000000000000002, 0.9999999999999999, 1e-300, 1e300, -1e5, 0.25, 2.0};
+// clang-format on
 constexpr std::size_t kNumSpecials = sizeof kSpecials / sizeof kSpecials[0];
 
 enum Field { kM1, kM2, kSpin1, kSpin2, kDist, kZ, kTStart, kTEnd, kFields };
@@ -194,7 +196,9 @@ inline bool SaneNoise(const Guarded& hn, std::size_t row, std::size_t len) {
   return true;
 }
 
-inline int DecodeCount(std::uint8_t b) { return b == 255 ? INT_MIN : b % 8 - 2; }
+inline int DecodeCount(std::uint8_t b) {
+  return b == 255 ? INT_MIN : b % 8 - 2;
+}
 inline int DecodeLength(std::uint8_t b) {
   if (b == 255) return INT_MIN;
   if (b == 254) return -1000000;
@@ -247,24 +251,26 @@ inline void CheckBatch(Reader& r) {
   for (int f = 0; f < kFields; ++f) in_snap[f] = in[f].Snapshot();
 
   Guarded freqs(cells), hc(cells), fm(nb), fr(nb);
-  const int rc = Amplitude(
-      freqs.data(), hc.data(), fm.data(), fr.data(), in[kM1].data(),
-      in[kM2].data(), in[kSpin1].data(), in[kSpin2].data(), in[kDist].data(),
-      in[kZ].data(), in[kTStart].data(), in[kTEnd].data(), num_binaries,
-      length);
+  const int rc =
+      Amplitude(freqs.data(), hc.data(), fm.data(), fr.data(), in[kM1].data(),
+                in[kM2].data(), in[kSpin1].data(), in[kSpin2].data(),
+                in[kDist].data(), in[kZ].data(), in[kTStart].data(),
+                in[kTEnd].data(), num_binaries, length);
   CHECK(rc == 0, "Amplitude returned non-zero", -1, -1);
   for (int f = 0; f < kFields; ++f) {
     CHECK(in[f].SameAs(in_snap[f]), "Amplitude changed an input", f, -1);
   }
   for (const Guarded* g : {&freqs, &hc, &fm, &fr}) {
     CHECK(g->GuardsIntact(), "Amplitude wrote outside an array", -1, -1);
-    if (empty) CHECK(g->Untouched(), "Amplitude wrote with num_binaries <= 0", -1, -1);
+    if (empty)
+      CHECK(g->Untouched(), "Amplitude wrote with num_binaries <= 0", -1, -1);
   }
 
   if (!empty) {
     for (std::size_t i = 0; i < nb; ++i) {
       const long li = long(i);
-      CHECK(!IsCanary(fm[i]) && !IsCanary(fr[i]), "boundary not written", li, -1);
+      CHECK(!IsCanary(fm[i]) && !IsCanary(fr[i]), "boundary not written", li,
+            -1);
       for (std::size_t k = 0; k < len; ++k) {
         CHECK(!IsCanary(freqs[i * len + k]) && !IsCanary(hc[i * len + k]),
               "grid point not written", li, long(k));
@@ -274,10 +280,12 @@ inline void CheckBatch(Reader& r) {
       const double* f = freqs.data() + i * len;
       const double* h = hc.data() + i * len;
       const bool sentinel = f[0] == 1e-30 && h[0] == 1e-60;
-      if (b.inverted()) CHECK(sentinel, "inverted band without sentinels", li, 0);
+      if (b.inverted())
+        CHECK(sentinel, "inverted band without sentinels", li, 0);
       if (b.upward()) CHECK(!sentinel, "upward band marked inverted", li, 0);
       CHECK(std::isfinite(fm[i]) && fm[i] > 0.0, "bad merger boundary", li, -1);
-      CHECK(std::isfinite(fr[i]) && fr[i] > 0.0, "bad ringdown boundary", li, -1);
+      CHECK(std::isfinite(fr[i]) && fr[i] > 0.0, "bad ringdown boundary", li,
+            -1);
       for (std::size_t k = 0; k < len; ++k) {
         const long lk = long(k);
         if (sentinel) {
@@ -289,7 +297,8 @@ inline void CheckBatch(Reader& r) {
         // Past the ringdown the strain decays exponentially and may
         // underflow to 0; below it, it is positive.
         CHECK(std::isfinite(h[k]) && h[k] >= 0.0, "bad strain", li, lk);
-        CHECK(h[k] > 0.0 || f[k] > fr[i], "zero strain before ringdown", li, lk);
+        CHECK(h[k] > 0.0 || f[k] > fr[i], "zero strain before ringdown", li,
+              lk);
       }
     }
   }
@@ -308,7 +317,9 @@ inline void CheckBatch(Reader& r) {
         "SNR_function changed an input", -1, -1);
   for (const Guarded* g : {&all, &ins, &mrg, &rd}) {
     CHECK(g->GuardsIntact(), "SNR_function wrote outside an array", -1, -1);
-    if (empty) CHECK(g->Untouched(), "SNR_function wrote with num_binaries <= 0", -1, -1);
+    if (empty)
+      CHECK(g->Untouched(), "SNR_function wrote with num_binaries <= 0", -1,
+            -1);
   }
   if (empty) return;
   for (std::size_t i = 0; i < nb; ++i) {
@@ -316,13 +327,15 @@ inline void CheckBatch(Reader& r) {
     const double s[4] = {all[i], ins[i], mrg[i], rd[i]};
     for (double v : s) CHECK(!IsCanary(v), "ratio not written", li, -1);
     if (len < 2) {
-      for (double v : s) CHECK(v == 0.0, "short row with non-zero ratio", li, -1);
+      for (double v : s)
+        CHECK(v == 0.0, "short row with non-zero ratio", li, -1);
       continue;
     }
     if (!bins[i].physical() || !SaneNoise(hn, i * len, len)) continue;
     const bool sentinel = freqs[i * len] == 1e-30 && hc[i * len] == 1e-60;
     for (double v : s) {
-      CHECK(v >= 0.0 && !std::isnan(v), "bad ratio for a physical binary", li, -1);
+      CHECK(v >= 0.0 && !std::isnan(v), "bad ratio for a physical binary", li,
+            -1);
       if (sentinel) CHECK(v == 0.0, "sentinel row with non-zero ratio", li, -1);
     }
   }

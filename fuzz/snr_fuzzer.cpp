@@ -74,7 +74,8 @@ void DecodeRow(fuzz::Reader& r, double* out, std::size_t len) {
         out[k] = base * std::pow(10.0, kk * ratio);
         break;
       case 3:
-        out[k] = base * std::pow(10.0, static_cast<double>(len - 1 - k) * ratio);
+        out[k] =
+            base * std::pow(10.0, static_cast<double>(len - 1 - k) * ratio);
         break;
       case 4:
         out[k] = base;
@@ -103,7 +104,8 @@ double DecodeBoundary(fuzz::Reader& r, const double* row, std::size_t len) {
     default: {
       if (len == 0) return 1.0;
       const double pos = (-0.5 + 2.0 * fuzz::Unit(p)) * double(len - 1);
-      const double c = pos < 0.0 ? 0.0 : (pos > double(len - 1) ? double(len - 1) : pos);
+      const double c =
+          pos < 0.0 ? 0.0 : (pos > double(len - 1) ? double(len - 1) : pos);
       const std::size_t k = static_cast<std::size_t>(c);
       // Outside the row: beyond its ends by the overshoot's share.
       if (pos < 0.0) return row[0] * (1.0 + pos);
@@ -200,7 +202,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   for (const Guarded* g : {&all, &ins, &mrg, &rd}) {
     CHECK(g->GuardsIntact(), "SNR_function wrote outside an array", -1, -1);
     if (empty) {
-      CHECK(g->Untouched(), "SNR_function wrote with num_binaries <= 0", -1, -1);
+      CHECK(g->Untouched(), "SNR_function wrote with num_binaries <= 0", -1,
+            -1);
     }
   }
   if (empty) return 0;
@@ -209,7 +212,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     const double got[4] = {all[i], ins[i], mrg[i], rd[i]};
     for (double v : got) CHECK(!fuzz::IsCanary(v), "ratio not written", li, -1);
     if (len < 2) {
-      for (double v : got) CHECK(v == 0.0, "short row with non-zero ratio", li, -1);
+      for (double v : got)
+        CHECK(v == 0.0, "short row with non-zero ratio", li, -1);
       continue;
     }
     const double* f = freqs.data() + i * len;

@@ -57,9 +57,7 @@ struct Avx512 {
   }
   static R PrefixMax(R v) { return Prefix(v, Max); }
   static R PrefixMin(R v) { return Prefix(v, Min); }
-  static R BroadcastLast(R v) {
-    return Permute(_mm512_set1_epi64(7), v);
-  }
+  static R BroadcastLast(R v) { return Permute(_mm512_set1_epi64(7), v); }
 };
 
 }  // namespace
