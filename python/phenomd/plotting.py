@@ -162,6 +162,7 @@ def draw_waterfall(ax, grid, *, cmap="viridis", colorbar=True, title=True, lines
     with np.errstate(divide="ignore"):
         log_snr = np.log10(np.maximum(valid, 1e-3))
     artists = {}
+    _axes_of(ax, grid)  # scales first: contour labels are placed in display space
     if (log_snr > levels[0]).any():
         artists["filled"] = ax.contourf(X, Y, _fill_blocked(log_snr, blocked), levels=levels, norm=norm, cmap=cmap,
                                         zorder=1)
@@ -190,7 +191,6 @@ def draw_waterfall(ax, grid, *, cmap="viridis", colorbar=True, title=True, lines
                                              linewidths=1.0, linestyles=":", zorder=3)
         handles.append(Line2D([], [], color="0.15", lw=1.0, ls=":",
                               label="edge of the model's calibration\n(mass ratio 18, |spin| 0.85)"))
-    _axes_of(ax, grid)
     if legend and handles:
         artists["legend"] = ax.legend(handles=handles, loc="lower left", fontsize=fontsize - 1, framealpha=0.9)
     if colorbar:
@@ -253,6 +253,7 @@ def draw_ratio(ax, grid_a, grid_b, label_a, label_b, *, cmap="RdBu_r", limit=Non
         (bool(np.nanmin(r) < -lim), bool(np.nanmax(r) > lim)) if np.isfinite(r).any() else (False, False)]
     artists = {}
     norm = Normalize(-lim, lim)
+    _axes_of(ax, grid_a)  # scales first: contour labels are placed in display space
     if np.isfinite(shown).any():
         artists["filled"] = ax.contourf(X, Y, shown, levels=levels, norm=norm, cmap=cmap, extend=extend, zorder=1)
         mappable = artists["filled"]
@@ -275,7 +276,6 @@ def draw_ratio(ax, grid_a, grid_b, label_a, label_b, *, cmap="RdBu_r", limit=Non
         artists["legend"] = ax.legend(
             handles=_legend_patches([("no SNR from one curve\n(outside its range or empty band)", _OUTSIDE_STYLE)]),
             loc="lower left", fontsize=fontsize - 1, framealpha=0.9)
-    _axes_of(ax, grid_a)
     if grid_a.inclination == grid_b.inclination or str(grid_a.inclination) == str(grid_b.inclination):
         convention = grid_a.convention
     else:
