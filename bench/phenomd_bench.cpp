@@ -8,7 +8,10 @@
 // override the ones built alongside.
 #include <benchmark/benchmark.h>
 
+#include <dlfcn.h>
+
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -16,6 +19,7 @@
 #include <string>
 #include <tuple>
 
+#include "phenomd_population.h"
 #include "workload.h"
 
 namespace {
@@ -166,6 +170,64 @@ void BM_SnrFloor(benchmark::State& state) {
   SetCounters(state, static_cast<double>(s->freqs.size()), s->n);
 }
 
+// The population module on the full-band batch: the same rows as
+// amplitude/full, with the noise from a table and the SNR summed in one
+// call, so that population/full/X over amplitude/full/X is the cost of the
+// whole SNR relative to the row alone.
+using PopulationFn = decltype(&phenomd_population_snr);
+PopulationFn g_population = nullptr;
+std::string g_population_path;
+
+// A smooth noise curve over 1e-7-10 Hz (the batch's frequencies), as
+// ln h_n at 1/4096 dex with one node of padding below and two above.
+struct PopulationTable {
+  std::vector<double> ln_hn;
+  phenomd_noise_table table;
+  std::vector<double> factor;
+  std::vector<double> snr_all, snr_ins, snr_mrg, snr_rd, f_mrg, f_rd;
+  std::vector<std::int64_t> n_outside;
+};
+
+PopulationTable* GetPopulationTable(int n) {
+  static std::unique_ptr<PopulationTable> t;
+  if (t) return t.get();
+  t = std::make_unique<PopulationTable>();
+  const double d = 1.0 / 4096, lo = -7.0, hi = 1.0;
+  const int nodes = static_cast<int>((hi - lo) / d) + 4;
+  for (int k = 0; k < nodes; ++k) {
+    const double x = std::pow(10.0, lo - d + k * d) / 3e-3;
+    t->ln_hn.push_back(
+        std::log(1e-20 * std::sqrt(1.0 + 1.0 / (x * x * x * x) + x * x)));
+  }
+  t->table = {lo - d, d, t->ln_hn.data(), nodes, 1e-7, 10.0};
+  t->factor.assign(n, std::sqrt(16.0 / 5.0));
+  for (auto* v : {&t->snr_all, &t->snr_ins, &t->snr_mrg, &t->snr_rd,
+                  &t->f_mrg, &t->f_rd})
+    v->resize(n);
+  t->n_outside.resize(n);
+  return t.get();
+}
+
+void BM_Population(benchmark::State& state, int fast) {
+  Batch* b = GetBatch(Band::kFull, kBinaries, kPoints);
+  PopulationTable* t = GetPopulationTable(b->n);
+  for (auto _ : state) {
+    const int rc = g_population(
+        t->snr_all.data(), t->snr_ins.data(), t->snr_mrg.data(),
+        t->snr_rd.data(), t->f_mrg.data(), t->f_rd.data(),
+        t->n_outside.data(), b->m1.data(), b->m2.data(), b->s1.data(),
+        b->s2.data(), b->dist.data(), b->z.data(), b->t_start.data(),
+        b->t_end.data(), t->factor.data(), &t->table, b->n, b->length, fast);
+    if (rc != PHENOMD_POPULATION_OK) {
+      state.SkipWithError("phenomd_population_snr failed");
+      break;
+    }
+    benchmark::DoNotOptimize(t->snr_all.data());
+    benchmark::ClobberMemory();
+  }
+  SetCounters(state, static_cast<double>(b->points()), b->n);
+}
+
 void RegisterModule(const char* variant, const Module* m) {
   using benchmark::RegisterBenchmark;
   for (Band band : {Band::kInspiral, Band::kFull, Band::kAbovePeak}) {
@@ -224,11 +286,39 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("floor/snr", BM_SnrFloor)
       ->Unit(benchmark::kMillisecond);
 
+  // PHENOMD_POPULATION_MODULE=path|none overrides the population module.
+#ifdef PHENOMD_POPULATION_MODULE
+  g_population_path = PHENOMD_POPULATION_MODULE;
+#endif
+  if (const char* p = std::getenv("PHENOMD_POPULATION_MODULE"))
+    g_population_path = p;
+  if (!g_population_path.empty() && g_population_path != "none") {
+    void* h = dlopen(g_population_path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (h != nullptr)
+      g_population = reinterpret_cast<PopulationFn>(
+          dlsym(h, "phenomd_population_snr"));
+    if (g_population == nullptr) {
+      std::fprintf(stderr, "no population module: %s\n",
+                   h == nullptr ? dlerror() : "symbol missing");
+      g_population_path = "none";
+    }
+  }
+  if (g_population != nullptr) {
+    benchmark::RegisterBenchmark("population/full/exact", BM_Population, 0)
+        ->Unit(benchmark::kMillisecond);
+    if (g_have_fast)
+      benchmark::RegisterBenchmark("population/full/fast", BM_Population, 1)
+          ->Unit(benchmark::kMillisecond);
+  }
+
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::AddCustomContext("exact_module", g_exact.path);
   benchmark::AddCustomContext("fast_module",
                               g_have_fast ? g_fast.path : "none");
+  benchmark::AddCustomContext("population_module",
+                              g_population_path.empty() ? "none"
+                                                        : g_population_path);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;

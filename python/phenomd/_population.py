@@ -1,0 +1,243 @@
+"""The population module ``libphenomd_population.so``: the SNRs of a batch of
+binaries in one C call, with the noise read from a table uniform in log10 f.
+
+Per binary the module evaluates the model's row (the grid and strain that
+``Amplitude`` writes, exact or fast), multiplies the strain by the binary's
+factor, interpolates ln h_n from the table (the scheme of
+``phenomd._noise_table.NoiseTable``) and sums the trapezoid of (h_c/h_n)^2
+over ln f with each interval given to inspiral, merger or ringdown by its
+midpoint, as ``SNR_function``.  No array of n x length values is ever made,
+in Python or in C.  The module keeps no state: ``population_snr`` may run
+from several threads at once (ctypes releases the GIL for the call).
+
+The SNR's convention is that of the strain and noise passed in: with the
+package's averaged h_c (factor sqrt(16/5)) and a sky- and
+polarisation-averaged h_n, it is the sky-, polarisation- and
+inclination-averaged SNR.
+"""
+
+from __future__ import annotations
+
+import ctypes
+import ctypes.util
+import os
+import threading
+from pathlib import Path
+
+import numpy as np
+
+from ._inputs import INT_MAX
+from ._library import ENV_LIBRARY, LibraryNotFoundError, candidate_paths
+
+__all__ = [
+    "POPULATION_LIBRARY_NAME",
+    "ENV_POPULATION_LIBRARY",
+    "OUTPUT_NAMES",
+    "Population",
+    "load_population",
+    "population_snr",
+]
+
+POPULATION_LIBRARY_NAME = "libphenomd_population.so"
+ENV_POPULATION_LIBRARY = "PHENOMD_POPULATION_LIBRARY"
+
+#: Keys of the dict population_snr returns (all (n,) float64 but
+#: n_outside, int64).
+OUTPUT_NAMES = ("snr_all", "snr_ins", "snr_mrg", "snr_rd", "f_merger_start", "f_ringdown_start", "n_outside")
+
+_INPUT_NAMES = ("m1", "m2", "spin1", "spin2", "dist", "z", "t_start", "t_end", "factor")
+
+# Return codes of phenomd_population_snr (phenomd_population.h).
+_OK, _NO_FAST_ROW, _BAD_TABLE, _NO_MEMORY = 0, 1, 2, 3
+
+
+class _NoiseTable(ctypes.Structure):
+    """phenomd_noise_table of phenomd_population.h."""
+
+    _fields_ = [
+        ("log10_f0", ctypes.c_double),
+        ("dlog10_f", ctypes.c_double),
+        ("ln_hn", ctypes.c_void_p),
+        ("length", ctypes.c_int64),
+        ("f_min", ctypes.c_double),
+        ("f_max", ctypes.c_double),
+    ]
+
+
+class Population:
+    """A loaded population module with its two functions declared."""
+
+    def __init__(self, path):
+        self.path = str(path)
+        self.cdll = ctypes.CDLL(self.path)
+        fn = self.cdll.phenomd_population_snr
+        # 7 outputs, 9 inputs (factor included): addresses as integers.
+        fn.argtypes = [ctypes.c_void_p] * 16 + [
+            ctypes.POINTER(_NoiseTable),
+            ctypes.c_int64,
+            ctypes.c_int,
+            ctypes.c_int,
+        ]
+        fn.restype = ctypes.c_int
+        self._snr = fn
+        has_fast = self.cdll.phenomd_population_has_fast_row
+        has_fast.argtypes = []
+        has_fast.restype = ctypes.c_int
+        self.has_fast_row = bool(has_fast())
+
+    def __repr__(self):
+        return f"Population({self.path!r})"
+
+
+def _candidates():
+    """(description, path) in the order load_population tries them: the
+    environment variable, beside $PHENOMD_LIBRARY, then the places
+    load_library searches for libphenomd.so (install locations, ldconfig,
+    the build tree), each with the population module's name."""
+    env = os.environ.get(ENV_POPULATION_LIBRARY)
+    if env:
+        yield (f"${ENV_POPULATION_LIBRARY}", Path(env))
+    env = os.environ.get(ENV_LIBRARY)
+    if env:
+        yield (f"beside ${ENV_LIBRARY}", Path(env).parent / POPULATION_LIBRARY_NAME)
+    for where, p in candidate_paths(fast=False):
+        if where == f"${ENV_LIBRARY}":
+            continue  # already tried beside it
+        if where.startswith("ldconfig"):
+            found = ctypes.util.find_library("phenomd_population")
+            yield ("ldconfig name libphenomd_population", Path(found) if found else None)
+        else:
+            yield (where, p.parent / POPULATION_LIBRARY_NAME)
+
+
+_cache = {}
+_searches = {}
+_lock = threading.Lock()
+
+
+def _open(path):
+    text = str(path)
+    key = os.path.realpath(text) if os.sep in text else text
+    with _lock:
+        lib = _cache.get(key)
+        if lib is None:
+            lib = Population(text)
+            _cache[key] = lib
+        return lib
+
+
+def load_population(path=None):
+    """Load ``libphenomd_population.so``.
+
+    ``path`` (the file, or a directory holding it) is used alone when given;
+    otherwise ``$PHENOMD_POPULATION_LIBRARY``, then the directory of
+    ``$PHENOMD_LIBRARY``, then the places ``load_library`` searches.  Loaded
+    modules are cached by path; a search is remembered per value of the two
+    environment variables.  Raises LibraryNotFoundError listing every place
+    tried.
+    """
+    if isinstance(path, Population):
+        return path
+    if path is not None:
+        p = Path(path)
+        if p.is_dir():
+            p = p / POPULATION_LIBRARY_NAME
+        if not p.is_file():
+            raise LibraryNotFoundError(POPULATION_LIBRARY_NAME, [("path argument", f"{p}: no such file")])
+        try:
+            return _open(p)
+        except OSError as exc:
+            raise LibraryNotFoundError(POPULATION_LIBRARY_NAME, [("path argument", f"{p}: {exc}")]) from None
+    key = (os.environ.get(ENV_POPULATION_LIBRARY), os.environ.get(ENV_LIBRARY))
+    lib = _searches.get(key)
+    if lib is not None:
+        return lib
+    attempts = []
+    for where, p in _candidates():
+        if p is None:
+            attempts.append((where, "not in the ldconfig cache"))
+            continue
+        if p.is_absolute() and not p.is_file():
+            attempts.append((where, f"{p}: no such file"))
+            continue
+        try:
+            lib = _open(p)
+        except OSError as exc:
+            attempts.append((where, f"{p}: {exc}"))
+            continue
+        with _lock:
+            _searches[key] = lib
+        return lib
+    raise LibraryNotFoundError(POPULATION_LIBRARY_NAME, attempts)
+
+
+def _address(a, name, n, dtype, writeable=False):
+    if type(a) is not np.ndarray or a.dtype != dtype or not a.flags.c_contiguous or a.shape != (n,):
+        raise TypeError(f"{name}: needs a C-contiguous ({n},) {np.dtype(dtype).name} array")
+    if writeable and not a.flags.writeable:
+        raise TypeError(f"{name}: read-only, but the module writes it")
+    return a.ctypes.data
+
+
+def population_snr(lib, m1, m2, spin1, spin2, dist, z, t_start, t_end, factor, table, length, fast, out=None):
+    """SNRs of n binaries against a noise table, in one C call.
+
+    ``m1`` ... ``t_end``: (n,) float64 C-contiguous arrays, as for
+    ``Amplitude`` (source-frame masses in M_sun, aligned spins, luminosity
+    distance in Mpc, redshift, observer-frame years before merger; the
+    caller has checked them).  ``factor``: (n,) float64, the factor applied
+    to h_c (the inclination factor k). ``table``: a NoiseTable (fields
+    log10_f0, dlog10_f, ln_hn, f_min, f_max).  ``length``: grid points per
+    binary.  ``fast``: the fast row (libphenomd_fast.so's grid) instead of
+    the exact one.  ``out``: optional dict of preallocated arrays with the
+    keys of OUTPUT_NAMES ((n,) float64; n_outside int64), written in place.
+
+    Returns the dict of OUTPUT_NAMES: snr_all, snr_ins, snr_mrg, snr_rd
+    (SNR of factor*h_c against h_n, in total and per phase; the squares of
+    the phases add up to the total's), f_merger_start, f_ringdown_start
+    (phase boundaries, Hz), n_outside (grid points outside the table's
+    [f_min, f_max], where h_n = +inf).  Raises ValueError for a table the
+    module rejects, RuntimeError when ``fast`` is asked of a module built
+    without the fast row, MemoryError when its row buffers fail.
+    """
+    lib = load_population(lib)
+    n = int(np.shape(m1)[0]) if np.ndim(m1) == 1 else -1
+    if n < 0:
+        raise TypeError("m1: needs a (n,) array")
+    length = int(length)
+    if not 0 <= length <= INT_MAX:
+        raise ValueError(f"length = {length}: outside [0, {INT_MAX}]")
+    ins = [
+        _address(a, nm, n, np.float64)
+        for a, nm in zip((m1, m2, spin1, spin2, dist, z, t_start, t_end, factor), _INPUT_NAMES)
+    ]
+    if out is None:
+        out = {k: np.empty(n, dtype=np.int64 if k == "n_outside" else np.float64) for k in OUTPUT_NAMES}
+    outs = [
+        _address(out[k], k, n, np.int64 if k == "n_outside" else np.float64, writeable=True) for k in OUTPUT_NAMES
+    ]
+    ln_hn = np.ascontiguousarray(table.ln_hn, dtype=np.float64)
+    if ln_hn.ndim != 1:
+        raise ValueError("table.ln_hn: needs a 1-D array")
+    t = _NoiseTable(
+        float(table.log10_f0),
+        float(table.dlog10_f),
+        ln_hn.ctypes.data,
+        len(ln_hn),
+        float(table.f_min),
+        float(table.f_max),
+    )
+    rc = lib._snr(*outs, *ins, ctypes.byref(t), n, length, 1 if fast else 0)
+    if rc == _OK:
+        return out
+    if rc == _NO_FAST_ROW:
+        raise RuntimeError(f"{lib.path} was built without the fast row (needs x86-64 and SLEEF)")
+    if rc == _BAD_TABLE:
+        raise ValueError(
+            f"the population module rejected the noise table ({len(ln_hn)} nodes, spacing {t.dlog10_f!r} dex, "
+            f"range {t.f_min!r}-{t.f_max!r} Hz): it needs >= 4 nodes, a positive spacing and the four nodes "
+            "of every frequency in the range"
+        )
+    if rc == _NO_MEMORY:
+        raise MemoryError(f"the population module could not allocate its row buffers (length {length})")
+    raise RuntimeError(f"phenomd_population_snr returned {rc}")

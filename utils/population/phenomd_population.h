@@ -1,0 +1,107 @@
+/*
+ * phenomd_population: signal-to-noise ratios of a batch of binaries in one
+ * pass, without the host ever holding the per-frequency arrays.
+ *
+ * For each binary the module evaluates the row of the amplitude model (the
+ * grid and characteristic strain that Amplitude of libphenomd.so or
+ * libphenomd_fast.so writes), multiplies the strain by the binary's
+ * inclination factor, takes the noise from a table uniform in log10 f, and
+ * sums the trapezoid rule of (hc/hn)^2 over ln f with each interval given to
+ * inspiral, merger or ringdown by its midpoint, exactly as SNR_function.
+ * Per-frequency values live only in a per-call buffer of a few rows.
+ *
+ * Reentrant: no state is kept between calls and nothing is written outside
+ * the caller's arrays, so calls may run concurrently from several threads.
+ * The model's constants (pi, parsec, year, solar mass) are the defaults of
+ * libphenomd.so; this module has its own private copies.
+ */
+#ifndef PHENOMD_POPULATION_H
+#define PHENOMD_POPULATION_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define PHENOMD_POPULATION_API __declspec(dllexport)
+#elif defined(__GNUC__)
+#define PHENOMD_POPULATION_API __attribute__((visibility("default")))
+#else
+#define PHENOMD_POPULATION_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/*
+ * Noise characteristic strain h_n tabulated at log10 f = log10_f0 + k
+ * dlog10_f (k = 0 .. length - 1), as ln h_n.  Between the nodes, with
+ * x = (log10 f - log10_f0) / dlog10_f, i = floor(x) clamped to
+ * [1, length - 3] and t = x - i, ln h_n is the cubic Lagrange polynomial
+ * through nodes i - 1, i, i + 1, i + 2:
+ *   ln h = -t(t-1)(t-2)/6 y[i-1] + (t+1)(t-1)(t-2)/2 y[i]
+ *          - (t+1)t(t-2)/2 y[i+1] + (t+1)t(t-1)/6 y[i+2].
+ * Outside [f_min, f_max] (or f not a number) h_n = +inf: the point adds
+ * nothing to the SNR and is counted in n_outside.  The table must hold the
+ * four nodes of every f in [f_min, f_max] (checked; see the return codes).
+ */
+typedef struct phenomd_noise_table {
+  double log10_f0;     /* log10 of the first node's frequency in Hz */
+  double dlog10_f;     /* node spacing in log10 f, > 0 */
+  const double *ln_hn; /* [length] ln h_n at the nodes */
+  int64_t length;      /* number of nodes, 4 .. 2^31 - 1 */
+  double f_min, f_max; /* range of validity, Hz */
+} phenomd_noise_table;
+
+/* Return codes of phenomd_population_snr. */
+#define PHENOMD_POPULATION_OK 0
+#define PHENOMD_POPULATION_NO_FAST_ROW 1 /* fast != 0, built without it */
+#define PHENOMD_POPULATION_BAD_TABLE 2   /* table NULL, too short, spacing
+                                            not > 0, range not covered */
+#define PHENOMD_POPULATION_NO_MEMORY 3   /* the row buffers failed */
+
+/*
+ * phenomd_population_snr: for each binary i,
+ *
+ *   snr_all, snr_ins, snr_mrg, snr_rd  out [n]  SNR in total and per phase,
+ *                                    of factor[i] * hc against the table;
+ *                                    the squares of the three phases add up
+ *                                    to the total's
+ *   f_merger_start, f_ringdown_start out [n]  phase boundaries, Hz (as
+ *                                    Amplitude writes them)
+ *   n_outside         out [n]  grid points outside [f_min, f_max]
+ *   m1 ... t_end      in  [n]  as for Amplitude (source-frame masses in
+ *                              M_sun, aligned spins, luminosity distance in
+ *                              Mpc, redshift, band start and end in years
+ *                              before merger, t_end <= 0: through ringdown)
+ *   factor            in  [n]  factor applied to hc (the inclination factor
+ *                              of the host's convention); NULL means 1
+ *   table             in       the noise, see phenomd_noise_table
+ *   num_binaries      in       n (<= 0: nothing is written)
+ *   length            in       grid points per binary, as for Amplitude
+ *                              (< 2: the four ratios are 0)
+ *   fast              in       0: the exact row of libphenomd.so;
+ *                              otherwise the fast row of libphenomd_fast.so
+ *
+ * A band that ends below its start (a sentinel row of Amplitude) has SNR 0.
+ * With the same h_n values, the results are those of Amplitude,
+ * multiplication by factor and SNR_function, to rounding.
+ * Returns PHENOMD_POPULATION_OK, or one of the codes above before anything
+ * is written.
+ */
+PHENOMD_POPULATION_API int phenomd_population_snr(
+    double *snr_all, double *snr_ins, double *snr_mrg, double *snr_rd,
+    double *f_merger_start, double *f_ringdown_start, int64_t *n_outside,
+    const double *m1, const double *m2, const double *spin1,
+    const double *spin2, const double *dist, const double *z,
+    const double *t_start, const double *t_end, const double *factor,
+    const phenomd_noise_table *table, int64_t num_binaries, int length,
+    int fast);
+
+/* 1 when the module has the fast row (x86-64 built with SLEEF), else 0. */
+PHENOMD_POPULATION_API int phenomd_population_has_fast_row(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* PHENOMD_POPULATION_H */
