@@ -92,21 +92,6 @@ def _decade_levels(top):
     return levels
 
 
-def _ratio_ticks(lim):
-    """Colour-bar ticks (log10 of ratios) at round ratios within +-lim dex."""
-    if lim > 1.5:
-        k = np.arange(-math.floor(lim), math.floor(lim) + 1)
-        step = max(1, int(math.ceil(k.size / 9)))
-        return k[k % step == 0].astype(float)
-    nice = np.log10([1.0, 1.05, 1.1, 1.2, 1.5, 2.0, 3.0, 5.0, 10.0, 20.0, 30.0])
-    chosen = [0.0]
-    for t in nice[::-1]:  # from the largest within reach, at least lim/4 apart
-        if t <= lim + 1e-12 and (len(chosen) == 1 or chosen[-1] - t >= lim / 4) and t >= lim / 4:
-            chosen.append(t)
-    t = np.array(chosen)
-    return np.unique(np.concatenate([-t, t]))
-
-
 def _legend_patches(items):
     from matplotlib.patches import Patch
 
@@ -214,76 +199,93 @@ def _same_grid(a, b):
         raise ValueError(f"the two grids have different fixed parameters: {a.fixed} and {b.fixed}")
 
 
+# Boundaries of the ratio's colour bands: round factors, each band one
+# colour, so that a 10 % and a factor-100 difference are both readable.
+RATIO_STEPS = (1.05, 1.1, 1.2, 1.5, 2.0, 3.0, 5.0, 10.0, 30.0, 100.0, 1e3, 1e4, 1e5, 1e6)
+
+
+def _ratio_format(v, _=None):
+    """A log10 ratio as the ratio: 2, 1/2, 1e+03, 1/1e+03."""
+    if abs(v) < 1e-12:
+        return "1"
+    return f"{10**v:.3g}" if v > 0 else f"1/{10**-v:.3g}"
+
+
 def draw_ratio(ax, grid_a, grid_b, label_a, label_b, *, cmap="RdBu_r", limit=None, colorbar=True, title=True,
                fontsize=8):
     """Draw SNR_A / SNR_B of two WaterfallGrids over the same axes.
 
-    Colours are log10 of the ratio on a diverging map centred on 1 (white),
-    symmetric up to ``limit`` (a factor; default: the 98th percentile of
-    the ratio or its inverse over the grid, at least 1.1; cells beyond take
-    the end colours); a black line marks ratio 1 and dashed grey lines
-    factors of 2 and 10 where the ratio goes past them.  Cells where either grid has no SNR
-    (outside its noise curve's range, an empty band, or SNR 0) are grey
-    and hatched.  The colour bar names both curves and the SNR convention.
-    Raises ValueError if the grids do not share axes and fixed parameters.
+    Colours: bands between round factors (1.05, 1.1, 1.2, 1.5, 2, 3, 5, 10,
+    30, 100, 1e3, ...) and their inverses, on a diverging map whose white
+    centre band holds ratio 1 (within 5 %); the bands run to the first
+    factor at or above the largest ratio or inverse in the grid (or to
+    ``limit``, a factor; beyond it the end colours).  A black line marks
+    ratio 1.  Cells where only one grid has an SNR (the other's band lies
+    outside its curve's range, is empty, or has SNR 0) take that end's
+    colour, hatched; cells where neither has one are grey and hatched.
+    The colour bar names both curves and the SNR convention.  Raises
+    ValueError if the grids do not share axes and fixed parameters.
     """
-    from matplotlib.colors import Normalize
+    import matplotlib
+    from matplotlib.colors import BoundaryNorm
     from matplotlib.ticker import FuncFormatter
 
     _same_grid(grid_a, grid_b)
     a = np.asarray(grid_a.snr, dtype=float)
     b = np.asarray(grid_b.snr, dtype=float)
-    undefined = (grid_a.outside | grid_a.inverted | grid_b.outside | grid_b.inverted | ~(a > 0) | ~(b > 0))
+    has_a = ~(grid_a.outside | grid_a.inverted) & (a > 0)
+    has_b = ~(grid_b.outside | grid_b.inverted) & (b > 0)
+    undefined = ~(has_a & has_b)
     with np.errstate(divide="ignore", invalid="ignore"):
         r = np.where(undefined, np.nan, np.log10(a / b))
-    if limit is None:
-        # The colour range follows the bulk of the grid (98th percentile);
-        # a few extreme cells, e.g. where one curve's range just clips a
-        # band, would otherwise wash out every moderate difference.  Cells
-        # beyond it take the end colours (the colour bar's arrows).
-        spread = float(np.nanpercentile(np.abs(r), 98)) if np.isfinite(r).any() else 0.0
-        lim = max(math.log10(1.1), spread)
-        lim = math.ceil(lim * 20) / 20  # to 0.05 dex
-    else:
-        lim = abs(math.log10(float(limit)))
-    levels = np.linspace(-lim, lim, 21)
+    spread = float(np.nanmax(np.abs(r))) if np.isfinite(r).any() else 0.0
+    top = abs(math.log10(float(limit))) if limit is not None else spread
+    steps = [math.log10(s) for s in RATIO_STEPS]
+    chosen = [t for t in steps if t < top] + [next((t for t in steps if t >= top), steps[-1])]
+    chosen = chosen if len(chosen) >= 2 else steps[:2]
+    levels = np.array([-t for t in chosen[::-1]] + chosen)
+    lim = levels[-1]
+    cm = matplotlib.colormaps[cmap] if isinstance(cmap, str) else cmap
+    extend = "neither"
+    if np.isfinite(r).any():
+        extend = {(False, False): "neither", (True, False): "min", (False, True): "max", (True, True): "both"}[
+            (bool(np.nanmin(r) < -lim), bool(np.nanmax(r) > lim))]
+    norm = BoundaryNorm(levels, cm.N, extend=extend)
     X, Y = np.meshgrid(grid_a.x.values, grid_a.y.values)
     shown = _fill_blocked(r, undefined)
-    extend = {(False, False): "neither", (True, False): "min", (False, True): "max", (True, True): "both"}[
-        (bool(np.nanmin(r) < -lim), bool(np.nanmax(r) > lim)) if np.isfinite(r).any() else (False, False)]
     artists = {}
-    norm = Normalize(-lim, lim)
     _axes_of(ax, grid_a)  # scales first: contour labels are placed in display space
     if np.isfinite(shown).any():
-        artists["filled"] = ax.contourf(X, Y, shown, levels=levels, norm=norm, cmap=cmap, extend=extend, zorder=1)
+        artists["filled"] = ax.contourf(X, Y, shown, levels=levels, norm=norm, cmap=cm, extend=extend, zorder=1)
         mappable = artists["filled"]
-        marks = [v for v in (-1.0, -math.log10(2), math.log10(2), 1.0) if -lim < v < lim]
         if np.nanmin(r) < 0 < np.nanmax(r):
             artists["unity"] = ax.contour(X, Y, r, levels=[0.0], colors="k", linewidths=1.0, zorder=3)
-        # Factor lines only where the ratio goes well past them (no specks
-        # around a minimum that just touches a factor).
-        marks = [v for v in marks if (v < 0 and np.nanmin(r) < 1.05 * v) or (v > 0 and np.nanmax(r) > 1.05 * v)]
-        if marks:
-            artists["lines"] = ax.contour(X, Y, r, levels=marks, colors="0.3", linewidths=0.6, linestyles="--",
-                                          zorder=3)
-            ax.clabel(artists["lines"], fmt=lambda v: f"{10**v:.3g}", fontsize=fontsize - 1)
     else:
         from matplotlib.cm import ScalarMappable
 
-        mappable = ScalarMappable(norm=norm, cmap=cmap)
-    if undefined.any():
-        artists["undefined"] = _mask_cells(ax, grid_a, undefined, _OUTSIDE_STYLE)
-        artists["legend"] = ax.legend(
-            handles=_legend_patches([("no SNR from one curve\n(outside its range or empty band)", _OUTSIDE_STYLE)]),
-            loc="lower left", fontsize=fontsize - 1, framealpha=0.9)
+        mappable = ScalarMappable(norm=norm, cmap=cm)
+    only_a, only_b, neither = has_a & ~has_b, has_b & ~has_a, ~has_a & ~has_b
+    legend_items = []
+    for key, mask, style, text in (
+        ("only_a", only_a, dict(_OUTSIDE_STYLE, facecolor=cm(1.0)), f"SNR from {label_a} only"),
+        ("only_b", only_b, dict(_OUTSIDE_STYLE, facecolor=cm(0.0)), f"SNR from {label_b} only"),
+        ("neither", neither, _OUTSIDE_STYLE, "no SNR from either curve"),
+    ):
+        if mask.any():
+            artists[key] = _mask_cells(ax, grid_a, mask, style)
+            legend_items.append((text, style))
+    if legend_items:
+        artists["legend"] = ax.legend(handles=_legend_patches(legend_items), loc="lower left",
+                                      fontsize=fontsize - 1, framealpha=0.9)
     if grid_a.inclination == grid_b.inclination or str(grid_a.inclination) == str(grid_b.inclination):
         convention = grid_a.convention
     else:
         convention = f"{label_a}: {grid_a.convention}; {label_b}: {grid_b.convention}"
     what = "SNR" if grid_a.phase == "all" else f"{PHASE_NAMES[grid_a.phase]} SNR"
     if colorbar:
-        cb = ax.figure.colorbar(mappable, ax=ax, ticks=_ratio_ticks(lim),
-                                format=FuncFormatter(lambda v, _: f"{10**v:.3g}" if abs(v) < 2 else f"$10^{{{v:.0f}}}$"))
+        ticks = levels if levels.size <= 16 else levels[::2]
+        cb = ax.figure.colorbar(mappable, ax=ax, ticks=ticks, format=FuncFormatter(_ratio_format))
+        cb.ax.tick_params(labelsize=fontsize - 1)
         cb.set_label(_wrap(f"{what} ratio {label_a} / {label_b} ({convention})", 50), fontsize=fontsize)
         artists["colorbar"] = cb
     if title:

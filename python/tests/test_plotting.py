@@ -78,18 +78,30 @@ def test_waterfall_linear_axis_and_empty_bands(axes):
     assert len(art["empty"].get_paths()) == g.inverted.sum()
 
 
-def test_ratio_is_centred_on_one_and_names_both_curves(axes):
+def test_ratio_is_centred_on_one_and_names_both_curves(axes, tmp_path):
     x, y = ("mass", 1e3, 1e9, 7), ("redshift", 0.1, 10.0, 4)
     a = waterfall(x, y, noise=_lisa(4), length=LENGTH)
     b = waterfall(x, y, noise=_lisa(None), length=LENGTH)
     art = plotting.draw_ratio(axes, a, b, "4 yr foreground", "no foreground")
-    norm = art["filled"].norm
-    assert norm.vmin == -norm.vmax  # log10 of the ratio, symmetric: 1 at the centre
+    bounds = art["filled"].norm.boundaries
+    np.testing.assert_allclose(bounds, -bounds[::-1])  # log10 of the ratio: symmetric about 1
+    centre = np.searchsorted(bounds, 0.0)
+    assert bounds[centre - 1] < 0 < bounds[centre]  # 1 inside the middle band, not on an edge
     assert "4 yr foreground / no foreground" in art["colorbar"].ax.get_ylabel()
     # A foreground only adds noise: the ratio is at most 1 (computed here).
     assert (a.snr <= b.snr * (1 + 1e-12)).all()
     with pytest.raises(ValueError):
         plotting.draw_ratio(axes, a, waterfall(x, ("redshift", 0.1, 10.0, 5), length=LENGTH), "a", "b")
+
+
+def test_ratio_marks_cells_that_only_one_curve_sees(axes, tmp_path):
+    x, y = ("mass", 1e2, 1e10, 9), ("redshift", 0.1, 10.0, 3)
+    a = waterfall(x, y, noise=_lisa(4), length=LENGTH)
+    b = waterfall(x, y, noise=_narrow(tmp_path), length=LENGTH)
+    art = plotting.draw_ratio(axes, a, b, "LISA", "narrow")
+    only_a = (a.snr > 0) & ~a.outside & (b.outside | (b.snr == 0))
+    assert only_a.any() and len(art["only_a"].get_paths()) == only_a.sum()
+    assert "SNR from LISA only" in _legend_texts(art["legend"])
 
 
 def test_horizon_lines_and_bounds(axes):
