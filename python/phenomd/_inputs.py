@@ -63,8 +63,8 @@ def as_float_array(value, name, unit, max_ndim=1):
     ``value``.  Integers and other float widths or byte orders are converted
     by value; booleans, complex numbers, strings and other objects are
     refused."""
-    if type(value) is float:  # the common scalar: no unit, no conversion
-        return np.array(value)
+    if type(value) is float or type(value) is int:  # the common scalar: no unit, no conversion
+        return np.array(float(value))
     value = strip_units(value, name, unit)
     if value is None:
         raise InputError(name, None, f"{name} is required")

@@ -236,20 +236,27 @@ class Library:
         ``freqs``, ``hc``: n*length doubles (written); ``f_merger_start``,
         ``f_ringdown_start``: n (written); ``inputs``: the eight per-binary
         arrays (m1, m2, spin1, spin2, dist, z, t_start, t_end) of n doubles
-        each.  Raises InputError, before the call, for any array the module
-        could not use as that many doubles.
+        each, or one (8, n) array holding them as rows.  Raises InputError,
+        before the call, for any array the module could not use as that
+        many doubles.
         """
         n = _count(n, "num_binaries")
         length = _count(length, "length")
-        if len(inputs) != 8:
-            raise InputError("inputs", None, f"Amplitude takes 8 input arrays; got {len(inputs)}")
         a, b = (0, n) if rows is None else rows
         if not 0 <= a <= b <= n:
             raise InputError("rows", None, f"rows ({a}, {b}) outside the batch of {n}")
         grid = [_address(x, nm, n * length, True) for x, nm in ((freqs, "freqs"), (hc, "hc"))]
         ends = [_address(x, nm, n, True) for x, nm in ((f_merger_start, "f_merger_start"),
                                                        (f_ringdown_start, "f_ringdown_start"))]
-        ins = [_address(x, nm, n, False) for x, (_, nm, _) in zip(inputs, AMPLITUDE_PARAMS[4:12])]
+        if type(inputs) is np.ndarray and inputs.ndim == 2:
+            if inputs.shape != (8, n):
+                raise InputError("inputs", None, f"inputs has shape {inputs.shape}; Amplitude needs (8, {n})")
+            base = _address(inputs, "inputs", 8 * n, False)
+            ins = [base + 8 * n * k for k in range(8)]
+        else:
+            if len(inputs) != 8:
+                raise InputError("inputs", None, f"Amplitude takes 8 input arrays; got {len(inputs)}")
+            ins = [_address(x, nm, n, False) for x, (_, nm, _) in zip(inputs, AMPLITUDE_PARAMS[4:12])]
         if b == a:
             return 0
         row, one = 8 * length * a, 8 * a

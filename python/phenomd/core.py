@@ -243,6 +243,10 @@ def _prepare(m1, m2, spin1, spin2, distance, redshift, t_start, t_end, length, c
     over an (8, n) array, against the accepted ranges; only a failure pays
     for locating the first bad element."""
     given = (m1, m2, spin1, spin2, distance, redshift, t_start, t_end)
+    if all(type(v) is float or type(v) is int for v in given if v is not None):
+        batch = _prepare_one(given, length, cosmology)
+        if batch is not None:
+            return batch
     arrays = {}
     for name, unit, value in zip(_INPUT_NAMES, _UNITS, given):
         if name == "distance" and value is None:
@@ -295,6 +299,33 @@ def _prepare(m1, m2, spin1, spin2, distance, redshift, t_start, t_end, length, c
             )
         values[4] = d
     return _Batch(values=values, n=n, length=length)
+
+
+_LOW_F = tuple(float(x) for x in _LOW)
+_HIGH_F = tuple(float(x) for x in _HIGH)
+
+
+def _prepare_one(given, length, cosmology):
+    """One binary given as Python numbers: the same checks on floats, a
+    few microseconds.  None where any check fails: the general path then
+    raises the error with its message."""
+    vals = [1.0 if v is None else float(v) for v in given]
+    for x, lo, hi in zip(vals, _LOW_F, _HIGH_F):
+        if not lo <= x <= hi:  # NaN fails too
+            return None
+    m1, m2, te = vals[0], vals[1], vals[7]
+    if max(m1, m2) > MAX_MASS_RATIO * min(m1, m2) or 0.0 < te < T_END_MIN_POSITIVE:
+        return None
+    if type(length) is not int or not 1 <= length <= inp.INT_MAX:
+        return None
+    if given[4] is None:
+        from ._cosmology import luminosity_distance
+
+        d = float(luminosity_distance(vals[5], cosmology))
+        if not DISTANCE_RANGE[0] <= d <= DISTANCE_RANGE[1]:
+            return None
+        vals[4] = d
+    return _Batch(values=np.array(vals).reshape(8, 1), n=1, length=length)
 
 
 # ------------------------------------------------------------- execution
@@ -439,7 +470,7 @@ def amplitude(
         fr = np.empty(n, dtype=np.float64)
     else:
         freqs, hc, fm, fr = inp.as_outputs(out, (n, L), n, zip(_INPUT_NAMES, batch.inputs))
-    inputs = batch.inputs
+    inputs = batch.values
 
     def work(a, b):
         lib.call_amplitude(freqs, hc, fm, fr, inputs, n, L, rows=(a, b))
@@ -704,7 +735,8 @@ def binary_snr(
         def work(a, b):
             m = b - a
             freqs, hc = scratch.get((m, L))
-            lib.call_amplitude(freqs, hc, fm[a:b], fr[a:b], batch.rows(a, b), m, L)
+            ins = values if m == n else batch.rows(a, b)
+            lib.call_amplitude(freqs, hc, fm[a:b], fr[a:b], ins, m, L)
             hn, outside = _noise_values(curve, freqs, "noise")
             _check_noise(hn, "noise")
             n_out[a:b] = outside

@@ -135,3 +135,23 @@ def test_the_package_uses_the_table(library_path):
     z = np.array([0.01, 0.3, 2.0, 9.0])
     a = phenomd.amplitude(1e6, 5e5, 0.1, 0.2, None, z, 4.0, length=8, cosmology="WMAP9")
     assert np.array_equal(a.distance, _cosmology.luminosity_distance(z, "WMAP9"))
+
+
+def test_one_redshift_gives_the_bits_of_the_batch():
+    """A lone binary's distance takes a scalar path; it must be the same
+    double the batch path gives that redshift."""
+    tab = _cosmology.table(astropy_cosmology.Planck18)
+    rng = np.random.default_rng(3)
+    z = np.concatenate([rng.uniform(0, 1000, 500), 10 ** rng.uniform(-9, 0, 500)])
+    batch = tab(z)
+    assert all(tab.scalar(float(x)) == d for x, d in zip(z, batch))
+
+
+@pytest.mark.needs_library
+def test_a_lone_binary_of_python_numbers_equals_the_same_binary_in_a_batch(library_path):
+    kw = dict(m1=1e6, m2=5e5, spin1=0.3, spin2=-0.1, redshift=1.7, t_start=4.0, t_end=0.0)
+    for distance in (None, 1.2e4):
+        one = phenomd.amplitude(**kw, distance=distance, length=64)
+        many = phenomd.amplitude(**{k: [v, v] for k, v in kw.items()},
+                                 distance=None if distance is None else [distance] * 2, length=64)
+        assert np.array_equal(one.hc[0], many.hc[1]) and np.array_equal(one.distance[0], many.distance[1])
