@@ -83,13 +83,24 @@ def _axes_of(ax, grid):
     ax.set_ylim(grid.y.values.min(), grid.y.values.max())
 
 
-def _decade_levels(top):
-    """Filled-contour levels from 1 up to the decade at or above ``top``:
-    1, 3, 10, 30, ...; 1, 2, 5, 10, ... when that spans two decades or less."""
-    decades = np.arange(0, max(1, math.ceil(math.log10(max(top, 10.0)))) + 1)
-    steps = (1.0, 2.0, 5.0) if decades[-1] <= 2 else (1.0, 3.0)
-    levels = np.unique(np.concatenate([s * 10.0 ** decades[:-1] for s in steps] + [10.0 ** decades[-1:]]))
-    return levels
+def _snr_levels(values):
+    """Filled-contour levels (SNR values) for the finite ``values``.
+
+    From 1 when any value lies below 1 (so that white means SNR < 1),
+    else from the decade at or below the smallest value; up to the decade
+    at or above the largest.  Steps per decade by the span: 1, 3 (more
+    than four decades); 1, 2, 5 (three or four); 1, 1.5, 2, 3, 5, 7 (two);
+    1, 1.2, 1.5, 2, 2.5, 3, 4, 5, 6, 8 (one)."""
+    finite = values[np.isfinite(values)]
+    top = max(float(finite.max()), 10.0) if finite.size else 10.0
+    low = 0 if not finite.size or (finite < 1).any() else math.floor(math.log10(finite.min()))
+    high = max(low + 1, math.ceil(math.log10(top)))
+    span = high - low
+    steps = ((1.0, 3.0) if span > 4 else (1.0, 2.0, 5.0) if span > 2 else (1.0, 1.5, 2.0, 3.0, 5.0, 7.0)
+             if span == 2 else (1.0, 1.2, 1.5, 2.0, 2.5, 3.0, 4.0, 5.0, 6.0, 8.0))
+    decades = 10.0 ** np.arange(low, high)
+    levels = np.concatenate([np.outer(decades, steps).ravel(), [10.0**high]])
+    return levels, span
 
 
 def _legend_patches(items):
@@ -117,16 +128,17 @@ def draw_waterfall(ax, grid, *, cmap="viridis", colorbar=True, title=True, lines
                    fontsize=8):
     """Draw a WaterfallGrid onto ``ax``.
 
-    Filled contours of the SNR (``grid.snr``, its phase) on a log scale in
-    steps of 1, 3, 10, 30, ...; white where the SNR is below 1; labelled
+    Filled contours of the SNR (``grid.snr``, its phase) on a log scale,
+    e.g. in steps of 1, 3, 10, 30, ...; white where the SNR is below 1; labelled
     contour lines at 10, 100, 1000, ... (``lines``); cells whose whole
     band lies outside the noise curve's frequency range grey and hatched
     ("outside the noise curve's range": no SNR can be computed there,
     which is not the same as a weak signal); cells with an empty band
     (t_start below t_end, or a start past the model's last frequency)
     pink and hatched; a dotted line where the grid leaves the amplitude
-    model's calibration (mass ratio 18, |spin| 0.85).  Steps are 1, 2, 5,
-    10, ... when the SNR spans two decades or less.  The colour bar names the SNR
+    model's calibration (mass ratio 18, |spin| 0.85).  Where the SNR
+    spans few decades the levels start at the decade below its smallest
+    value and step more finely (see ``_snr_levels``).  The colour bar names the SNR
     and its averaging convention; the title the noise curve and the fixed
     parameters.  Returns a dict of the artists.
     """
@@ -140,9 +152,10 @@ def draw_waterfall(ax, grid, *, cmap="viridis", colorbar=True, title=True, lines
     valid = np.where(blocked, np.nan, snr)
     top = float(np.nanmax(valid)) if np.isfinite(valid).any() else 10.0
     # Contours of log10 SNR: boundaries interpolated in the logarithm, as
-    # the colours are spaced.  Values below the lowest level (SNR 1) stay
-    # unfilled, i.e. white.
-    levels = np.log10(_decade_levels(top))
+    # the colours are spaced.  Values below the lowest level (SNR 1 where
+    # any cell is below 1) stay unfilled, i.e. white.
+    snr_levels, span = _snr_levels(valid)
+    levels = np.log10(snr_levels)
     norm = Normalize(levels[0], levels[-1])
     with np.errstate(divide="ignore"):
         log_snr = np.log10(np.maximum(valid, 1e-3))
@@ -155,7 +168,8 @@ def draw_waterfall(ax, grid, *, cmap="viridis", colorbar=True, title=True, lines
     else:
         mappable = ScalarMappable(norm=norm, cmap=cmap)
     if lines:
-        line_levels = [float(k) for k in range(1, int(round(levels[-1])) + 1) if 10.0**k < top]
+        bottom = float(np.nanmin(valid)) if np.isfinite(valid).any() else top
+        line_levels = [float(k) for k in range(1, int(round(levels[-1])) + 1) if bottom < 10.0**k < top]
         if line_levels:
             artists["lines"] = ax.contour(X, Y, log_snr, levels=line_levels, colors="white", linewidths=0.8, zorder=3)
             artists["labels"] = ax.clabel(artists["lines"], fmt=lambda v: f"{10**v:g}", fontsize=fontsize - 1)
@@ -179,9 +193,13 @@ def draw_waterfall(ax, grid, *, cmap="viridis", colorbar=True, title=True, lines
     if legend and handles:
         artists["legend"] = ax.legend(handles=handles, loc="lower left", fontsize=fontsize - 1, framealpha=0.9)
     if colorbar:
-        cb = ax.figure.colorbar(mappable, ax=ax, ticks=FixedLocator(np.arange(0, levels[-1] + 0.5)),
-                                format=FuncFormatter(lambda v, _: f"$10^{{{v:.0f}}}$"))
-        cb.set_label(_wrap(grid.snr_label() + "; white: SNR < 1", 50), fontsize=fontsize)
+        if span > 2:
+            ticks, fmt = np.arange(round(levels[0]), levels[-1] + 0.5), (lambda v, _: f"$10^{{{v:.0f}}}$")
+        else:
+            ticks, fmt = levels, (lambda v, _: f"{10**v:.4g}")
+        cb = ax.figure.colorbar(mappable, ax=ax, ticks=FixedLocator(ticks), format=FuncFormatter(fmt))
+        below = "; white: SNR < 1" if (~blocked & (snr < 1)).any() else ""
+        cb.set_label(_wrap(grid.snr_label() + below, 50), fontsize=fontsize)
         artists["colorbar"] = cb
     if title:
         artists["title"] = ax.set_title(_wrap(grid.title()), fontsize=fontsize)

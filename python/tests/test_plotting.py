@@ -67,6 +67,18 @@ def test_waterfall_draws_snr_and_outside_cells_differently(axes, tmp_path):
     assert axes.get_xscale() == "log" and axes.get_yscale() == "log"
 
 
+def test_waterfall_levels_follow_a_narrow_snr_range(axes):
+    g = waterfall(("q", 0.1, 1.0, 6), ("spin", -0.8, 0.8, 5), fixed={"mass": 1e6, "z": 1.0}, noise=_lisa(),
+                  length=LENGTH)
+    lo, hi = g.snr.min(), g.snr.max()
+    assert lo > 10 and hi / lo < 100  # the case: no cell below 1, under two decades
+    art = g.draw(axes)
+    levels = 10 ** art["filled"].levels
+    assert levels[0] <= lo < 10 * levels[0] and levels[-1] >= hi
+    assert ((levels > lo) & (levels < hi)).sum() >= 4  # several bands across the range, not one or two
+    assert "SNR < 1" not in art["colorbar"].ax.get_ylabel()
+
+
 def test_waterfall_linear_axis_and_empty_bands(axes):
     g = waterfall(("t_start", 0.2, 15.0, 6), ("q", 0.02, 1.0, 5), fixed={"t_end": 1.0}, noise=_lisa(),
                   length=LENGTH)
