@@ -62,7 +62,7 @@ FIGURE_FORMATS = {".png": "png", ".pdf": "pdf", ".svg": "svg"}
 
 # Rows per block when a CSV is written: the text of one block is built in
 # memory and written at once, so memory stays bounded for any table.
-CSV_BLOCK_ROWS = 1 << 16
+CSV_BLOCK_ROWS = 1 << 13
 
 
 class TableError(ValueError):
@@ -296,14 +296,14 @@ def _read_bytes(path):
         raise TableError(f"{path}: cannot read: {exc.strerror or exc}") from None
 
 
-def _decode(raw, source):
-    """UTF-8 text of a file (a leading byte-order mark is dropped) and the
-    byte offset where the text starts."""
-    start = 3 if raw.startswith(b"\xef\xbb\xbf") else 0
+def _check_utf8(raw, source):
+    """Raise TableError at the first byte of ``raw`` that is not UTF-8."""
+    if raw.isascii():
+        return
     try:
-        return raw[start:].decode("utf-8"), start
+        raw.decode("utf-8")
     except UnicodeDecodeError as exc:
-        at = start + exc.start
+        at = exc.start
         line = raw.count(b"\n", 0, at) + 1
         col = at - (raw.rfind(b"\n", 0, at) + 1) + 1
         raise TableError(
@@ -314,25 +314,31 @@ def _decode(raw, source):
 
 @dataclass
 class _Text:
-    """A CSV file split into its leading part and its body."""
+    """A CSV file's leading part (provenance lines, header) and where its
+    body starts; the body is read from ``raw`` without copying it."""
 
     source: str
     provenance: dict
     header: list
-    header_line: int
-    body: str  # text after the header line
-    body_bytes: bytes  # the same, as bytes
+    header_line: int  # lines up to and including the header
+    raw: bytes
+    body_start: int  # byte offset of the line after the header
+
+    @property
+    def body(self):
+        return self.raw[self.body_start:].decode("utf-8")
 
 
 def _split_header(raw, source):
-    text, offset = _decode(raw, source)
+    _check_utf8(raw, source)
     provenance = {}
-    pos, line = 0, 0
-    while pos < len(text):
-        end = text.find("\n", pos)
-        end = len(text) if end < 0 else end
+    pos = 3 if raw.startswith(b"\xef\xbb\xbf") else 0  # a byte-order mark
+    line, n = 0, len(raw)
+    while pos < n:
+        end = raw.find(b"\n", pos)
+        end = n if end < 0 else end
         line += 1
-        content = text[pos:end].rstrip("\r")
+        content = raw[pos:end].decode("utf-8").rstrip("\r")
         stripped = content.strip()
         if stripped.startswith("#"):
             key, sep, value = stripped[1:].strip().partition(":")
@@ -343,9 +349,7 @@ def _split_header(raw, source):
                 header = next(csv.reader([content]))
             except csv.Error as exc:
                 raise TableError(f"{source}, line {line}: {exc}") from None
-            body = text[end + 1 :] if end < len(text) else ""
-            body_bytes = raw[offset + len(text[: end + 1].encode("utf-8")) :] if body else b""
-            return _Text(source, provenance, [c.strip() for c in header], line, body, body_bytes)
+            return _Text(source, provenance, [c.strip() for c in header], line, raw, min(end + 1, n))
         pos = end + 1
     raise TableError(f"{source}: no header line")
 
@@ -364,12 +368,11 @@ def _plain_rows(t, ncols):
     """The file line of every data row when the body can go to the fast
     reader as it is (no quotes, no comment rows, ncols fields on every
     non-blank line), else None."""
-    b = t.body_bytes
-    if not b:
+    if t.body_start >= len(t.raw):
         return np.zeros(0, dtype=np.int64)
-    if b'"' in b:
+    if t.raw.find(b'"', t.body_start) >= 0:
         return None
-    arr = np.frombuffer(b, dtype=np.uint8)
+    arr = np.frombuffer(t.raw, dtype=np.uint8, offset=t.body_start)
     newlines = np.flatnonzero(arr == 10)
     ends = newlines if (newlines.size and newlines[-1] == arr.size - 1) else np.append(newlines, arr.size)
     starts = np.concatenate(([0], ends[:-1] + 1))
@@ -398,7 +401,8 @@ def _fast_columns(t, numeric):
     dtypes = {c: (np.float64 if c in numeric else str) for c in t.header}
     try:
         df = pd.read_csv(
-            io.BytesIO(t.body_bytes),
+            io.BytesIO(t.raw),  # shares the bytes, no copy
+            skiprows=t.header_line,
             header=None,
             names=t.header,
             dtype=dtypes,
