@@ -433,7 +433,7 @@ def _noise_items(noise_curves):
 
 def draw_strain(ax, amplitude_result, snrs, labels, noise_curves, *, params=None, inclination="average",
                 max_legend=MAX_LEGEND, cmap="viridis", colour_by="snr", boundaries=True, colorbar=True,
-                title=True, fontsize=7):
+                title=True, snr_against=None, fontsize=7):
     """Draw sources' characteristic strain against noise curves.
 
     ``amplitude_result``: an AmplitudeResult of n sources (its ``hc`` is
@@ -450,7 +450,9 @@ def draw_strain(ax, amplitude_result, snrs, labels, noise_curves, *, params=None
     in the legend, with inspiral/merger (circle) and merger/ringdown
     (square) boundaries marked; more are summarised: coloured by SNR
     (``colour_by`` "snr") or total mass ("mass") with a colour bar, one
-    legend entry for all of them.  Returns a dict of the artists.
+    legend entry for all of them.  ``snr_against``: the name of the curve
+    the SNRs were computed against, put in the legend's title (say it when
+    several curves are drawn).  Returns a dict of the artists.
     """
     import matplotlib
     from matplotlib.collections import LineCollection
@@ -554,7 +556,9 @@ def draw_strain(ax, amplitude_result, snrs, labels, noise_curves, *, params=None
     ax.set_xlabel("frequency, observer frame [Hz]")
     ax.set_ylabel(f"characteristic strain $h_c$ ({convention_label(inclination)}),\nnoise $h_n$", fontsize=fontsize + 1)
     handles = artists["noise"] + (artists["sources"] if listed else [artists["summary"]])
-    artists["legend"] = ax.legend(handles=handles, fontsize=fontsize - 1, loc="upper right", framealpha=0.85)
+    artists["legend"] = ax.legend(handles=handles, fontsize=fontsize - 1, loc="upper right", framealpha=0.85,
+                                  title=f"SNR against {snr_against}" if snr_against else None,
+                                  title_fontsize=fontsize - 1)
     if title:
         artists["title"] = ax.set_title(f"characteristic strain, {convention_label(inclination)}", fontsize=fontsize + 1)
     return artists

@@ -159,7 +159,8 @@ def test_strain_few_sources_listed_with_distinct_colours(axes):
 
 def test_strain_many_sources_summarised(axes):
     a, r, params = _sources(60)
-    art = plotting.draw_strain(axes, a, r, None, [_lisa(), _lisa(None)], params=params)
+    art = plotting.draw_strain(axes, a, r, None, [_lisa(), _lisa(None)], params=params, snr_against="LISA")
+    assert art["legend"].get_title().get_text() == "SNR against LISA"
     texts = _legend_texts(art["legend"])
     assert len(texts) == 3 and texts[-1].startswith("60 sources")
     assert isinstance(art["sources"][0], LineCollection) and len(art["sources"][0].get_segments()) == 60
