@@ -288,6 +288,11 @@ def horizon(
         with np.errstate(divide="ignore"):
             return np.log(rho) - np.log(threshold)
 
+    # Inputs checked once per mass (a two-point grid), so that an error
+    # names the mass's index rather than a place in the batches below.
+    binary_snr(m1, m2, full["spin1"], full["spin2"], None, z_min, full["t_start"], full["t_end"], 2,
+               inclination=inclination, noise=curve, cosmology=cosmo, library=library, fast=fast)
+
     # Coarse grid: every mass at every grid redshift, one batch.
     decades = np.log10(z_max / z_min)
     zs = np.geomspace(z_min, z_max, max(2, int(np.ceil(decades * per_decade)) + 1))

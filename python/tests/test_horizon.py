@@ -123,8 +123,11 @@ def test_mass_ratio_above_one_is_the_same_binary_with_bodies_exchanged():
     (dict(snr=0.0), "snr"),
     (dict(z_min=1.0, z_max=0.5), "z_max"),
     (dict(mass_ratio=-1.0), "mass_ratio"),
+    (dict(spin2=[0.1, 0.2, 1.5]), "spin2"),
 ])
 def test_bad_arguments_name_themselves(kwargs, argument):
     with pytest.raises(phenomd.InputError) as err:
-        horizon([1e6], length=LENGTH, **kwargs)
+        horizon([1e5, 1e6, 1e7], length=LENGTH, **kwargs)
     assert err.value.argument == argument
+    if argument == "spin2":  # the mass's index, not a place in the search's batches
+        assert err.value.index == 2
