@@ -319,7 +319,9 @@ def waterfall(
     docstring).  ``phase``: which SNR ``.snr`` holds ("all", "ins", "mrg",
     "rd"; all four are kept).  ``inclination``: "average" (default: sky-,
     polarisation- and inclination-averaged SNR), "face-on", "edge-on" or an
-    angle in radians.  ``noise``, ``cosmology``, ``length``, ``threads``,
+    angle in radians, one for the whole grid.  An InputError from the core
+    (e.g. a spin axis beyond [-1, 1]) names the cell by its index in the
+    grid flattened row by row (rows along y).  ``noise``, ``cosmology``, ``length``, ``threads``,
     ``progress``, ``library``, ``fast`` as for ``binary_snr``.  The whole
     grid is one ``binary_snr`` batch.  Returns a WaterfallGrid.
     """

@@ -118,6 +118,16 @@ def test_mass_ratio_above_one_is_the_same_binary_with_bodies_exchanged():
     assert m2 == pytest.approx(4 * m1) and m1 + m2 == pytest.approx(1e6)
 
 
+def test_one_inclination_per_mass():
+    curve = _lisa()
+    both = horizon([1e6, 1e6], inclination=[0.0, np.pi / 2], noise=curve, length=LENGTH)
+    face = horizon(1e6, inclination="face-on", noise=curve, length=LENGTH)
+    edge = horizon(1e6, inclination="edge-on", noise=curve, length=LENGTH)
+    assert both.redshift[0] == pytest.approx(face.redshift[0], rel=2e-5)
+    assert both.redshift[1] == pytest.approx(edge.redshift[0], rel=2e-5)
+    assert both.redshift[0] > both.redshift[1]  # face-on is louder (k = sqrt 8 against 1)
+
+
 @pytest.mark.parametrize("kwargs, argument", [
     (dict(phase="merger"), "phase"),
     (dict(snr=0.0), "snr"),
