@@ -642,6 +642,8 @@ def _population_module(curve, library, fast):
         module = _population.load_population(path)
     except (LibraryNotFoundError, OSError):
         return None
+    if fast and not module.has_fast_row:
+        return None
     return module, table()
 
 

@@ -304,3 +304,53 @@ class TestUncheckedSnr:
         with pytest.raises(phenomd.InputError) as err:
             phenomd.snr(res.freqs, res.hc[:, :-1], hn, res.f_merger_start, res.f_ringdown_start, check=False)
         assert err.value.argument == "hc"
+
+
+def _population_or_skip():
+    from phenomd import _population
+
+    try:
+        return _population.load_population()
+    except phenomd.LibraryNotFoundError:
+        pytest.skip("libphenomd_population.so not found (set PHENOMD_POPULATION_LIBRARY)")
+
+
+class TestPopulationPath:
+    """binary_snr through the population module (one C call per chunk, h_n
+    from the curve's table) against the per-point path (Amplitude, the noise
+    evaluated at every grid point, SNR_function)."""
+
+    @pytest.fixture(scope="class")
+    def batch(self):
+        return random_batch(400, seed=11)
+
+    @pytest.mark.parametrize("fast", [False, True], ids=["exact", "fast"])
+    @pytest.mark.parametrize("name", ["lisa", "tianqin"])
+    def test_same_noise_values_same_snr_to_rounding(self, batch, name, fast):
+        _population_or_skip()
+        curve = phenomd.noise.curve(name)
+        table = curve.table()  # its __call__ is the module's interpolation, in numpy
+        pop = phenomd.binary_snr(**batch, length=300, noise=curve, fast=fast, population=True)
+        ref = phenomd.binary_snr(**batch, length=300, noise=table, fast=fast, population=False)
+        assert pop.provenance["snr_path"].startswith("population") and ref.provenance["snr_path"] == "per grid point"
+        for got, want in zip(pop.ratios, ref.ratios):
+            np.testing.assert_allclose(got, want, rtol=1e-12, atol=0)
+        for field in ("f_merger_start", "f_ringdown_start", "n_outside", "inverted", "distance", "inclination_factor"):
+            assert np.array_equal(getattr(pop, field), getattr(ref, field)), field
+        # Against the curve itself at every point: the table's stated error.
+        exact = phenomd.binary_snr(**batch, length=300, noise=curve, fast=fast, population=False)
+        np.testing.assert_allclose(pop.snr_all, exact.snr_all, rtol=1e-9, atol=0)
+
+    def test_thread_invariant_and_chosen_by_default(self, batch):
+        _population_or_skip()
+        curve = phenomd.noise.curve("lisa")
+        one = phenomd.binary_snr(**batch, length=200, noise=curve, threads=1)
+        two = phenomd.binary_snr(**batch, length=200, noise=curve, threads=2, chunk=33)
+        assert one.provenance["snr_path"].startswith("population")
+        for a, b in zip(one.ratios, two.ratios):
+            assert np.array_equal(a, b)
+        # A plain callable has no table: evaluated at every point.
+        plain = phenomd.binary_snr(**batch, length=200, noise=lambda f: curve(f))
+        assert plain.provenance["snr_path"] == "per grid point"
+        with pytest.raises(phenomd.InputError, match="population module cannot be used"):
+            phenomd.binary_snr(**batch, length=200, noise=lambda f: curve(f), population=True)
