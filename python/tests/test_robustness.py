@@ -252,7 +252,8 @@ class TestRangeEdges:
 # ----------------------------------------------------------------- Ctrl-C
 
 
-def test_ctrl_c_cancels_the_queued_chunks():
+@pytest.mark.parametrize("population", [False, None], ids=["per-point", "default path"])
+def test_ctrl_c_cancels_the_queued_chunks(population):
     """SIGINT to the main thread while 2 threads work through 100 chunks:
     KeyboardInterrupt propagates and the queued chunks are cancelled (before,
     the pool drained all of them first).  The main thread may need a GIL
@@ -270,7 +271,7 @@ def test_ctrl_c_cancels_the_queued_chunks():
     n = 2000
     with pytest.raises(KeyboardInterrupt):
         phenomd.binary_snr(10 ** rng.uniform(4, 7, n), 1e4, 0.0, 0.0, 1e4, 1.0, 4.0, length=2000, threads=2,
-                           chunk=20, progress=progress, noise=NOISE)
+                           chunk=20, progress=progress, noise=NOISE, population=population)
     for t in threading.enumerate():
         if t.name.startswith("ThreadPoolExecutor") and t.ident is not None:
             t.join(timeout=60)
