@@ -215,7 +215,7 @@ void BM_Population(benchmark::State& state, int fast) {
     const int rc = g_population(
         t->snr_all.data(), t->snr_ins.data(), t->snr_mrg.data(),
         t->snr_rd.data(), t->f_mrg.data(), t->f_rd.data(),
-        t->n_outside.data(), b->m1.data(), b->m2.data(), b->s1.data(),
+        t->n_outside.data(), nullptr, b->m1.data(), b->m2.data(), b->s1.data(),
         b->s2.data(), b->dist.data(), b->z.data(), b->t_start.data(),
         b->t_end.data(), t->factor.data(), &t->table, b->n, b->length, fast);
     if (rc != PHENOMD_POPULATION_OK) {

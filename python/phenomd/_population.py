@@ -42,8 +42,18 @@ POPULATION_LIBRARY_NAME = "libphenomd_population.so"
 ENV_POPULATION_LIBRARY = "PHENOMD_POPULATION_LIBRARY"
 
 #: Keys of the dict population_snr returns (all (n,) float64 but
-#: n_outside, int64).
-OUTPUT_NAMES = ("snr_all", "snr_ins", "snr_mrg", "snr_rd", "f_merger_start", "f_ringdown_start", "n_outside")
+#: n_outside, int64, and inverted, bool).
+OUTPUT_NAMES = (
+    "snr_all",
+    "snr_ins",
+    "snr_mrg",
+    "snr_rd",
+    "f_merger_start",
+    "f_ringdown_start",
+    "n_outside",
+    "inverted",
+)
+_DTYPES = {"n_outside": np.int64, "inverted": np.bool_}
 
 _INPUT_NAMES = ("m1", "m2", "spin1", "spin2", "dist", "z", "t_start", "t_end", "factor")
 
@@ -71,8 +81,8 @@ class Population:
         self.path = str(path)
         self.cdll = ctypes.CDLL(self.path)
         fn = self.cdll.phenomd_population_snr
-        # 7 outputs, 9 inputs (factor included): addresses as integers.
-        fn.argtypes = [ctypes.c_void_p] * 16 + [
+        # 8 outputs, 9 inputs (factor included): addresses as integers.
+        fn.argtypes = [ctypes.c_void_p] * 17 + [
             ctypes.POINTER(_NoiseTable),
             ctypes.c_int64,
             ctypes.c_int,
@@ -190,13 +200,15 @@ def population_snr(lib, m1, m2, spin1, spin2, dist, z, t_start, t_end, factor, t
     log10_f0, dlog10_f, ln_hn, f_min, f_max).  ``length``: grid points per
     binary.  ``fast``: the fast row (libphenomd_fast.so's grid) instead of
     the exact one.  ``out``: optional dict of preallocated arrays with the
-    keys of OUTPUT_NAMES ((n,) float64; n_outside int64), written in place.
+    keys of OUTPUT_NAMES ((n,) float64; n_outside int64; inverted bool),
+    written in place.
 
     Returns the dict of OUTPUT_NAMES: snr_all, snr_ins, snr_mrg, snr_rd
     (SNR of factor*h_c against h_n, in total and per phase; the squares of
     the phases add up to the total's), f_merger_start, f_ringdown_start
     (phase boundaries, Hz), n_outside (grid points outside the table's
-    [f_min, f_max], where h_n = +inf).  Raises ValueError for a table the
+    [f_min, f_max], where h_n = +inf), inverted (the band ends below its
+    start: Amplitude's sentinel row, SNR 0).  Raises ValueError for a table the
     module rejects, RuntimeError when ``fast`` is asked of a module built
     without the fast row, MemoryError when its row buffers fail.
     """
@@ -212,10 +224,8 @@ def population_snr(lib, m1, m2, spin1, spin2, dist, z, t_start, t_end, factor, t
         for a, nm in zip((m1, m2, spin1, spin2, dist, z, t_start, t_end, factor), _INPUT_NAMES)
     ]
     if out is None:
-        out = {k: np.empty(n, dtype=np.int64 if k == "n_outside" else np.float64) for k in OUTPUT_NAMES}
-    outs = [
-        _address(out[k], k, n, np.int64 if k == "n_outside" else np.float64, writeable=True) for k in OUTPUT_NAMES
-    ]
+        out = {k: np.empty(n, dtype=_DTYPES.get(k, np.float64)) for k in OUTPUT_NAMES}
+    outs = [_address(out[k], k, n, _DTYPES.get(k, np.float64), writeable=True) for k in OUTPUT_NAMES]
     ln_hn = np.ascontiguousarray(table.ln_hn, dtype=np.float64)
     if ln_hn.ndim != 1:
         raise ValueError("table.ln_hn: needs a 1-D array")

@@ -58,8 +58,8 @@ struct Modules {
     if (fast != nullptr)
       amplitude[1] = reinterpret_cast<AmplitudeFn>(dlsym(fast, "Amplitude"));
     if (pop != nullptr) {
-      population = reinterpret_cast<PopulationFn>(
-          dlsym(pop, "phenomd_population_snr"));
+      population =
+          reinterpret_cast<PopulationFn>(dlsym(pop, "phenomd_population_snr"));
       has_fast = reinterpret_cast<HasFastFn>(
           dlsym(pop, "phenomd_population_has_fast_row"));
     }
@@ -74,9 +74,16 @@ const Modules& Loaded() {
 struct Result {
   std::vector<double> all, ins, mrg, rd, fm, fr;
   std::vector<std::int64_t> outside;
+  std::vector<unsigned char> inverted;
   explicit Result(int n)
-      : all(n, -7.0), ins(n, -7.0), mrg(n, -7.0), rd(n, -7.0), fm(n, -7.0),
-        fr(n, -7.0), outside(n, -7) {}
+      : all(n, -7.0),
+        ins(n, -7.0),
+        mrg(n, -7.0),
+        rd(n, -7.0),
+        fm(n, -7.0),
+        fr(n, -7.0),
+        outside(n, -7),
+        inverted(n, 7) {}
 };
 
 // The module on binaries [a, b) of the batch, into r.
@@ -87,10 +94,10 @@ int RunPopulation(const Batch& in, const phenomd_noise_table* t, int len,
   return Loaded().population(
       r.all.data() + a, r.ins.data() + a, r.mrg.data() + a, r.rd.data() + a,
       r.fm.data() + a, r.fr.data() + a, r.outside.data() + a,
-      in.m1.data() + a, in.m2.data() + a, in.s1.data() + a, in.s2.data() + a,
-      in.dist.data() + a, in.z.data() + a, in.t0.data() + a,
-      in.t1.data() + a, with_factor ? in.factor.data() + a : nullptr, t,
-      b - a, len, fast);
+      r.inverted.data() + a, in.m1.data() + a, in.m2.data() + a,
+      in.s1.data() + a, in.s2.data() + a, in.dist.data() + a, in.z.data() + a,
+      in.t0.data() + a, in.t1.data() + a,
+      with_factor ? in.factor.data() + a : nullptr, t, b - a, len, fast);
 }
 
 Result Population(const Batch& in, const phenomd_noise_table& t, int len,
@@ -115,6 +122,9 @@ Result Reference(const Batch& in, const phenomd_noise_table& t, int len,
                     in.n, len);
   for (int i = 0; i < in.n; ++i) {
     r.outside[i] = 0;
+    // Amplitude's sentinel row: every frequency 1e-30.
+    r.inverted[i] =
+        len > 0 && freqs[static_cast<std::size_t>(i) * len] == 1e-30;
     for (int j = 0; j < len; ++j) {
       const std::size_t k = static_cast<std::size_t>(i) * len + j;
       hc[k] *= in.factor[i];
@@ -148,11 +158,11 @@ void ExpectMatches(const Result& ref, const Result& got, int n) {
     ExpectClose(ref.mrg[i], got.mrg[i], kSnrTolerance, "snr_mrg", i);
     ExpectClose(ref.rd[i], got.rd[i], kSnrTolerance, "snr_rd", i);
     // The boundaries come from the same code: bit for bit.
-    EXPECT_TRUE(Same(ref.fm[i], got.fm[i]))
-        << "f_merger_start of binary " << i;
+    EXPECT_TRUE(Same(ref.fm[i], got.fm[i])) << "f_merger_start of binary " << i;
     EXPECT_TRUE(Same(ref.fr[i], got.fr[i]))
         << "f_ringdown_start of binary " << i;
     EXPECT_EQ(ref.outside[i], got.outside[i]) << "n_outside of binary " << i;
+    EXPECT_EQ(ref.inverted[i], got.inverted[i]) << "inverted of binary " << i;
   }
 }
 
@@ -175,8 +185,7 @@ TEST_F(PopulationModule, AgreesWithAmplitudeAndSnrFunctionOnTheSameNoise) {
   const Batch in = BroadBatch(400, 0x9090);
   for (int fast : {0, 1}) {
     for (int len : {2, 3, 9, 17, 1000}) {
-      SCOPED_TRACE(testing::Message() << "fast " << fast << ", length "
-                                      << len);
+      SCOPED_TRACE(testing::Message() << "fast " << fast << ", length " << len);
       const Result ref = Reference(in, tab.t, len, fast);
       const Result got = Population(in, tab.t, len, fast);
       ExpectMatches(ref, got, in.n);
@@ -240,6 +249,7 @@ TEST_F(PopulationModule, InvertedBandsGiveZeroAndCountTheSentinels) {
       EXPECT_EQ(0.0, got.rd[i]);
       EXPECT_EQ(ref.all[i], got.all[i]);
       EXPECT_EQ(len, got.outside[i]);
+      EXPECT_EQ(1, got.inverted[i]);
       EXPECT_EQ(ref.fm[i], got.fm[i]);
       EXPECT_EQ(ref.fr[i], got.fr[i]);
     }
@@ -331,12 +341,12 @@ TEST_F(PopulationModule, RejectsUnusableTables) {
   const Table good = MakeTable(1e-5, 1.0, 64);
   const Batch in = BroadBatch(4, 0x6868);
   std::vector<phenomd_noise_table> bad(7, good.t);
-  bad[0].length = 3;                      // fewer than four nodes
-  bad[1].dlog10_f = 0.0;                  // no spacing
-  bad[2].dlog10_f = -good.t.dlog10_f;     // descending
-  bad[3].f_max = 10.0;                    // range past the last nodes
-  bad[4].f_min = 1e-6;                    // range before the first node
-  bad[5].ln_hn = nullptr;                 // no values
+  bad[0].length = 3;                   // fewer than four nodes
+  bad[1].dlog10_f = 0.0;               // no spacing
+  bad[2].dlog10_f = -good.t.dlog10_f;  // descending
+  bad[3].f_max = 10.0;                 // range past the last nodes
+  bad[4].f_min = 1e-6;                 // range before the first node
+  bad[5].ln_hn = nullptr;              // no values
   bad[6].log10_f0 = std::numeric_limits<double>::quiet_NaN();
   for (std::size_t k = 0; k < bad.size(); ++k) {
     Result r(in.n);

@@ -3,6 +3,8 @@
 // (std::exp, intervals summed in row order) on real rows of the model, for
 // lengths that leave every possible partial block, with ranges that cut
 // rows at either end; and the dispatcher takes the widest kernel.
+#include "row_sums.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,7 +16,6 @@
 #include "batch.h"
 #include "grid.h"
 #include "population_test_util.h"
-#include "row_sums.h"
 
 namespace {
 
@@ -22,8 +23,8 @@ using phenomd::population::RowSums;
 using phenomd::population::RowSumsInputs;
 using population_test::Stream;
 
-using Kernel = RowSums (*)(const RowSumsInputs&, const double*,
-                           const double*, double*);
+using Kernel = RowSums (*)(const RowSumsInputs&, const double*, const double*,
+                           double*);
 
 struct KernelCase {
   const char* name;
@@ -53,8 +54,8 @@ Row MakeRow(const population_test::Table& tab, Stream& r, int len) {
   const phenomd::BinaryBand band = phenomd::AmplitudeOfBinary(
       phenomd::ExactRow, c, tables, M * q / (1 + q), M / (1 + q),
       r.Uniform(-0.9, 0.9), r.Uniform(-0.9, 0.9), 1e3, r.Uniform(0.1, 5.0),
-      r.LogUniform(0.01, 10.0), 0.0, len, row.freqs.data(), row.hc.data(),
-      &fm, &fr);
+      r.LogUniform(0.01, 10.0), 0.0, len, row.freqs.data(), row.hc.data(), &fm,
+      &fr);
   const phenomd_noise_table& t = tab.t;
   row.in.ln_hn = t.ln_hn;
   row.in.table_length = static_cast<std::int32_t>(t.length);
@@ -98,8 +99,7 @@ TEST_P(RowSumsKernel, AgreesWithThePortableKernel) {
                                     {want.rd, got.rd}};
         for (const auto& p : parts)
           EXPECT_LE(std::fabs(p[1] - p[0]), 1e-13 * std::fabs(p[0]))
-              << k.name << ", length " << n << ": " << p[1] << " vs "
-              << p[0];
+              << k.name << ", length " << n << ": " << p[1] << " vs " << p[0];
       }
     }
   }
@@ -114,11 +114,10 @@ const KernelCase kKernels[] = {
 #endif
 };
 
-INSTANTIATE_TEST_SUITE_P(
-    Kernels, RowSumsKernel, ::testing::ValuesIn(kKernels),
-    [](const ::testing::TestParamInfo<KernelCase>& info) {
-      return std::string(info.param.name);
-    });
+INSTANTIATE_TEST_SUITE_P(Kernels, RowSumsKernel, ::testing::ValuesIn(kKernels),
+                         [](const ::testing::TestParamInfo<KernelCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 TEST(RowSumsDispatch, UsesTheWidestKernelTheCpuSupports) {
 #ifdef PHENOMD_HAVE_FAST_ROW

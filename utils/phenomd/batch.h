@@ -13,8 +13,8 @@
 namespace phenomd {
 
 // Evaluates one binary's row: freqs and hc of g.length points.
-using RowFunction = void (*)(const AmpModel& a, const RowGrid& g,
-                             double* freqs, double* hc);
+using RowFunction = void (*)(const AmpModel& a, const RowGrid& g, double* freqs,
+                             double* hc);
 
 // What one call shares across its binaries: the model's constants as the
 // writable globals hold them when the call starts.
@@ -42,11 +42,10 @@ constexpr double kSentinelStrain = 1e-60;
 // One binary: its band, records, row (`length` points of freqs and hc,
 // nothing when length <= 0) and both boundaries, exactly as Amplitude.
 BinaryBand AmplitudeOfBinary(RowFunction row, const CallContext& c,
-                             const RingdownTables& tables, double m1,
-                             double m2, double spin1, double spin2,
-                             double dist, double z, double t_start,
-                             double t_end, std::ptrdiff_t length,
-                             double* freqs, double* hc,
+                             const RingdownTables& tables, double m1, double m2,
+                             double spin1, double spin2, double dist, double z,
+                             double t_start, double t_end,
+                             std::ptrdiff_t length, double* freqs, double* hc,
                              double* f_merger_start, double* f_ringdown_start);
 
 // Amplitude over a batch, with the given row function (the arguments and
@@ -55,8 +54,8 @@ int AmplitudeBatch(RowFunction row, double* freqs, double* hc,
                    double* f_merger_start, double* f_ringdown_start,
                    const double* m1, const double* m2, const double* spin1,
                    const double* spin2, const double* dist, const double* z,
-                   const double* t_start, const double* t_end,
-                   int num_binaries, int length);
+                   const double* t_start, const double* t_end, int num_binaries,
+                   int length);
 
 // SNR_function over a batch (the arguments of the C entry point).
 int SnrBatch(double* snr_all, double* snr_ins, double* snr_mrg, double* snr_rd,

@@ -55,9 +55,10 @@ typedef struct phenomd_noise_table {
 /* Return codes of phenomd_population_snr. */
 #define PHENOMD_POPULATION_OK 0
 #define PHENOMD_POPULATION_NO_FAST_ROW 1 /* fast != 0, built without it */
-#define PHENOMD_POPULATION_BAD_TABLE 2   /* table NULL, too short, spacing
-                                            not > 0, range not covered */
-#define PHENOMD_POPULATION_NO_MEMORY 3   /* the row buffers failed */
+#define PHENOMD_POPULATION_BAD_TABLE                                     \
+  2                                    /* table NULL, too short, spacing \
+                                          not > 0, range not covered */
+#define PHENOMD_POPULATION_NO_MEMORY 3 /* the row buffers failed */
 
 /*
  * phenomd_population_snr: for each binary i,
@@ -69,6 +70,9 @@ typedef struct phenomd_noise_table {
  *   f_merger_start, f_ringdown_start out [n]  phase boundaries, Hz (as
  *                                    Amplitude writes them)
  *   n_outside         out [n]  grid points outside [f_min, f_max]
+ *   inverted          out [n]  1 where the band ends below its start
+ *                              (Amplitude's sentinel row; length >= 1),
+ *                              else 0; may be NULL
  *   m1 ... t_end      in  [n]  as for Amplitude (source-frame masses in
  *                              M_sun, aligned spins, luminosity distance in
  *                              Mpc, redshift, band start and end in years
@@ -91,11 +95,11 @@ typedef struct phenomd_noise_table {
 PHENOMD_POPULATION_API int phenomd_population_snr(
     double *snr_all, double *snr_ins, double *snr_mrg, double *snr_rd,
     double *f_merger_start, double *f_ringdown_start, int64_t *n_outside,
-    const double *m1, const double *m2, const double *spin1,
-    const double *spin2, const double *dist, const double *z,
-    const double *t_start, const double *t_end, const double *factor,
-    const phenomd_noise_table *table, int64_t num_binaries, int length,
-    int fast);
+    unsigned char *inverted, const double *m1, const double *m2,
+    const double *spin1, const double *spin2, const double *dist,
+    const double *z, const double *t_start, const double *t_end,
+    const double *factor, const phenomd_noise_table *table,
+    int64_t num_binaries, int length, int fast);
 
 /* 1 when the module has the fast row (x86-64 built with SLEEF), else 0. */
 PHENOMD_POPULATION_API int phenomd_population_has_fast_row(void);

@@ -4,8 +4,6 @@
 // arrays of `length` doubles), so a row is written, read back and summed
 // while it is still in cache, and nothing of size num_binaries x length
 // ever exists.
-#include "phenomd_population.h"
-
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "batch.h"
+#include "phenomd_population.h"
 #include "row_sums.h"
 
 namespace phenomd {
@@ -30,8 +29,7 @@ bool TableUsable(const phenomd_noise_table* t) {
   if (t->length < 4 || t->length > 0x7fffffff) return false;
   if (!(t->dlog10_f > 0.0) || !std::isfinite(t->dlog10_f)) return false;
   if (!std::isfinite(t->log10_f0)) return false;
-  if (!(t->f_min > 0.0) || !(t->f_min <= t->f_max) ||
-      !std::isfinite(t->f_max))
+  if (!(t->f_min > 0.0) || !(t->f_min <= t->f_max) || !std::isfinite(t->f_max))
     return false;
   const double slack = 1e-6;
   const double x_lo = (std::log10(t->f_min) - t->log10_f0) / t->dlog10_f;
@@ -69,11 +67,11 @@ extern "C" PHENOMD_POPULATION_API int phenomd_population_has_fast_row(void) {
 extern "C" PHENOMD_POPULATION_API int phenomd_population_snr(
     double* snr_all, double* snr_ins, double* snr_mrg, double* snr_rd,
     double* f_merger_start, double* f_ringdown_start, int64_t* n_outside,
-    const double* m1, const double* m2, const double* spin1,
-    const double* spin2, const double* dist, const double* z,
-    const double* t_start, const double* t_end, const double* factor,
-    const phenomd_noise_table* table, int64_t num_binaries, int length,
-    int fast) {
+    unsigned char* inverted, const double* m1, const double* m2,
+    const double* spin1, const double* spin2, const double* dist,
+    const double* z, const double* t_start, const double* t_end,
+    const double* factor, const phenomd_noise_table* table,
+    int64_t num_binaries, int length, int fast) {
   using namespace phenomd;
   using namespace phenomd::population;
   RowFunction row = ExactRow;
@@ -116,15 +114,17 @@ extern "C" PHENOMD_POPULATION_API int phenomd_population_snr(
       SetRatios(o, i, kNaN, kNaN, kNaN, kNaN);
       f_merger_start[i] = f_ringdown_start[i] = kNaN;
       n_outside[i] = 0;
+      if (inverted != nullptr) inverted[i] = 0;
     }
     return PHENOMD_POPULATION_OK;
   }
   const CallContext c;
   for (std::ptrdiff_t i = 0; i < n; ++i) {
-    const BinaryBand band = AmplitudeOfBinary(
-        row, c, tables, m1[i], m2[i], spin1[i], spin2[i], dist[i], z[i],
-        t_start[i], t_end[i], len, freqs, hc, f_merger_start + i,
-        f_ringdown_start + i);
+    const BinaryBand band =
+        AmplitudeOfBinary(row, c, tables, m1[i], m2[i], spin1[i], spin2[i],
+                          dist[i], z[i], t_start[i], t_end[i], len, freqs, hc,
+                          f_merger_start + i, f_ringdown_start + i);
+    if (inverted != nullptr) inverted[i] = band.inverted ? 1 : 0;
     if (len == 0) {
       SetRatios(o, i, 0.0, 0.0, 0.0, 0.0);
       n_outside[i] = 0;
@@ -149,8 +149,8 @@ extern "C" PHENOMD_POPULATION_API int phenomd_population_snr(
     // Table index of point j: (log10 f_j - log10_f0) / dlog10_f with
     // log10 f_j = (j step + L0) - log10 Msec.
     sums.x_step = band.step / table->dlog10_f;
-    sums.x0 = (band.L0 - std::log10(band.Msec) - table->log10_f0) /
-              table->dlog10_f;
+    sums.x0 =
+        (band.L0 - std::log10(band.Msec) - table->log10_f0) / table->dlog10_f;
     sums.factor = factor != nullptr ? factor[i] : 1.0;
     sums.f_merger_start = f_merger_start[i];
     sums.f_ringdown_start = f_ringdown_start[i];

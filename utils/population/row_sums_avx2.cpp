@@ -29,14 +29,12 @@ struct Avx2 {
   static M And(M a, M b) { return _mm256_and_pd(a, b); }
   static M Or(M a, M b) { return _mm256_or_pd(a, b); }
   static M AndNot(M a, M b) { return _mm256_andnot_pd(a, b); }  // ~a & b
-  static M AllTrue() {
-    return _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
-  }
+  static M AllTrue() { return _mm256_castsi256_pd(_mm256_set1_epi64x(-1)); }
   static int Bits(M m) { return _mm256_movemask_pd(m); }
   static R Select(M m, R a, R b) { return _mm256_blendv_pd(b, a, m); }
   static double Sum(R v) {
-    const __m128d s = _mm_add_pd(_mm256_castpd256_pd128(v),
-                                 _mm256_extractf128_pd(v, 1));
+    const __m128d s =
+        _mm_add_pd(_mm256_castpd256_pd128(v), _mm256_extractf128_pd(v, 1));
     return _mm_cvtsd_f64(_mm_add_sd(s, _mm_unpackhi_pd(s, s)));
   }
   static I TruncClamp(R x, int lo, int hi) {
@@ -50,8 +48,10 @@ struct Avx2 {
   static void Load4(const double* base, I i, R& y0, R& y1, R& y2, R& y3) {
     alignas(16) int k[4];
     _mm_store_si128(reinterpret_cast<__m128i*>(k), i);
-    const R q0 = _mm256_loadu_pd(base + k[0]), q1 = _mm256_loadu_pd(base + k[1]),
-            q2 = _mm256_loadu_pd(base + k[2]), q3 = _mm256_loadu_pd(base + k[3]);
+    const R q0 = _mm256_loadu_pd(base + k[0]),
+            q1 = _mm256_loadu_pd(base + k[1]),
+            q2 = _mm256_loadu_pd(base + k[2]),
+            q3 = _mm256_loadu_pd(base + k[3]);
     const R t0 = _mm256_unpacklo_pd(q0, q1), t1 = _mm256_unpackhi_pd(q0, q1);
     const R t2 = _mm256_unpacklo_pd(q2, q3), t3 = _mm256_unpackhi_pd(q2, q3);
     y0 = _mm256_permute2f128_pd(t0, t2, 0x20);

@@ -63,8 +63,7 @@ struct Avx512 {
           _mm512_castpd256_pd512(_mm256_loadu_pd(base + k[a])),
           _mm256_loadu_pd(base + k[b]), 1);
     };
-    const R z0 = pair(0, 2), z1 = pair(1, 3), z2 = pair(4, 6),
-            z3 = pair(5, 7);
+    const R z0 = pair(0, 2), z1 = pair(1, 3), z2 = pair(4, 6), z3 = pair(5, 7);
     const R t0 = _mm512_unpacklo_pd(z0, z1), t1 = _mm512_unpackhi_pd(z0, z1);
     const R t2 = _mm512_unpacklo_pd(z2, z3), t3 = _mm512_unpackhi_pd(z2, z3);
     y0 = _mm512_shuffle_f64x2(t0, t2, 0x88);  // 128-bit lanes 0, 2 | 0, 2

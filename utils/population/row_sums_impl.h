@@ -2,10 +2,10 @@
 // instruction-set file (internal linkage: each file keeps its own copy).
 // Passes over the row, which stays in cache between them:
 //  1. per block of W points: the table index from the grid's exponent, four
-//     consecutive nodes per lane and the Lagrange weights give -ln h_n into the scratch row;
-//     then, in a loop of its own (the exp is a call), 1/h_n = exp(-ln h_n)
-//     (SLEEF), 0 where f is outside the range, and g = (1/f) (k hc / h_n)^2
-//     in place;
+//     consecutive nodes per lane and the Lagrange weights give -ln h_n into the
+//     scratch row; then, in a loop of its own (the exp is a call), 1/h_n =
+//     exp(-ln h_n) (SLEEF), 0 where f is outside the range, and g = (1/f) (k hc
+//     / h_n)^2 in place;
 //  2. per block of W intervals: the trapezoid area (g_lo + g_hi)(f_hi -
 //     f_lo)/2 and its midpoint (f_hi + f_lo)/2, added to the total and, by
 //     the midpoint's comparisons, to one phase, in W running sums per phase.
@@ -46,9 +46,8 @@ RowSums RowSumsKernel(const RowSumsInputs& in, const double* freqs,
   // Pass 1a: -ln h_n of every point into the scratch row (no calls, so the
   // constants stay in registers).
   auto lnh_block = [&](std::ptrdiff_t j) {
-    const R x = V::Add(V::Mul(V::Add(V::Set1(static_cast<double>(j)), lane),
-                              x_step),
-                       x0);
+    const R x = V::Add(
+        V::Mul(V::Add(V::Set1(static_cast<double>(j)), lane), x_step), x0);
     const I i = V::TruncClamp(x, 1, hi);  // trunc = floor for x >= 0
     const R t = V::Sub(x, V::ToDouble(i));
     // y[i-1 .. i+2] of each lane: four consecutive doubles.
@@ -88,8 +87,8 @@ RowSums RowSumsKernel(const RowSumsInputs& in, const double* freqs,
     double f_tail[W], h_tail[W], g_tail[W];
     V::Store(g_tail, lnh_block(j));
     for (int l = 0; l < W; ++l) {
-      f_tail[l] = l < rem ? freqs[j + l]
-                          : std::numeric_limits<double>::quiet_NaN();
+      f_tail[l] =
+          l < rem ? freqs[j + l] : std::numeric_limits<double>::quiet_NaN();
       h_tail[l] = l < rem ? hc[j + l] : 0.0;
     }
     inside += __builtin_popcount(
@@ -104,9 +103,9 @@ RowSums RowSumsKernel(const RowSumsInputs& in, const double* freqs,
   j = 1;
   for (; j + W <= n; j += W) {
     const R f_hi = V::Load(freqs + j), f_lo = V::Load(freqs + j - 1);
-    const R area = V::Mul(V::Mul(V::Add(V::Load(g + j - 1), V::Load(g + j)),
-                                 V::Sub(f_hi, f_lo)),
-                          half);
+    const R area = V::Mul(
+        V::Mul(V::Add(V::Load(g + j - 1), V::Load(g + j)), V::Sub(f_hi, f_lo)),
+        half);
     const R mid = V::Mul(V::Add(f_hi, f_lo), half);
     const auto ins = V::Le(mid, f_mrg);
     const auto rd = V::AndNot(ins, V::Ge(mid, f_rd));
