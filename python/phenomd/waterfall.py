@@ -237,13 +237,16 @@ class WaterfallGrid:
         return f"{self.noise_name}; " + ", ".join(parts)
 
     def columns(self):
-        """The grid as flat table columns (name -> 1-D array, row-major over (y, x))."""
+        """The grid as flat table columns (name -> 1-D array, row-major over
+        (y, x)): the two axes, the redshift and luminosity distance (Mpc)
+        used, the four SNRs and the three flags."""
         X, Y = np.meshgrid(self.x.values, self.y.values)
+        cols = {self.x.name: X.ravel(), self.y.name: Y.ravel()}
+        for name, values in (("redshift", self.redshift), ("distance", self.distance)):
+            if name not in cols:  # the one not on an axis, as used
+                cols[name] = values.ravel()
         return {
-            self.x.name: X.ravel(),
-            self.y.name: Y.ravel(),
-            "redshift" if "redshift" not in (self.x.name, self.y.name) else "redshift_used": self.redshift.ravel(),
-            "distance" if "distance" not in (self.x.name, self.y.name) else "distance_used": self.distance.ravel(),
+            **cols,
             "snr_all": self.snr_all.ravel(),
             "snr_ins": self.snr_ins.ravel(),
             "snr_mrg": self.snr_mrg.ravel(),

@@ -104,6 +104,9 @@ def test_cells_outside_the_noise_curves_range_are_flagged(tmp_path):
     assert g.outside[:2, 0].all() and not g.outside[2, 0] and 0 < g.snr[2, 0] < 1
     cols = g.columns()
     assert cols["outside"].sum() == g.outside.sum() and cols["snr_all"].shape == (27,)
+    assert list(cols)[:3] == ["mass", "redshift", "distance"]  # the axes first, z not repeated
+    np.testing.assert_array_equal(cols["distance"].reshape(g.shape), g.distance)
+    np.testing.assert_array_equal(cols["mass"].reshape(g.shape)[1], g.x.values)  # row-major over (y, x)
 
 
 @pytest.mark.parametrize("x, y, fixed, argument", [
