@@ -232,8 +232,11 @@ def horizon(
 
     The search (module docstring) covers ``z_min`` <= z <= ``z_max`` with
     ``per_decade`` grid points per decade and refines to ``rtol`` in
-    ln z (1e-5: the redshift is good to 1e-5 relative).  Returns a
-    HorizonResult; where the threshold is never reached or always
+    ln z (1e-5: the redshift is good to 1e-5 relative).
+    ``max_iterations`` bounds the refinement steps: the bisection fallback
+    halves the bracket at least every second step, so 60 reach 1e-5 from
+    any grid interval; the final bracket is returned as ``z_low``,
+    ``z_high`` whatever ``rtol`` asked.  Returns a HorizonResult; where the threshold is never reached or always
     exceeded, the bound is returned and flagged in ``reached``.
     """
     key = _check_phase(phase)
