@@ -157,3 +157,13 @@ class TestProgressBar:
         bar.close()
         # The cumulative counts the core reports become tqdm's increments.
         assert bar.done == 100 and "100/100" in s.getvalue().splitlines()[-1].split("\r")[-1]
+
+    def test_cli_progress_option(self, tmp_path, capsys):
+        (tmp_path / "in.csv").write_text(INPUT)
+        assert cli.main(["snr", str(tmp_path / "in.csv"), "-o", str(tmp_path / "o.csv"), "--length", "32",
+                         "--progress", "-q"]) == 0
+        err = capsys.readouterr().err  # captured: not a terminal, drawn because asked for
+        assert "3/3" in err and "binaries" in err
+        assert cli.main(["snr", str(tmp_path / "in.csv"), "-o", str(tmp_path / "o.csv"), "--length", "32",
+                         "-q"]) == 0
+        assert "3/3" not in capsys.readouterr().err  # not a terminal: no bar by default

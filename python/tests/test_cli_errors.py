@@ -11,6 +11,8 @@ import time
 
 import numpy as np
 import pytest
+from hypothesis import event, given, settings
+from hypothesis import strategies as st
 
 from phenomd import cli, tables
 from phenomd.cli import commands
@@ -179,3 +181,54 @@ class TestOutputPathsBeforeWork:
     def test_unusable_table_beside_a_figure(self, tmp_path, capsys):
         status, _, err = run(capsys, "waterfall", "-o", str(tmp_path / "w.png"), "--table", str(tmp_path / "w.xls"))
         assert status == 2 and "unknown table format" in one_error_line(err, "waterfall")
+
+
+@pytest.mark.needs_library
+class TestRobustness:
+    """Whatever a catalog holds, the tool answers with a result (exit 0, all
+    SNRs finite) or one error line (exit 2): never a traceback."""
+
+    good = st.floats(0.05, 1e3).map(repr)  # a valid value in every column (spins drawn below 1 too)
+    cells = st.one_of(
+        good, good, good, st.floats(-1, 1).map(repr),
+        st.sampled_from(["", "nan", "inf", "-1", "0", "1e308", "1e-320", "abc", '"q"', "1_0", " 2 ", "#", "\u2603"]),
+        st.floats(allow_nan=True, allow_infinity=True).map(repr),
+        st.text(alphabet=st.characters(blacklist_categories=("Cs",)), max_size=6),
+    )
+
+    @settings(max_examples=int(os.environ.get("PHENOMD_FUZZ_EXAMPLES", "60")))
+    @given(data=st.data(), separator=st.sampled_from([",", ",", ",", ";"]), bom=st.booleans())
+    def test_any_catalog(self, tmp_path_factory, data, separator, bom):
+        import io
+        from contextlib import redirect_stderr, redirect_stdout
+
+        extra = data.draw(st.lists(st.sampled_from(["spin1", "spin2", "distance", "t_start", "t_end", "name",
+                                                    "M1", "Redshift", "x"]), unique=True, max_size=4))
+        header = data.draw(st.permutations(["m1", "m2", "redshift"] + extra))
+        width = st.one_of(st.just(len(header)), st.integers(0, len(header) + 1))
+        rows = data.draw(st.lists(width.flatmap(lambda k: st.lists(self.cells, min_size=k, max_size=k)),
+                                  max_size=4))
+        d = tmp_path_factory.mktemp("fuzz")
+        text = separator.join(header) + "\n" + "".join(separator.join(r) + "\n" for r in rows)
+        (d / "c.csv").write_bytes((b"\xef\xbb\xbf" if bom else b"") + text.encode("utf-8", "surrogatepass"))
+        err = io.StringIO()
+        with redirect_stderr(err), redirect_stdout(io.StringIO()):
+            status = cli.main(["snr", str(d / "c.csv"), "-o", str(d / "o.csv"), "--length", "8", "--threads", "1"])
+        event(f"exit {status}")
+        assert status in (0, 2) and "Traceback" not in err.getvalue(), err.getvalue()
+        if status == 2:
+            assert err.getvalue().count("phenomd snr: error: ") == 1
+        else:
+            cols, _ = tables.read_table(d / "o.csv")
+            for name in ("snr_all", "snr_ins", "snr_mrg", "snr_rd", "distance"):
+                assert np.isfinite(cols[name]).all(), name
+
+    @settings(max_examples=40)
+    @given(data=st.binary(max_size=200))
+    def test_any_bytes(self, tmp_path_factory, data):
+        d = tmp_path_factory.mktemp("bytes")
+        (d / "c.csv").write_bytes(b"m1,m2,redshift\n" + data)
+        try:
+            tables.read_catalog(d / "c.csv")
+        except tables.TableError:
+            pass

@@ -251,7 +251,7 @@ def progress(args, total, label="binaries"):
     --progress, never with --no-progress.  Returns None or a ProgressBar."""
     if args.no_progress:
         return None
-    bar = ProgressBar(total, label=label, delay=0.5 if args.progress else 2.0, force=args.progress)
+    bar = ProgressBar(total, label=label, delay=0.0 if args.progress else 2.0, force=args.progress)
     return bar if bar.enabled else (bar.close() or None)
 
 
