@@ -33,6 +33,7 @@ in Hz; ``distance`` is the luminosity distance used, Mpc.
 from __future__ import annotations
 
 import contextlib
+import copy
 import dataclasses
 import glob
 import hashlib
@@ -41,6 +42,7 @@ import json
 import math
 import os
 import re
+import threading
 import time
 
 import numpy as np
@@ -299,14 +301,22 @@ def _uncalibrated(m1, m2, s1, s2):
     return (q > 18.0) | (np.abs(s1) > 0.85) | (np.abs(s2) > 0.85)
 
 
-def _snr_frame(pdf, opts, partition=None):
-    """SNRs of one partition (a pandas DataFrame of catalog rows): the input
-    columns, ``distance`` (filled where it came from the redshift), the
-    four SNRs, the two boundary frequencies and the warning flags."""
+def _ordered(pdf, computed):
+    """Column order of a result: the input's columns (``distance`` in its
+    place, now filled), then the computed ones."""
+    names = list(pdf.columns)
+    return names + [c for c in computed if c not in names]
+
+
+def _snr_columns(pdf, opts, partition=None):
+    """The computed columns of one partition (a pandas DataFrame of catalog
+    rows): ``distance`` (filled where it came from the redshift), the four
+    SNRs, the two boundary frequencies and the warning flags."""
     from .core import binary_snr
 
+    if isinstance(opts, _Shared):
+        opts = opts.opts
     n = len(pdf)
-    out = pdf.copy()
     m1 = _column(pdf, "m1", None)
     m2 = _column(pdf, "m2", None)
     s1 = _column(pdf, "spin1", 0.0)
@@ -315,9 +325,9 @@ def _snr_frame(pdf, opts, partition=None):
     ts = _column(pdf, "t_start", opts["t_start"])
     te = _column(pdf, "t_end", 0.0)
     dist = _column(pdf, "distance", None)
-    results = {c: np.empty(n, dtype=np.float64) for c in RESULT_COLUMNS + ("distance",)}
-    flags = {"n_outside": np.zeros(n, dtype=np.int64), "inverted": np.zeros(n, dtype=np.int8),
-             "uncalibrated": np.zeros(n, dtype=np.int8)}
+    out = {c: np.empty(n, dtype=np.float64) for c in ("distance",) + RESULT_COLUMNS}
+    out.update({"n_outside": np.zeros(n, dtype=np.int64), "inverted": np.zeros(n, dtype=np.int8),
+                "uncalibrated": np.zeros(n, dtype=np.int8)})
     given = ~np.isnan(dist)
     kwargs = dict(noise=opts["noise"], cosmology=opts["cosmology"], threads=1, library=opts["library"],
                   fast=opts["fast"])
@@ -329,9 +339,11 @@ def _snr_frame(pdf, opts, partition=None):
     for rows, d in ((np.flatnonzero(given), True), (np.flatnonzero(~given), False)):
         if rows.size == 0:
             continue
+        whole = rows.size == n
+        pick = (lambda a: a) if whole else (lambda a: a[rows])
         try:
-            r = binary_snr(m1[rows], m2[rows], s1[rows], s2[rows], dist[rows] if d else None, z[rows],
-                           ts[rows], te[rows], opts["length"], **kwargs)
+            r = binary_snr(pick(m1), pick(m2), pick(s1), pick(s2), pick(dist) if d else None, pick(z),
+                           pick(ts), pick(te), opts["length"], **kwargs)
         except InputError as exc:
             where = ""
             if isinstance(exc.index, int) and 0 <= exc.index < rows.size:
@@ -339,10 +351,9 @@ def _snr_frame(pdf, opts, partition=None):
                 label = pdf["name"].iloc[row] if "name" in pdf.columns else None
                 where = f", row {row}" + (f" ({label})" if isinstance(label, str) and label else "")
             raise CatalogError(f"partition {partition}{where}: {exc}", partition) from None
-        for c in RESULT_COLUMNS:
-            results[c][rows] = getattr(r, c)
-        results["distance"][rows] = r.distance
-        flags["n_outside"][rows] = r.n_outside
+        for c in ("distance",) + RESULT_COLUMNS:
+            out[c][rows] = getattr(r, c)
+        out["n_outside"][rows] = r.n_outside
         inv = getattr(r, "inverted", None)
         if inv is None:
             # A package whose BinarySNR lacks the flag: a band that ends
@@ -350,17 +361,24 @@ def _snr_frame(pdf, opts, partition=None):
             # whatever the grid's length.
             from .core import amplitude
 
-            a = amplitude(m1[rows], m2[rows], s1[rows], s2[rows], r.distance, z[rows], ts[rows], te[rows], 2,
+            a = amplitude(pick(m1), pick(m2), pick(s1), pick(s2), r.distance, pick(z), pick(ts), pick(te), 2,
                           library=opts["library"], fast=opts["fast"])
             inv = a.freqs[:, -1] <= 1e-30
-        flags["inverted"][rows] = inv
+        out["inverted"][rows] = inv
         unc = getattr(r, "uncalibrated", None)
-        flags["uncalibrated"][rows] = unc if unc is not None else _uncalibrated(m1[rows], m2[rows], s1[rows], s2[rows])
-    for c in ("distance",) + RESULT_COLUMNS:
-        out[c] = results[c]
-    for c in FLAG_COLUMNS:
-        out[c] = flags[c]
+        out["uncalibrated"][rows] = unc if unc is not None else _uncalibrated(pick(m1), pick(m2), pick(s1),
+                                                                              pick(s2))
     return out
+
+
+def _snr_frame(pdf, opts, partition=None):
+    """One partition's result as a pandas DataFrame: the input columns and
+    the computed ones (see ``_snr_columns``)."""
+    import pandas as pd
+
+    computed = _snr_columns(pdf, opts, partition)
+    return pd.DataFrame({c: computed[c] if c in computed else pdf[c] for c in _ordered(pdf, computed)},
+                        index=pdf.index)
 
 
 def _meta(meta_in):
@@ -375,6 +393,50 @@ def _meta(meta_in):
     return out
 
 
+_LOCK_TYPES = (type(threading.Lock()), type(threading.RLock()))
+
+
+class _Shared:
+    """The options every partition's task shares, as one object in the task
+    graph.  Pickling (client to worker, and worker to worker when Dask
+    copies it) leaves out the process-local locks a noise curve may keep
+    beside a table it built."""
+
+    def __init__(self, opts):
+        self.opts = opts
+
+    def __reduce__(self):
+        opts = dict(self.opts)
+        opts["noise"] = _portable(opts["noise"], "noise")
+        return (_Shared, (opts,))
+
+
+def _portable(obj, name):
+    """``obj`` as it can travel to the workers.  A lock guarding a cache
+    (e.g. a noise curve's lazily built table) is local to a process: a
+    shallow copy without it is sent instead, and the worker makes its own.
+    Anything else that does not pickle is an error here, before any work."""
+    import cloudpickle
+
+    try:
+        cloudpickle.dumps(obj)
+        return obj
+    except Exception as exc:
+        first = exc
+    state = getattr(obj, "__dict__", None)
+    if state is not None and any(isinstance(v, _LOCK_TYPES) for v in state.values()):
+        clone = copy.copy(obj)
+        for k, v in list(vars(clone).items()):
+            if isinstance(v, _LOCK_TYPES):
+                delattr(clone, k)
+        try:
+            cloudpickle.dumps(clone)
+            return clone
+        except Exception:
+            pass
+    raise TypeError(f"{name} {obj!r} cannot be sent to the workers: it does not pickle ({first})") from None
+
+
 def _options(fast, noise, inclination, length, cosmology, t_start, library):
     from . import noise as noise_mod
     from ._inputs import as_length
@@ -383,6 +445,9 @@ def _options(fast, noise, inclination, length, cosmology, t_start, library):
         noise = noise_mod.LISA(4)  # binary_snr's default, made explicit for the provenance
     if not callable(noise):
         raise TypeError(f"noise must be a noise curve or callable; got {type(noise).__name__}")
+    noise = _portable(noise, "noise")
+    if cosmology is not None and not isinstance(cosmology, str):
+        cosmology = _portable(cosmology, "cosmology")
     lib = getattr(library, "path", library)  # a Library holds a CDLL, which does not pickle
     return {"fast": bool(fast), "noise": noise, "inclination": inclination, "length": as_length(length),
             "cosmology": cosmology, "t_start": float(t_start), "library": None if lib is None else os.fspath(lib)}
@@ -424,7 +489,7 @@ def snr_dataframe(ddf, *, fast=True, noise=None, inclination="average", length=1
         raise CatalogError(f"the DataFrame lacks column(s) {', '.join(missing)}")
     # One copy of the options (the noise curve may carry a table) in the
     # graph, shared by every partition's task.
-    shared = dask.delayed(opts, pure=True, traverse=False)
+    shared = dask.delayed(_Shared(opts), pure=True, traverse=False)
     return ddf.map_partitions(_snr_frame, shared, meta=_meta(ddf._meta), enforce_metadata=False,
                               align_dataframes=False)
 
@@ -521,17 +586,22 @@ def _write_partition(pdf, index, outdir, fmt, opts, key, command):
     from ._provenance import provenance
 
     start = time.perf_counter()
+    if isinstance(opts, _Shared):
+        opts = opts.opts
     try:
         lib = load_library(opts["library"], fast=opts["fast"])
     except LibraryNotFoundError as exc:
         # The package's own error does not survive pickling; this one does,
         # and names the worker whose environment lacks the module.
         raise WorkerLibraryNotFoundError(exc.name, exc.attempts, _worker_address()) from None
-    frame = _snr_frame(pdf, opts, index)
-    n = len(frame)
+    computed = _snr_columns(pdf, opts, index)
+    n = len(pdf)
     columns = {}
-    for c in frame.columns:
-        v = frame[c]
+    for c in _ordered(pdf, computed):
+        if c in computed:
+            columns[c] = computed[c]
+            continue
+        v = pdf[c]
         if v.dtype.kind in "fiu":
             columns[c] = np.ascontiguousarray(v.to_numpy())
         else:
@@ -544,7 +614,7 @@ def _write_partition(pdf, index, outdir, fmt, opts, key, command):
                       frequency_unit="Hz, observer frame", distance_unit="Mpc, luminosity distance")
     path = os.path.join(outdir, _part_name(index, fmt))
     _write_table(path, columns, prov)
-    snr = frame["snr_all"].to_numpy()
+    snr = computed["snr_all"]
     return {
         "index": index,
         "file": os.path.basename(path),
@@ -554,9 +624,9 @@ def _write_partition(pdf, index, outdir, fmt, opts, key, command):
         "sha256": _sha256(path),
         "seconds": round(time.perf_counter() - start, 4),
         "worker": _worker_address(),
-        "n_inverted": int(frame["inverted"].sum()),
-        "n_uncalibrated": int(frame["uncalibrated"].sum()),
-        "n_outside_rows": int((frame["n_outside"] > 0).sum()),
+        "n_inverted": int(computed["inverted"].sum()),
+        "n_uncalibrated": int(computed["uncalibrated"].sum()),
+        "n_outside_rows": int((computed["n_outside"] > 0).sum()),
         "snr_max": float(snr.max()) if n else 0.0,
     }
 
@@ -817,7 +887,7 @@ def snr_catalog(inputs, outdir, *, scheduler=None, workers=None, fast=True, nois
             with _connect(client, scheduler, workers, timeout) as c:
                 where = str(getattr(c, "scheduler", None) and c.scheduler.address)
                 parts = ddf.to_delayed(optimize_graph=True)
-                shared = dask.delayed(opts, pure=True, traverse=False)
+                shared = dask.delayed(_Shared(opts), pure=True, traverse=False)
                 write = dask.delayed(_write_partition, pure=False)
                 tasks = [write(parts[i], i, outdir, fmt, shared, keys[i], command) for i in todo]
                 futures = c.compute(tasks)

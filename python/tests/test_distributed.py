@@ -254,7 +254,7 @@ def test_interrupt_keeps_finished_partitions(client, tmp_path):
 
     s = pdist.snr_catalog(src, out, progress=False, **kw)
     assert s.reused >= k and s.computed + s.reused == s.partitions
-    ref = reference(df, fast=True, noise=noise.LISA(4))
+    ref = reference(df, fast=True, noise=SlowLISA(0.0))  # the same curve, evaluated alike
     got = read_parts(s)
     assert list(got["name"]) == list(df["name"])
     for c in RESULTS:
@@ -298,7 +298,7 @@ def test_killed_worker_every_binary_exactly_once(client, tmp_path):
     s = result["summary"]
     got = read_parts(s)
     assert sorted(got["name"]) == sorted(df["name"]) and len(got) == len(df)
-    ref = reference(df, fast=True, noise=noise.LISA(4))
+    ref = reference(df, fast=True, noise=SlowLISA(0.0))  # the same curve, evaluated alike
     for c in RESULTS:
         np.testing.assert_array_equal(got[c].to_numpy(dtype=np.float64), getattr(ref, c), err_msg=c)
     assert not [p for p in os.listdir(tmp_path / "out") if p.startswith(".")]
