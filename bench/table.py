@@ -88,3 +88,16 @@ for r in rows:
              fmt(r[3]).rjust(w[3]), fmt(r[4]).rjust(w[4]),
              fmt(r[5]).rjust(w[5]), fmt(r[6], 1).rjust(w[6])]
     print("  ".join(cells))
+
+# The population module on the full-band batch: ns per point of the whole
+# SNR (row, tabulated noise, split trapezoid) and its ratio to the same
+# module's Amplitude alone on the same batch.
+pop = [(v, per(f"population/full/{v}", "point"), per(f"amplitude/full/{v}", "point"))
+       for v in ("exact", "fast")]
+if any(p is not None for _, p, _ in pop):
+    print()
+    print(f"population module {ctx.get('population_module', '?')}")
+    print("case                                unit        SNR/pt  Amplitude/pt   ratio")
+    for v, p, a in pop:
+        print(f"{'population SNR, full bands, ' + v:34}  {'ns/point':10}  {fmt(p):>6}  {fmt(a):>12}  "
+              f"{fmt(ratio(p, a)):>6}")
