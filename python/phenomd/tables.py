@@ -28,6 +28,7 @@ otherwise, and every fault is reported with the file, line and column.
 
 from __future__ import annotations
 
+import contextlib
 import csv
 import io
 import json
@@ -244,12 +245,24 @@ def write_table(path, columns, provenance=None, *, block_rows=None):
     fmt = output_format(path, "table")
     cols, n = _columns(columns)
     provenance = dict(provenance or {})
-    if fmt == "csv":
-        _write_csv(path, cols, n, provenance, max(1, int(block_rows or CSV_BLOCK_ROWS)))
-    elif fmt == "hdf5":
-        _write_hdf5(path, cols, provenance)
-    else:
-        _write_npz(path, cols, provenance)
+    with _naming(path):
+        if fmt == "csv":
+            _write_csv(path, cols, n, provenance, max(1, int(block_rows or CSV_BLOCK_ROWS)))
+        elif fmt == "hdf5":
+            _write_hdf5(path, cols, provenance)
+        else:
+            _write_npz(path, cols, provenance)
+
+
+@contextlib.contextmanager
+def _naming(path):
+    """Let an OSError from a writer (a full disk, say) name the target."""
+    try:
+        yield
+    except OSError as exc:
+        if exc.filename is None and exc.errno is not None:
+            raise OSError(exc.errno, exc.strerror or str(exc), os.fspath(path)) from None
+        raise
 
 
 def save_figure(fig, path, provenance=None, *, dpi=None, title=None):
@@ -277,7 +290,7 @@ def save_figure(fig, path, provenance=None, *, dpi=None, title=None):
         metadata = {"Creator": creator, "Description": record}
         if title:
             metadata["Title"] = title
-    with atomic_path(path) as tmp:
+    with _naming(path), atomic_path(path) as tmp:
         fig.savefig(tmp, format=fmt, dpi=dpi if dpi is not None else "figure", metadata=metadata)
 
 

@@ -58,7 +58,7 @@ class TestAtomicOutputs:
         monkeypatch.setattr(tables, "CSV_BLOCK_ROWS", 1)  # one row per write
         with failing_writes(monkeypatch, 2, OSError(errno.ENOSPC, "No space left on device")):
             status, _, err = run(capsys, "snr", str(good), "-o", str(out), "--length", "32", "-q")
-        assert status == 2 and "no space left" in one_error_line(err)
+        assert status == 2 and f"{out}: no space left" in one_error_line(err)
         assert out.read_text() == "previous result\n"
         assert leftovers(tmp_path, {"in.csv", "out.csv"}) == []
 
