@@ -5,7 +5,6 @@ its messages."""
 import contextlib
 import errno
 import json
-import os
 import struct
 import zlib
 

@@ -206,7 +206,6 @@ def _parse_binary(text):
 
 def _binary_catalog(specs, t_start):
     rows = [_parse_binary(b) for b in specs]
-    n = len(rows)
 
     def col(k, default):
         return np.array([r[k] if len(r) > k else default for r in rows], dtype=np.float64)
