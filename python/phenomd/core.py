@@ -758,7 +758,6 @@ def _population_work(pop, lib, values, k, L, fast, out, fm, fr, n_out, inverted)
 
     module, table = pop
     names = ("snr_all", "snr_ins", "snr_mrg", "snr_rd")
-    one = np.empty(values.shape[1])
 
     def work(a, b):
         rows = tuple(values[:, a:b])
@@ -768,10 +767,15 @@ def _population_work(pop, lib, values, k, L, fast, out, fm, fr, n_out, inverted)
         fm[a:b] = res["f_merger_start"]
         fr[a:b] = res["f_ringdown_start"]
         n_out[a:b] = res["n_outside"]
-        # A band's sentinel shows at its first point: one point per binary.
-        m = b - a
-        f1, h1 = np.empty(m), one[a:b]
-        lib.call_amplitude(f1, h1, np.empty(m), np.empty(m), rows, m, 1)
-        inverted[a:b] = f1 == SENTINEL_FREQUENCY
+        # An inverted band's sentinel row (freqs = 1e-30 Hz) lies wholly
+        # outside any curve's range; only such rows can be inverted.  Their
+        # first grid point tells (one point per binary, a fraction of a
+        # microsecond each).
+        maybe = np.flatnonzero(res["n_outside"] == L)
+        if maybe.size:
+            m = maybe.size
+            f1, h1 = np.empty(m), np.empty(m)
+            lib.call_amplitude(f1, h1, np.empty(m), np.empty(m), np.ascontiguousarray(values[:, a + maybe]), m, 1)
+            inverted[a + maybe] = f1 == SENTINEL_FREQUENCY
 
     return work

@@ -207,6 +207,10 @@ def test_every_accepted_extreme_input_gives_finite_strain_and_snr(draws, fast):
     a = phenomd.amplitude(**b, length=24, library=lib)
     r = phenomd.binary_snr(**b, length=24, library=lib, noise=NOISE, population=False)
     assert_finite(a, r)
+    # The population module where it loads (else the same path again).
+    pop = phenomd.binary_snr(**b, length=24, fast=fast, noise=NOISE)
+    assert_finite(a, pop)
+    assert np.array_equal(pop.n_outside, r.n_outside)
 
 
 @settings(max_examples=40, deadline=None, suppress_health_check=[HealthCheck.too_slow])
