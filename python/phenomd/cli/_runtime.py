@@ -15,16 +15,11 @@ from .. import noise as noise_mod
 from .._inputs import InputError
 from .._progress import ProgressBar
 from .._provenance import provenance as _provenance
+from ..core import CALIBRATED_MASS_RATIO, CALIBRATED_SPIN
 from ..tables import TableError, save_figure
 
 # The SNR table's computed columns, after the input columns.
 RESULT_COLUMNS = ("snr_all", "snr_ins", "snr_mrg", "snr_rd", "f_merger_start", "f_ringdown_start")
-
-# Amplitude-model calibration: numerical-relativity waveforms up to mass
-# ratio 18 and aligned spins |chi| <= 0.85 (Husa et al. 2016, PRD 93 044006,
-# Table I; Khan et al. 2016, PRD 93 044007, Sec. II).
-CALIBRATED_MASS_RATIO = 18.0
-CALIBRATED_SPIN = 0.85
 
 FLAG_TEXT = {
     "inverted": "with an empty band (t_start below t_end, or a start above the model's last frequency)",
@@ -133,28 +128,6 @@ def describe_inclination(inclination):
         return convention(inclination)
 
 
-def inclination_factor(inclination):
-    """k(i) = 2 sqrt(((1 + cos^2 i)/2)^2 + cos^2 i): the factor between the
-    C module's (edge-on) h_c and the h_c at inclination i."""
-    if inclination == "average":
-        return math.sqrt(16.0 / 5.0)
-    if inclination == "face-on":
-        return math.sqrt(8.0)
-    if inclination == "edge-on":
-        return 1.0
-    c2 = math.cos(inclination) ** 2
-    return 2.0 * math.sqrt((0.5 * (1.0 + c2)) ** 2 + c2)
-
-
-def with_inclination(func, inclination, *a, **kw):
-    """``func(*a, inclination=..., **kw)`` and the factor still to apply to
-    its strain or SNR: 1 when the core takes ``inclination=``; k(i) for a
-    core without it (whose results are the C module's edge-on ones)."""
-    if "inclination" in inspect.signature(func).parameters:
-        return func(*a, inclination=inclination, **kw), 1.0
-    return func(*a, **kw), inclination_factor(inclination)
-
-
 # -------------------------------------------------------------- distances
 
 
@@ -197,20 +170,12 @@ def distances(given, redshift, cosmology, where):
 # ------------------------------------------------------------- warnings
 
 
-def flags(res, m1, m2, spin1, spin2, t_start, t_end):
-    """Per binary, the warnings that apply: (n,) array of ';'-joined flag
-    names ("" for none) and {flag: count}.  The core's own flags are used
-    when it reports them; otherwise they are derived here from the inputs
-    and results."""
+def flags(res):
+    """Per binary, the warnings that apply, from a BinarySNR: (n,) array of
+    ';'-joined flag names ("" for none) and {flag: count}."""
     n = len(res.snr_all)
-    inverted = getattr(res, "inverted", None)
-    if inverted is None:
-        inverted = (np.asarray(t_end) > 0) & (np.asarray(t_start) <= np.asarray(t_end))
-    uncal = getattr(res, "uncalibrated", None)
-    if uncal is None:
-        q = np.maximum(m1, m2) / np.minimum(m1, m2)
-        uncal = (q > CALIBRATED_MASS_RATIO) | (np.abs(spin1) > CALIBRATED_SPIN) | (np.abs(spin2) > CALIBRATED_SPIN)
-    inverted = np.broadcast_to(np.asarray(inverted, dtype=bool), (n,))
+    uncal = res.uncalibrated
+    inverted = np.broadcast_to(np.asarray(res.inverted, dtype=bool), (n,))
     table = {
         "inverted": inverted,
         # An empty band's sentinel row lies below every curve's range: that
@@ -337,5 +302,4 @@ __all__ = [
     "progress",
     "provenance",
     "say",
-    "with_inclination",
 ]

@@ -32,7 +32,6 @@ from ._runtime import (
     say,
     warn,
     warning_text,
-    with_inclination,
 )
 
 COLUMN_HELP = """\
@@ -88,19 +87,18 @@ def _located(exc, cat):
 
 def _snrs(cat, cols, curve, args, bar=None):
     try:
-        res, k = with_inclination(
-            binary_snr, args.inclination,
+        res = binary_snr(
             cols["m1"], cols["m2"], cols["spin1"], cols["spin2"], cols["distance"], cols["redshift"],
             cols["t_start"], cols["t_end"], args.length,
-            noise=curve, cosmology=args.cosmology, threads=args.threads, progress=bar,
-            library=args.library, fast=args.fast,
+            noise=curve, inclination=args.inclination, cosmology=args.cosmology, threads=args.threads,
+            progress=bar, library=args.library, fast=args.fast,
         )
     except InputError as exc:
         raise CLIError(_located(exc, cat)) from None
     finally:
         if bar is not None:
             bar.close()
-    snr = {c: np.asarray(getattr(res, c)) * k for c in ("snr_all", "snr_ins", "snr_mrg", "snr_rd")}
+    snr = {c: np.asarray(getattr(res, c)) for c in ("snr_all", "snr_ins", "snr_mrg", "snr_rd")}
     return res, snr
 
 
@@ -124,8 +122,7 @@ def cmd_snr(args):
     cols = _binaries(cat, args)
     res, snr = _snrs(cat, cols, curve, args, progress(args, len(cat)))
 
-    flag_text, counts = flags(res, cols["m1"], cols["m2"], cols["spin1"], cols["spin2"], cols["t_start"],
-                              cols["t_end"])
+    flag_text, counts = flags(res)
     table = {}
     for name in cat.header:
         table[name] = cols[name] if name in cols else cat.other[name]
@@ -230,20 +227,16 @@ def cmd_strain(args):
         cat = _binary_catalog(args.binary or STRAIN_DEFAULTS, args.t_start)
     cols = _binaries(cat, args)
     try:
-        amp, k = with_inclination(
-            amplitude, args.inclination,
+        amp = amplitude(
             cols["m1"], cols["m2"], cols["spin1"], cols["spin2"], cols["distance"], cols["redshift"],
             cols["t_start"], cols["t_end"], args.length,
-            cosmology=args.cosmology, threads=args.threads, library=args.library, fast=args.fast,
+            inclination=args.inclination, cosmology=args.cosmology, threads=args.threads, library=args.library,
+            fast=args.fast,
         )
     except InputError as exc:
         raise CLIError(_located(exc, cat)) from None
-    if k != 1.0:
-        amp = type(amp)(amp.freqs, amp.hc * k, amp.f_merger_start, amp.f_ringdown_start, amp.distance,
-                        amp.redshift)
     res, snr = _snrs(cat, cols, curves[0], args)
-    flag_text, counts = flags(res, cols["m1"], cols["m2"], cols["spin1"], cols["spin2"], cols["t_start"],
-                              cols["t_end"])
+    _, counts = flags(res)
     labels = [cat.label(i) for i in range(len(cat))] if "name" in cat.other else None
 
     from ..plotting import draw_strain
