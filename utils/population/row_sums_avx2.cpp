@@ -1,4 +1,4 @@
-// The row-sum kernel with AVX2 (4 lanes, hardware gathers) and SLEEF's AVX2
+// The row-sum kernel with AVX2 (4 lanes) and SLEEF's AVX2
 // exp.  Built with -mavx2 only; run only where the CPU has AVX2 and FMA
 // (SLEEF's AVX2 functions use FMA inside).
 #include <immintrin.h>
