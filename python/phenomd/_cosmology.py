@@ -28,7 +28,7 @@ from collections import OrderedDict
 
 import numpy as np
 
-__all__ = ["Z_MAX", "NODES", "luminosity_distance", "DistanceTable"]
+__all__ = ["Z_MAX", "NODES", "luminosity_distance", "distance_one", "DistanceTable"]
 
 Z_MAX = 1000.0
 NODES = 4096
@@ -112,6 +112,17 @@ def table(cosmology):
         while len(_tables) > _KEEP:
             _tables.popitem(last=False)
         return tab
+
+
+def distance_one(z, cosmology=None):
+    """``luminosity_distance`` of one redshift (a float), as a float: the
+    same double, without the array bookkeeping."""
+    from ._inputs import resolve_cosmology
+
+    cosmo = resolve_cosmology(cosmology)
+    if 0.0 <= z <= Z_MAX:
+        return table(cosmo).scalar(z)
+    return float(luminosity_distance(np.array([z]), cosmo)[0])
 
 
 def luminosity_distance(z, cosmology=None):

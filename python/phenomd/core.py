@@ -319,9 +319,9 @@ def _prepare_one(given, length, cosmology):
     if type(length) is not int or not 1 <= length <= inp.INT_MAX:
         return None
     if given[4] is None:
-        from ._cosmology import luminosity_distance
+        from ._cosmology import distance_one
 
-        d = float(luminosity_distance(vals[5], cosmology))
+        d = distance_one(vals[5], cosmology)
         if not DISTANCE_RANGE[0] <= d <= DISTANCE_RANGE[1]:
             return None
         vals[4] = d
@@ -353,6 +353,9 @@ def _run(spans, work, threads, progress, total):
     thread, the spans not yet started are cancelled at once and the
     exception propagates without waiting for the spans in flight (each is
     one library call of at most ``chunk`` binaries)."""
+    if len(spans) == 1 and (progress is None or progress is False):
+        work(*spans[0])  # one library call: no pool, no bookkeeping
+        return
     report, bar = _progress_callback(progress, total)
     done = [0]
     lock = threading.Lock()
