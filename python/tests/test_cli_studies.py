@@ -194,6 +194,7 @@ class TestCluster:
         assert inputs == [str(catalog)] * 2 and outdir == str(out)
         assert kw["workers"] == 2 and kw["scheduler"] is None and kw["fast"] is True
         assert kw["inclination"] == "face-on" and kw["length"] == 300 and kw["partition_size"] == 7
+        assert kw["command"].startswith("phenomd snr ") and "--workers 2" in kw["command"]
         assert "2 partitions" in capsys.readouterr().err
         assert cli.main(["snr", str(catalog), str(catalog), "-q"]) == 2  # several catalogs need a cluster
 

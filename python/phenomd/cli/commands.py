@@ -175,7 +175,7 @@ def _snr_distributed(args, inputs):
     kwargs = dict(scheduler=args.scheduler, workers=args.workers, fast=args.fast, noise=curve,
                   inclination=args.inclination, length=args.length, cosmology=args.cosmology,
                   partition_size=args.partition_size, progress=not args.no_progress,
-                  t_start=args.t_start, library=args.library, format=args.format)
+                  t_start=args.t_start, library=args.library, format=args.format, command=args.command_line)
     try:
         summary = distributed.snr_catalog(inputs, args.output, **kwargs)
     except (InputError, ValueError, ConnectionError) as exc:
