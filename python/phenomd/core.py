@@ -733,7 +733,7 @@ def binary_snr(
                                                  "table() or the module does not load")
     if pop is not None:
         work = _population_work(pop, lib, values, k, L, fast, out, fm, fr, n_out, inverted)
-        path = "population module (tabulated noise)"
+        path = f"population module (tabulated noise): {pop[0].path}"
     else:
         scratch = _Scratch()
 
