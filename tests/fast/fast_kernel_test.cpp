@@ -176,13 +176,17 @@ TEST_P(FastKernel, NaNStrainsWhenTheRemnantIsOutOfRangeAndNaNGrids) {
 // small and its ulp far below Mf's), two neighbours' errors can cross.  The
 // starts, steps and lengths below are chosen for that (an independent sweep,
 // no reference values): without the running maximum every kernel here had
-// descending pairs.
+// descending pairs.  The steps run from far below an ulp of x to well above
+// the width from which the kernels leave a row as it is, at starts from
+// Mf = 1e-6 (x = -6, where x's ulp is larger) to 1.
 TEST_P(FastKernel, GridIsMonotoneForBandsNarrowerThanAnUlpOfMf) {
   const AmpModel a = phenomd_test::FilledModel(0.24, 0.3, 0.1);
   long descents = 0, rows = 0;
   for (int s = 0; s < 400; ++s) {
-    const double L0 = std::log10(0.5 + 0.5 * s / 400.0);
-    for (double step : {1e-19, 7e-18, 3e-17, 1e-16, 4e-16}) {
+    const double L0 =
+        s % 4 == 3 ? -6.0 + 3.0 * s / 400.0 : std::log10(0.5 + 0.5 * s / 400.0);
+    for (double step : {1e-19, 7e-18, 3e-17, 1e-16, 4e-16, 2e-15, 1e-14, 4e-14,
+                        2e-13, 1e-12}) {
       for (double sign : {1.0, -1.0}) {
         const std::ptrdiff_t n = 300 - s % 7;  // partial last blocks too
         std::vector<double> f(static_cast<std::size_t>(n)),

@@ -22,17 +22,26 @@
 // x_j = j step + L0 are monotone, but exp10 good to an ulp is not: where
 // consecutive x differ by an ulp of x only (bands narrower than about 1e-14
 // relative, near Mf ~ 1 where x's ulp is far below Mf's), the errors of two
-// neighbours can cross and put Mf_j one ulp below Mf_(j-1).  So each Mf is
-// the running maximum of the row's Mf so far (minimum for a negative step):
-// a prefix maximum within the block by lane shifts, then the maximum with
-// the previous block's last value.  Only points that would fall behind
-// their predecessor change, to their predecessor's value, and everything
-// after the grid (f, the strain) is computed from that Mf, so each point's
-// strain is the strain at the frequency written.  The x86 max/min return
-// their second operand when either is NaN, so a NaN point stays NaN and
-// does not spread to the points after it.
+// neighbours can cross and put Mf_j one ulp below Mf_(j-1).  In such a row
+// each Mf is the running maximum of the row's Mf so far (minimum for a
+// negative step): a prefix maximum within the block by lane shifts, then the
+// maximum with the previous block's last value.  Only points that would fall
+// behind their predecessor change, to their predecessor's value, and
+// everything after the grid (f, the strain) is computed from that Mf, so
+// each point's strain is the strain at the frequency written.  The x86
+// max/min return their second operand when either is NaN, so a NaN point
+// stays NaN and does not spread to the points after it.
+//
+// Any other row is left as it was: there neighbours cannot cross.  Each x_j
+// is within 2^-53 (|j step| + |x_j|) of j step + L0, so consecutive x differ
+// by at least |step| - 2^-52 3 (|L0| + |x_last|); exp10 errs by at most an
+// ulp, 2^-52 relative, so two neighbours keep their order once their exact
+// ratio 10^(x_(j+1) - x_j) exceeds (1 + 2^-52) / (1 - 2^-52), i.e. once
+// x_(j+1) - x_j > 2^-51 / ln 10 (about 0.87 2^-52).  A step above
+// 2^-46 (1 + |L0| + |x_last|), sixteen times what that needs, is safe.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <limits>
 
@@ -113,8 +122,13 @@ void RowKernel(const RowInputs& in, double* freqs, double* hc) {
   };
 
   // +1: Mf must not fall (running maximum), -1: must not rise (running
-  // minimum), 0 (a zero or NaN step): every x is the same, nothing to keep.
-  const int direction = in.step > 0.0 ? 1 : (in.step < 0.0 ? -1 : 0);
+  // minimum), 0: nothing to keep (a step wide enough that neighbours cannot
+  // cross, a zero step, where every x is the same, or a NaN one).
+  const double x_last = in.L0 + static_cast<double>(n - 1) * in.step;
+  const bool narrow = std::fabs(in.step) <=
+                      0x1p-46 * (1.0 + std::fabs(in.L0) + std::fabs(x_last));
+  const int direction =
+      !narrow ? 0 : (in.step > 0.0 ? 1 : (in.step < 0.0 ? -1 : 0));
   R carry = V::Set1(direction > 0 ? -std::numeric_limits<double>::infinity()
                                   : std::numeric_limits<double>::infinity());
 
