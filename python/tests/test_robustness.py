@@ -95,6 +95,33 @@ def test_call_snr_checks_sizes_and_row_ranges(n, length, offsets, rows):
             call()
 
 
+shape = st.one_of(st.just(()), st.tuples(st.integers(0, 4)), st.tuples(st.integers(0, 3), st.integers(0, 4)))
+
+
+@settings(max_examples=200, deadline=None)
+@given(f_shape=shape, h_shape=shape, n_shape=shape, b_len=st.integers(0, 4), as_callable=st.booleans())
+def test_snr_over_shapes_gives_results_or_input_errors(f_shape, h_shape, n_shape, b_len, as_callable):
+    """Whatever the shapes of grids, noise (array or a callable's result)
+    and boundaries: (n,) finite results or an InputError, never a fault or
+    another exception."""
+    def grid(shape):
+        size = int(np.prod(shape)) if shape else 1
+        return np.geomspace(1e-4, 1e-1, max(size, 1))[:size].reshape(shape) if shape else np.float64(1e-3)
+
+    freqs = np.sort(grid(f_shape), axis=-1) if f_shape else grid(f_shape)
+    hc = np.full(h_shape, 1e-20)
+    hn = np.full(n_shape, 1e-21)
+    noise = (lambda f: hn) if as_callable else hn
+    bounds = np.full(b_len, 1e-3)
+    try:
+        s = phenomd.snr(freqs, hc, noise, bounds, bounds * 10)
+    except phenomd.InputError:
+        return
+    n = 1 if len(f_shape) < 2 else f_shape[0]
+    for ratio in s:
+        assert ratio.shape == (n,) and np.isfinite(ratio).all()
+
+
 class TestNoiseCallables:
     @pytest.fixture(scope="class")
     def res(self):
