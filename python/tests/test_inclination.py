@@ -181,3 +181,7 @@ class TestAveragedSNR:
         # Edge-on, it is the module's h_c: sqrt(5/16) of that.
         edge = phenomd.binary_snr(**kw, noise=robson_hn, inclination="edge-on")
         assert abs(edge.snr_all[0] * math.sqrt(16 / 5) / rho_newton - 1) <= bound
+        # The package's own LISA curve (instrument only, eq. 9 response) is
+        # this h_n: the same SNR through either path.
+        own = phenomd.binary_snr(**kw, noise=phenomd.noise.LISA(None, response="approximate"))
+        assert own.snr_all[0] == pytest.approx(r.snr_all[0], rel=1e-9)
