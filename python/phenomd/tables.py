@@ -607,6 +607,7 @@ class Catalog:
     other: dict
     lines: np.ndarray | None = None
     provenance: dict = field(default_factory=dict)
+    item: str | None = None  # rows named "ITEM 1", "ITEM 2", ... (e.g. "--binary")
 
     def __len__(self):
         return len(next(iter(self.numbers.values())))
@@ -615,6 +616,8 @@ class Catalog:
         """Where row ``i`` is, for a message: "FILE, line L" or "FILE, row i"."""
         if self.lines is not None and 0 <= i < len(self.lines):
             return f"{self.source}, line {int(self.lines[i])}"
+        if self.item:
+            return f"{self.item} {i + 1}"
         return f"{self.source}, row {i}"
 
     def column(self, name, default=math.nan):

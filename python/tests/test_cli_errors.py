@@ -143,6 +143,13 @@ class TestInputFaults:
             cli.main(argv)
         assert stop.value.code == 2 and words in capsys.readouterr().err
 
+    def test_bad_binary_option_names_it(self, tmp_path, capsys):
+        status, _, err = run(capsys, "strain", "--binary", "6e5,4e5,0,0,2", "--binary", "6e5,4e5,1.5,0,2",
+                             "-o", str(tmp_path / "s.png"), "-q")
+        assert status == 2 and "--binary 2: spin1[1] = 1.5" in one_error_line(err, "strain")
+        status, _, err = run(capsys, "strain", "--binary", "6e5,4e5,0,nan,2", "-o", str(tmp_path / "s.png"))
+        assert status == 2 and "nan is not a value" in one_error_line(err, "strain")
+
     def test_bad_noise_and_library(self, tmp_path, good, capsys):
         status, _, err = run(capsys, "snr", str(good), "--noise", "nosuchcurve", "-q")
         assert status == 2 and "neither a noise curve" in one_error_line(err)

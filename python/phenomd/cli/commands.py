@@ -209,7 +209,7 @@ def _binary_catalog(specs, t_start):
 
     numbers = {"m1": col(0, 0), "m2": col(1, 0), "spin1": col(2, 0), "spin2": col(3, 0), "redshift": col(4, 0),
                "t_start": col(5, t_start), "t_end": col(6, 0.0)}
-    return Catalog("--binary", list(numbers), numbers, {}, None)
+    return Catalog("--binary", list(numbers), numbers, {}, None, item="--binary")
 
 
 STRAIN_DEFAULTS = ["6e5,4e5,0.5,0.2,2.0", "6e6,2e6,0.8,0.8,5.0", "5e3,5e3,0.0,0.0,0.3"]
