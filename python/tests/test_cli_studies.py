@@ -74,7 +74,7 @@ class TestOutputs:
         for ext, (cols, prov) in results.items():
             assert PROVENANCE_KEYS <= set(prov), ext
             assert prov["module_kind"] == "exact" and prov["length"] == "200" and "snr" in prov["command"]
-            assert prov["phenomd_version"] == phenomd.__version__
+            assert prov["phenomd_version"] == phenomd.__version__ and prov["input"] == str(catalog)
             for name in ("m1", "distance", "snr_all", "snr_ins", "f_ringdown_start"):
                 assert np.array_equal(cols[name], base_cols[name]), (ext, name)
             assert list(cols["name"]) == ["a", "b"]

@@ -132,7 +132,7 @@ def cmd_snr(args):
         table[name] = snr[name] if name in snr else np.asarray(getattr(res, name))
     table["n_outside"] = np.asarray(res.n_outside, dtype=np.int64)
     table["flags"] = flag_text
-    prov = provenance(args, curve, snr_convention=convention(args.inclination),
+    prov = provenance(args, curve, input=cat.source, snr_convention=convention(args.inclination),
                       columns="snr_all, snr_ins, snr_mrg, snr_rd: SNR of the whole band, inspiral, merger, "
                               "ringdown; f_merger_start, f_ringdown_start: Hz; distance: Mpc")
     if to_stdout:
