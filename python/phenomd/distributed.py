@@ -39,6 +39,7 @@ import glob
 import hashlib
 import inspect
 import json
+import logging
 import math
 import os
 import re
@@ -445,6 +446,9 @@ def _options(fast, noise, inclination, length, cosmology, t_start, library):
         noise = noise_mod.LISA(4)  # binary_snr's default, made explicit for the provenance
     if not callable(noise):
         raise TypeError(f"noise must be a noise curve or callable; got {type(noise).__name__}")
+    if not isinstance(inclination, str) and np.ndim(getattr(inclination, "value", inclination)) != 0:
+        raise ValueError("inclination for a catalog run is one convention or angle for every binary "
+                         "('average', 'face-on', 'edge-on' or an angle in radians)")
     noise = _portable(noise, "noise")
     if cosmology is not None and not isinstance(cosmology, str):
         cosmology = _portable(cosmology, "cosmology")
@@ -579,6 +583,12 @@ def _worker_address():
         return None
 
 
+def _convention(inclination):
+    what = ("averaged over sky position, polarisation and inclination" if inclination == "average"
+            else f"averaged over sky position and polarisation, at inclination {inclination}")
+    return f"SNR {what}, against the noise curve's effective PSD; total, inspiral, merger, ringdown"
+
+
 def _write_partition(pdf, index, outdir, fmt, opts, key, command):
     """On a worker: compute one partition and write its file atomically.
     Returns what the manifest records about it."""
@@ -609,8 +619,7 @@ def _write_partition(pdf, index, outdir, fmt, opts, key, command):
     prov = provenance(library=lib, fast=opts["fast"], noise=opts["noise"], inclination=opts["inclination"],
                       cosmology=_describe_options(opts, fmt)["cosmology"], length=opts["length"],
                       command=command, partition=index, partition_key=key, rows=n,
-                      snr_convention="sky-, polarisation- and inclination-averaged unless inclination says "
-                                     "otherwise; total, inspiral, merger, ringdown",
+                      snr_convention=_convention(opts["inclination"]),
                       frequency_unit="Hz, observer frame", distance_unit="Mpc, luminosity distance")
     path = os.path.join(outdir, _part_name(index, fmt))
     _write_table(path, columns, prov)
@@ -749,7 +758,10 @@ def _connect(client, scheduler, workers, timeout):
     n = int(workers) if workers else (os.cpu_count() or 1)
     if n < 1:
         raise ValueError(f"workers must be a positive number of processes, not {workers!r}")
-    with LocalCluster(n_workers=n, threads_per_worker=1, processes=True, dashboard_address=None) as cluster:
+    # Errors reach the caller as exceptions; the workers' own log lines
+    # (which print a failed partition's rows) stay quiet.
+    with LocalCluster(n_workers=n, threads_per_worker=1, processes=True, dashboard_address=None,
+                      silence_logs=logging.ERROR) as cluster:
         with Client(cluster, set_as_default=False) as c:
             yield c
 
@@ -838,7 +850,7 @@ def snr_catalog(inputs, outdir, *, scheduler=None, workers=None, fast=True, nois
             what = "inputs" if manifest.get("inputs") != identity else "options"
             raise CatalogMismatchError(
                 f"{outdir} holds a catalog made from other {what} ({os.path.join(outdir, MANIFEST)}); "
-                "choose another directory or pass overwrite=True")
+                "choose another directory, or overwrite it (overwrite=True) to start afresh")
         manifest = None
     if manifest is None:
         if overwrite:
