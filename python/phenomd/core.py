@@ -764,12 +764,10 @@ def _population_work(pop, lib, values, k, L, fast, out, fm, fr, n_out, inverted)
 
     def work(a, b):
         rows = tuple(values[:, a:b])
-        res = _population.population_snr(module, *rows, k[a:b], table, L, fast)
-        for o, name in zip(out, names):
-            o[a:b] = res[name]
-        fm[a:b] = res["f_merger_start"]
-        fr[a:b] = res["f_ringdown_start"]
-        n_out[a:b] = res["n_outside"]
+        # The module writes straight into the result arrays' rows.
+        res = dict(zip(names, (o[a:b] for o in out)), f_merger_start=fm[a:b], f_ringdown_start=fr[a:b],
+                   n_outside=n_out[a:b])
+        _population.population_snr(module, *rows, k[a:b], table, L, fast, out=res)
         # An inverted band's sentinel row (freqs = 1e-30 Hz) lies wholly
         # outside any curve's range; only such rows can be inverted.  Their
         # first grid point tells (one point per binary, a fraction of a
