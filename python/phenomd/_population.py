@@ -199,9 +199,9 @@ def population_snr(lib, m1, m2, spin1, spin2, dist, z, t_start, t_end, factor, t
     to h_c (the inclination factor k). ``table``: a NoiseTable (fields
     log10_f0, dlog10_f, ln_hn, f_min, f_max).  ``length``: grid points per
     binary.  ``fast``: the fast row (libphenomd_fast.so's grid) instead of
-    the exact one.  ``out``: optional dict of preallocated arrays with the
-    keys of OUTPUT_NAMES ((n,) float64; n_outside int64; inverted bool),
-    written in place.
+    the exact one.  ``out``: optional dict of preallocated arrays under keys
+    of OUTPUT_NAMES ((n,) float64; n_outside int64; inverted bool), written
+    in place; keys it lacks are allocated and added to it.
 
     Returns the dict of OUTPUT_NAMES: snr_all, snr_ins, snr_mrg, snr_rd
     (SNR of factor*h_c against h_n, in total and per phase; the squares of
@@ -224,7 +224,10 @@ def population_snr(lib, m1, m2, spin1, spin2, dist, z, t_start, t_end, factor, t
         for a, nm in zip((m1, m2, spin1, spin2, dist, z, t_start, t_end, factor), _INPUT_NAMES)
     ]
     if out is None:
-        out = {k: np.empty(n, dtype=_DTYPES.get(k, np.float64)) for k in OUTPUT_NAMES}
+        out = {}
+    for k in OUTPUT_NAMES:  # what the caller did not provide is allocated
+        if k not in out:
+            out[k] = np.empty(n, dtype=_DTYPES.get(k, np.float64))
     outs = [_address(out[k], k, n, _DTYPES.get(k, np.float64), writeable=True) for k in OUTPUT_NAMES]
     ln_hn = np.ascontiguousarray(table.ln_hn, dtype=np.float64)
     if ln_hn.ndim != 1:

@@ -133,10 +133,20 @@ def test_threads_give_identical_results(population):
 
 def test_out_arrays_are_written_in_place(population):
     b = _batch(10, 13)
+    t = _table(1e-7, 10.0, 256)
+    want = _run(population, b, t, 100, False)
     out = {k: np.full(10, -1, dtype=_population._DTYPES.get(k, np.float64)) for k in _population.OUTPUT_NAMES}
-    res = _run(population, b, _table(1e-7, 10.0, 256), 100, False, out=out)
+    res = _run(population, b, t, 100, False, out=out)
     assert res is out
-    assert (out["snr_all"] >= 0).all() and (out["n_outside"] >= 0).all()
+    for k in want:
+        np.testing.assert_array_equal(out[k], want[k], err_msg=k)
+    # Keys left out are allocated and added; views into larger arrays work.
+    big = np.full(20, -1.0)
+    part = {"snr_all": big[5:15]}
+    _run(population, b, t, 100, False, out=part)
+    np.testing.assert_array_equal(big[5:15], want["snr_all"])
+    assert (big[:5] == -1).all() and (big[15:] == -1).all()
+    np.testing.assert_array_equal(part["inverted"], want["inverted"])
 
 
 def test_rejects_what_the_module_cannot_use(population):
