@@ -761,13 +761,18 @@ def _population_work(pop, lib, values, k, L, fast, out, fm, fr, n_out, inverted)
 
     module, table = pop
     names = ("snr_all", "snr_ins", "snr_mrg", "snr_rd")
+    reports_inverted = "inverted" in getattr(_population, "OUTPUT_NAMES", ())
 
     def work(a, b):
         rows = tuple(values[:, a:b])
         # The module writes straight into the result arrays' rows.
         res = dict(zip(names, (o[a:b] for o in out)), f_merger_start=fm[a:b], f_ringdown_start=fr[a:b],
                    n_outside=n_out[a:b])
+        if reports_inverted:
+            res["inverted"] = inverted[a:b]
         _population.population_snr(module, *rows, k[a:b], table, L, fast, out=res)
+        if reports_inverted:
+            return
         # An inverted band's sentinel row (freqs = 1e-30 Hz) lies wholly
         # outside any curve's range; only such rows can be inverted.  Their
         # first grid point tells (one point per binary, a fraction of a
