@@ -262,6 +262,73 @@ def test_interrupt_keeps_finished_partitions(client, tmp_path):
     assert not [p for p in os.listdir(out) if p.startswith(".")]
 
 
+def test_ctrl_c_keeps_finished_partitions_nothing_half_written(client, tmp_path):
+    """SIGINT to a process running its own LocalCluster, once some
+    partitions are done; the same run resumed afterwards."""
+    df = make_catalog(1000, seed=23)
+    src = write_csv(df, tmp_path / "cat.csv")
+    out = tmp_path / "out"
+    script = tmp_path / "run.py"
+    script.write_text(f"""
+import time
+from phenomd import noise
+from phenomd.distributed import snr_catalog
+
+class SlowLISA:
+    def __init__(self, delay):
+        self.delay, self.curve = delay, noise.LISA(4)
+    def __call__(self, f):
+        time.sleep(self.delay)
+        return self.curve(f)
+    def __repr__(self):
+        return f"SlowLISA({{self.delay}})"
+
+if __name__ == "__main__":
+    snr_catalog({src!r}, {str(out)!r}, workers=2, partition_size=100, length={LENGTH},
+                noise=SlowLISA(0.4), progress=False)
+""")
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join([os.path.dirname(os.path.dirname(phenomd.__file__)),
+                                         env.get("PYTHONPATH", "")])
+    proc = subprocess.Popen([sys.executable, str(script)], env=env, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE)
+    try:
+        deadline = time.monotonic() + 90
+        while time.monotonic() < deadline and proc.poll() is None:
+            try:
+                if json.loads((out / pdist.MANIFEST).read_text())["partitions"]:
+                    break
+            except (OSError, ValueError, KeyError):
+                pass
+            time.sleep(0.1)
+        assert proc.poll() is None, proc.stderr.read().decode()[-2000:]
+        proc.send_signal(signal.SIGINT)
+        _, err = proc.communicate(timeout=90)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    assert proc.returncode != 0 and b"KeyboardInterrupt" in err
+    kept = json.loads((out / pdist.MANIFEST).read_text())["partitions"]
+    n_parts = json.loads((out / pdist.MANIFEST).read_text())["npartitions"]
+    assert 1 <= len(kept) < n_parts
+    for entry in kept.values():
+        assert pdist._sha256(str(out / entry["file"])) == entry["sha256"]
+    for name in os.listdir(out):  # every partition file there is whole
+        if name.startswith("part-"):
+            cols, prov = pdist._read_table(str(out / name))
+            assert {len(v) for v in cols.values()} == {int(prov["rows"])}
+
+    s = pdist.snr_catalog(src, out, client=client, partition_size=100, length=LENGTH, noise=SlowLISA(0.4),
+                          progress=False)
+    assert s.reused >= len(kept) and s.computed + s.reused == s.partitions == n_parts
+    got = read_parts(s)
+    assert list(got["name"]) == list(df["name"])
+    ref = reference(df, fast=True, noise=SlowLISA(0.0))
+    for c in RESULTS:
+        np.testing.assert_array_equal(got[c].to_numpy(dtype=np.float64), getattr(ref, c), err_msg=c)
+
+
 # ------------------------------------------------------------------ faults
 
 
