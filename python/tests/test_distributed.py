@@ -174,6 +174,16 @@ def test_dataframe_hdf5_exact_module_and_cosmology(client, tmp_path):
     got = client.compute(lazy).result().sort_index()
     assert_matches(got, df, ref)
 
+    import inspect
+
+    if "inclination" in inspect.signature(phenomd.binary_snr).parameters:
+        # One inclination angle for the whole run (radians).
+        tilted = client.compute(pdist.snr_dataframe(dd.from_pandas(df, npartitions=2), fast=False,
+                                                    cosmology=WMAP9, noise=curve, length=LENGTH,
+                                                    inclination=0.3)).result().sort_index()
+        assert_matches(tilted, df, reference(df, fast=False, cosmology=WMAP9, noise=curve, inclination=0.3))
+        assert not np.array_equal(tilted["snr_all"].to_numpy(), got["snr_all"].to_numpy())
+
     import h5py
 
     src = tmp_path / "cat.h5"
