@@ -124,3 +124,28 @@ class TestSearch:
         # stands in for it: same symbols).
         shutil.copy(library_path, d / "libphenomd_fast.so")
         assert phenomd.load_library(fast=True).path == str(d / "libphenomd_fast.so")
+
+
+class TestSearchCache:
+    def test_a_repeated_search_touches_no_file_and_follows_the_environment(self, isolated, library_path,
+                                                                           monkeypatch):
+        a = isolated / "a"
+        b = isolated / "b"
+        for d in (a, b):
+            d.mkdir()
+            shutil.copy(library_path, d / "libphenomd.so")
+        monkeypatch.setenv("PHENOMD_LIBRARY", str(a / "libphenomd.so"))
+        first = phenomd.load_library()
+
+        def no_stat(self, *args, **kwargs):
+            raise AssertionError(f"file system touched for {self}")
+
+        with monkeypatch.context() as m:
+            m.setattr(_library.Path, "is_file", no_stat)
+            m.setattr(_library.Path, "is_dir", no_stat)
+            assert phenomd.load_library() is first
+        monkeypatch.setenv("PHENOMD_LIBRARY", str(b / "libphenomd.so"))
+        assert phenomd.load_library().path == str(b / "libphenomd.so")
+        _library.clear_cache()
+        monkeypatch.setenv("PHENOMD_LIBRARY", str(a / "libphenomd.so"))
+        assert phenomd.load_library().path == str(a / "libphenomd.so")
