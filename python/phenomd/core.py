@@ -90,7 +90,9 @@ DISTANCE_RANGE = (1e-6, 1e10)
 REDSHIFT_RANGE = (-0.999, 1e3)
 T_START_RANGE = (1e-20, 1e8)
 T_END_MIN_POSITIVE = 1e-20
-# The model's calibration region (Khan et al. 2016, sec. I).
+# The model's calibration region: numerical-relativity waveforms up to mass
+# ratio 18 and aligned spins up to 0.85 in magnitude (Khan et al. 2016,
+# PRD 93, 044007).
 CALIBRATED_MASS_RATIO = 18.0
 CALIBRATED_SPIN = 0.85
 

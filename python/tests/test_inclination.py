@@ -42,10 +42,16 @@ def newtonian_amplitude(f, m1, m2, z, distance_mpc):
 
 
 def one_pn_coefficient(eta):
-    """Relative 1PN correction of the stationary-phase amplitude, in units of
-    x = (pi M f)^(2/3): -323/224 + 451 eta/168 (Khan et al. 2016, PRD 93
-    044007, eq. B1 / the TaylorF2 amplitude)."""
-    return -323 / 224 + 451 * eta / 168
+    """Relative 1PN correction of the stationary-phase amplitude, in units
+    of x = v^2 = (pi M f)^(2/3).  |h~| is proportional to
+    |h_22| sqrt(-dE/dv / F) (stationary phase), so the 1PN coefficient is the
+    sum of the 1PN terms of
+      -dE/dv, E = -(eta M v^2/2)(1 - (9 + eta) v^2/12):  -(9 + eta)/6, halved;
+      1/F, F proportional to 1 - (1247/336 + 35 eta/12) v^2:  +(1247/336 + 35 eta/12), halved;
+      the (2,2) mode amplitude 1 + (-107/42 + 55 eta/42) v^2,
+    (Blanchet 2014, Living Rev. Relativ. 17, 2: binding energy, flux and mode
+    amplitudes at 1PN), which add up to -323/224 + 451 eta/168."""
+    return -(9 + eta) / 12 + (1247 / 336 + 35 * eta / 12) / 2 + (-107 / 42 + 55 * eta / 42)
 
 
 # Robson, Cornish & Liu 2019 (CQG 36 105011) eqs. 1, 10, 11 with the
