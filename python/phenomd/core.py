@@ -277,8 +277,8 @@ def _prepare(m1, m2, spin1, spin2, distance, redshift, t_start, t_end, length, c
         inp.require(arrays["t_end"], "t_end", ~((arrays["t_end"] > 0) & (arrays["t_end"] < T_END_MIN_POSITIVE)),
                     f"end times must be <= 0 (through ringdown) or at least {T_END_MIN_POSITIVE:g} years")
     big, small = np.maximum(values[0], values[1]), np.minimum(values[0], values[1])
-    if (big > MAX_MASS_RATIO * small).any():
-        i = int(np.flatnonzero(big > MAX_MASS_RATIO * small)[0])
+    if (big > _RATIO_LIMIT * small).any():
+        i = int(np.flatnonzero(big > _RATIO_LIMIT * small)[0])
         name = "m1" if values[0, i] < values[1, i] else "m2"
         where = f"[{i}]" if n > 1 else ""
         raise InputError(
@@ -303,6 +303,8 @@ def _prepare(m1, m2, spin1, spin2, distance, redshift, t_start, t_end, length, c
     return _Batch(values=values, n=n, length=length)
 
 
+# A ratio of exactly 1000 computed with rounding (m2 = m1 * 1e-3) passes.
+_RATIO_LIMIT = MAX_MASS_RATIO * (1 + 1e-12)
 _LOW_F = tuple(float(x) for x in _LOW)
 _HIGH_F = tuple(float(x) for x in _HIGH)
 
@@ -316,7 +318,7 @@ def _prepare_one(given, length, cosmology):
         if not lo <= x <= hi:  # NaN fails too
             return None
     m1, m2, te = vals[0], vals[1], vals[7]
-    if max(m1, m2) > MAX_MASS_RATIO * min(m1, m2) or 0.0 < te < T_END_MIN_POSITIVE:
+    if max(m1, m2) > _RATIO_LIMIT * min(m1, m2) or 0.0 < te < T_END_MIN_POSITIVE:
         return None
     if type(length) is not int or not 1 <= length <= inp.INT_MAX:
         return None
