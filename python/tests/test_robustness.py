@@ -275,6 +275,10 @@ class TestRangeEdges:
         with pytest.raises(phenomd.InputError, match="mass ratio 2000 exceeds 1000") as err:
             phenomd.amplitude([1e6, 1e6], [1e4, 500.0], 0.0, 1.0, 1e4, 1.0, 4.0)
         assert err.value.argument == "m2" and err.value.index == 1
+        # m2 = m1 * 1e-3 rounds to a ratio a hair above 1000: accepted.
+        m1 = 1.9876990997650998
+        assert m1 / (m1 * 1e-3) > 1000
+        phenomd.amplitude(m1, m1 * 1e-3, 0.0, 0.0, 1e4, 1.0, 4.0, length=4)
         r = phenomd.binary_snr([1e6, 1e6, 1e6], [1e6 / 18, 1e6 / 19, 1e6], [0.0, 0.0, 0.86], 0.0, 1e4, 1.0, 4.0,
                                noise=NOISE)
         assert np.array_equal(r.uncalibrated, [False, True, True])
