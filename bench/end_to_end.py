@@ -28,7 +28,7 @@ import time
 import numpy as np
 
 import phenomd
-from phenomd import _population
+from phenomd import _cosmology, _population
 from phenomd._library import load_library
 
 REPEAT = int(os.environ.get("REPEAT", "3"))
@@ -150,7 +150,7 @@ def main():
                                    b["redshift"][:10], b["t_start"][:10], b["t_end"][:10], LENGTH, noise=noise,
                                    fast=fast, library=libdir)  # warm-up: module, tables
             path_seen.add(r.provenance.get("snr_path", "?") if hasattr(r, "provenance") else "?")
-            dist = phenomd._cosmology.luminosity_distance(b["redshift"], None)
+            dist = _cosmology.luminosity_distance(b["redshift"], None)
             values = [np.ascontiguousarray(x, dtype=np.float64) for x in (
                 b["m1"], b["m2"], b["spin1"], b["spin2"], dist, b["redshift"], b["t_start"], b["t_end"])]
             k = np.full(n, np.sqrt(16 / 5))
