@@ -63,6 +63,8 @@ Row MakeRow(const population_test::Table& tab, Stream& r, int len) {
   row.in.f_max = t.f_max;
   row.in.x_step = band.step / t.dlog10_f;
   row.in.x0 = (band.L0 - std::log10(band.Msec) - t.log10_f0) / t.dlog10_f;
+  row.in.ln_f_step = std::log(10.0) * t.dlog10_f;
+  row.in.ln_f0 = std::log(10.0) * t.log10_f0;
   row.in.factor = r.Uniform(1.0, 2.8);
   row.in.f_merger_start = fm;
   row.in.f_ringdown_start = fr;

@@ -20,6 +20,7 @@ namespace population {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kLn10 = 2.302585092994045684;
 
 // The table must give every f in [f_min, f_max] its four nodes: index
 // x = (log10 f - log10_f0) / dlog10_f within [1, length - 2] (up to a
@@ -151,6 +152,8 @@ extern "C" PHENOMD_POPULATION_API int phenomd_population_snr(
     sums.x_step = band.step / table->dlog10_f;
     sums.x0 =
         (band.L0 - std::log10(band.Msec) - table->log10_f0) / table->dlog10_f;
+    sums.ln_f_step = kLn10 * table->dlog10_f;
+    sums.ln_f0 = kLn10 * table->log10_f0;
     sums.factor = factor != nullptr ? factor[i] : 1.0;
     sums.f_merger_start = f_merger_start[i];
     sums.f_ringdown_start = f_ringdown_start[i];

@@ -43,7 +43,7 @@ RowSums SumRowScalar(const RowSumsInputs& in, const double* freqs,
   RowSums s{0.0, 0.0, 0.0, 0.0, 0};
   for (std::ptrdiff_t j = 0; j < n; ++j) {
     const double f = freqs[j];
-    double inv_hn = 0.0;
+    double e = 0.0;  // 1 / (f h_n^2)
     if (f >= in.f_min && f <= in.f_max) {
       const double x = static_cast<double>(j) * in.x_step + in.x0;
       int i = static_cast<int>(x);  // x is finite: f is in the table's range
@@ -56,12 +56,13 @@ RowSums SumRowScalar(const RowSumsInputs& in, const double* freqs,
       const double w3 = tp1 * t * tm1 * (1.0 / 6.0);
       const double m_lnh =
           w0 * y[i - 1] - w1 * y[i] + w2 * y[i + 1] - w3 * y[i + 2];
-      inv_hn = std::exp(m_lnh);
+      const double ln_f = x * in.ln_f_step + in.ln_f0;
+      e = std::exp((m_lnh + m_lnh) - ln_f);
     } else {
       ++s.outside;
     }
-    const double r = hc[j] * in.factor * inv_hn;
-    g[j] = (1.0 / f) * r * r;
+    const double r = hc[j] * in.factor;
+    g[j] = r * r * e;
   }
   for (std::ptrdiff_t j = 1; j < n; ++j) {
     const double f_hi = freqs[j], f_lo = freqs[j - 1];

@@ -13,9 +13,10 @@
 // with no logarithm per point (it differs from the logarithm of the rounded
 // f_j by rounding only).  Then, with i = floor(x) clamped to
 // [1, table_length - 3] and t = x - i, the cubic Lagrange polynomial through
-// nodes i - 1 .. i + 2 gives ln h_n, and 1/h_n = exp(-ln h_n).  A point
-// whose f_j lies outside [f_min, f_max] (or is NaN) has 1/h_n = 0 (h_n =
-// +inf) and is counted.
+// nodes i - 1 .. i + 2 gives ln h_n, and the integrand is
+//   g = (k hc)^2 exp(-2 ln h_n - ln f) = (1/f) (k hc / h_n)^2
+// (ln f from the same exponent).  A point whose f_j lies outside
+// [f_min, f_max] (or is NaN) has g = 0 (h_n = +inf) and is counted.
 #pragma once
 
 #include <cstddef>
@@ -29,8 +30,10 @@ struct RowSumsInputs {
   const double* ln_hn;
   std::int32_t table_length;  // >= 4
   double f_min, f_max;
-  // Fractional table index of point j: x_j = j x_step + x0.
+  // Fractional table index of point j: x_j = j x_step + x0; and ln f_j =
+  // x_j ln_f_step + ln_f0 (ln 10 dlog10_f and ln 10 log10_f0).
   double x_step, x0;
+  double ln_f_step, ln_f0;
   double factor;  // applied to hc
   double f_merger_start, f_ringdown_start;
   std::ptrdiff_t length;  // >= 2

@@ -45,20 +45,19 @@ struct Avx512 {
     R r = _mm512_fnmadd_pd(n, _mm512_set1_pd(0x1.62e42fefa39efp-1), x);
     r = _mm512_fnmadd_pd(n, _mm512_set1_pd(0x1.abc9e3b39803fp-56), r);
     R p = _mm512_set1_pd(1.0 / 6227020800.0);  // 1/13!
-    static constexpr double kInverseFactorial[13] = {
-        1.0,
-        1.0,
-        1.0 / 2,
-        1.0 / 6,
-        1.0 / 24,
-        1.0 / 120,
-        1.0 / 720,
-        1.0 / 5040,
-        1.0 / 40320,
-        1.0 / 362880,
-        1.0 / 3628800,
-        1.0 / 39916800,
-        1.0 / 479001600};
+    static constexpr double kInverseFactorial[13] = {1.0,
+                                                     1.0,
+                                                     1.0 / 2,
+                                                     1.0 / 6,
+                                                     1.0 / 24,
+                                                     1.0 / 120,
+                                                     1.0 / 720,
+                                                     1.0 / 5040,
+                                                     1.0 / 40320,
+                                                     1.0 / 362880,
+                                                     1.0 / 3628800,
+                                                     1.0 / 39916800,
+                                                     1.0 / 479001600};
     for (int k = 12; k >= 0; --k)
       p = _mm512_fmadd_pd(p, r, _mm512_set1_pd(kInverseFactorial[k]));
     return _mm512_scalef_pd(p, n);

@@ -2,15 +2,17 @@
 // instruction-set file (internal linkage: each file keeps its own copy).
 // Passes over the row, which stays in cache between them:
 //  1. per block of W points: the table index from the grid's exponent, four
-//     consecutive nodes per lane and the Lagrange weights give -ln h_n into the
-//     scratch row; then, in a loop of its own (the exp is a call), 1/h_n =
-//     exp(-ln h_n) (SLEEF), 0 where f is outside the range, and g = (1/f) (k hc
-//     / h_n)^2 in place;
+//     consecutive nodes per lane and the Lagrange weights give -ln h_n, and
+//     the same exponent ln f, so -2 ln h_n - ln f goes into the scratch row;
+//     then, in a loop of its own, exp of it (the exp of the instruction
+//     set: a call for SSE2 and AVX2), 0 where f is outside the range, and
+//     the integrand g = (k hc)^2 exp(-2 ln h_n - ln f) = (1/f) (k hc/h_n)^2
+//     in place (no division);
 //  2. per block of W intervals: the trapezoid area (g_lo + g_hi)(f_hi -
 //     f_lo)/2 and its midpoint (f_hi + f_lo)/2, added to the total and, by
 //     the midpoint's comparisons, to one phase, in W running sums per phase.
-// Every lane's index is clamped before the gathers, so lanes outside the
-// range (or NaN) read the table in bounds and are then zeroed.  The per-point
+// Every lane's index is clamped before the table is read, so lanes outside
+// the range (or NaN) read it in bounds and are then zeroed.  The per-point
 // operations are those of the portable kernel except exp and the order of
 // the sums.
 #pragma once
@@ -40,11 +42,12 @@ RowSums RowSumsKernel(const RowSumsInputs& in, const double* freqs,
   const R one = V::Set1(1.0), two = V::Set1(2.0);
   const R half = V::Set1(0.5), sixth = V::Set1(1.0 / 6.0);
   const R zero = V::Set1(0.0);
+  const R ln_f_step = V::Set1(in.ln_f_step), ln_f0 = V::Set1(in.ln_f0);
   const int hi = in.table_length - 3;
   const double* y = in.ln_hn;
 
-  // Pass 1a: -ln h_n of every point into the scratch row (no calls, so the
-  // constants stay in registers).
+  // Pass 1a: -2 ln h_n - ln f of every point into the scratch row (no
+  // calls, so the constants stay in registers).
   auto lnh_block = [&](std::ptrdiff_t j) {
     const R x = V::Add(
         V::Mul(V::Add(V::Set1(static_cast<double>(j)), lane), x_step), x0);
@@ -61,16 +64,20 @@ RowSums RowSumsKernel(const RowSumsInputs& in, const double* freqs,
     const R w3 = V::Mul(V::Mul(V::Mul(tp1, t), tm1), sixth);
     R m_lnh = V::Sub(V::Mul(w0, y0), V::Mul(w1, y1));
     m_lnh = V::Add(m_lnh, V::Mul(w2, y2));
-    return V::Sub(m_lnh, V::Mul(w3, y3));
+    m_lnh = V::Sub(m_lnh, V::Mul(w3, y3));
+    // ln f from the same exponent: ln 10 (log10_f0 + x dlog10_f).
+    const R ln_f = V::Add(V::Mul(x, ln_f_step), ln_f0);
+    return V::Sub(V::Add(m_lnh, m_lnh), ln_f);
   };
-  // Pass 1b: 1/h_n = exp(-ln h_n), 0 outside the range, and the integrand
-  // in place; returns the mask bits of the lanes inside the range.
+  // Pass 1b: 1/(f h_n^2) = exp(-2 ln h_n - ln f), 0 outside the range, and
+  // the integrand (k hc)^2 / (f h_n^2) in place; returns the mask bits of
+  // the lanes inside the range.
   auto g_block = [&](const double* f_in, const double* h_in, double* g_io) {
     const R f = V::Load(f_in);
     const auto inside = V::And(V::Ge(f, f_min), V::Le(f, f_max));
-    const R inv_hn = V::Select(inside, V::Exp(V::Load(g_io)), zero);
-    const R r = V::Mul(V::Mul(V::Load(h_in), k), inv_hn);
-    V::Store(g_io, V::Mul(V::Mul(V::Div(one, f), r), r));
+    const R e = V::Select(inside, V::Exp(V::Load(g_io)), zero);
+    const R r = V::Mul(V::Load(h_in), k);
+    V::Store(g_io, V::Mul(V::Mul(r, r), e));
     return V::Bits(inside);
   };
 
