@@ -65,13 +65,13 @@ __all__ = [
 ]
 
 # Binaries per partition when the catalog comes from files.  A partition
-# costs about 20 ms of worker time beyond its binaries (scheduling, reading
+# costs 20-26 ms of worker time beyond its binaries (scheduling, reading
 # the block, flushing and renaming its file; bench/dask_population.py),
 # under 2 % of a partition of this size at the fast module's rate with 1000
 # grid points.  Larger partitions would shave that further but leave more
 # of a run's end to one worker finishing its last partition while the
 # others wait.
-DEFAULT_PARTITION_SIZE = 50_000
+DEFAULT_PARTITION_SIZE = 64_000
 DEFAULT_TIMEOUT = 20.0  # seconds to reach a scheduler
 MANIFEST = "manifest.json"
 MANIFEST_VERSION = 1
