@@ -53,6 +53,7 @@ from ._inputs import InputError
 from ._library import LibraryNotFoundError
 
 __all__ = [
+    "CatalogBusyError",
     "CatalogError",
     "CatalogMismatchError",
     "DEFAULT_PARTITION_SIZE",
@@ -112,6 +113,10 @@ class CatalogError(ValueError):
 class CatalogMismatchError(ValueError):
     """The output directory holds a catalog made from other inputs or with
     other options."""
+
+
+class CatalogBusyError(RuntimeError):
+    """Another run holds the output directory."""
 
 
 class WorkerLibraryNotFoundError(LibraryNotFoundError):
@@ -808,7 +813,8 @@ def snr_catalog(inputs, outdir, *, scheduler=None, workers=None, fast=True, nois
     Run again with the same inputs and options, it keeps every partition
     whose file is complete (its checksum matches the manifest, or it parses
     with the row count and partition key its provenance states) and
-    computes the others.  An output directory made from other inputs or
+    computes the others.  A second run into a directory that a run still
+    holds raises CatalogBusyError.  An output directory made from other inputs or
     options raises CatalogMismatchError unless ``overwrite=True``, which
     removes the earlier partition files first.  Ctrl-C or an error keeps
     every finished partition in the manifest; no file is ever left half
@@ -818,8 +824,6 @@ def snr_catalog(inputs, outdir, *, scheduler=None, workers=None, fast=True, nois
     ``f(done, total)`` called on the client as partitions finish.
     Returns a Summary.
     """
-    import dask
-
     fmt = {"csv": "csv", "h5": "h5", "hdf5": "h5"}.get(str(format).lower())
     if fmt is None:
         raise ValueError(f"format must be 'csv' or 'h5', not {format!r}")
@@ -846,6 +850,36 @@ def snr_catalog(inputs, outdir, *, scheduler=None, workers=None, fast=True, nois
 
     outdir = os.path.abspath(os.fspath(outdir))
     os.makedirs(outdir, exist_ok=True)
+    with _locked(outdir):
+        return _fill(outdir, ddf, identity, keys, described, opts, fmt, command, overwrite, progress, client,
+                     scheduler, workers, timeout)
+
+
+@contextlib.contextmanager
+def _locked(outdir):
+    """Hold ``OUTDIR/manifest.lock`` for the run, so that a second run into
+    the same directory (a batch job resubmitted while the first still runs)
+    stops at once instead of racing the first for its files."""
+    import fcntl
+
+    path = os.path.join(outdir, "manifest.lock")
+    fd = os.open(path, os.O_RDWR | os.O_CREAT, 0o666)
+    try:
+        try:
+            fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            raise CatalogBusyError(f"{outdir}: another run is writing this catalog ({path} is held)") from None
+        yield
+    finally:
+        os.close(fd)
+
+
+def _fill(outdir, ddf, identity, keys, described, opts, fmt, command, overwrite, progress, client, scheduler,
+          workers, timeout):
+    """The body of snr_catalog, run while holding the output directory's lock."""
+    import dask
+
+    nparts = ddf.npartitions
     manifest = _load_manifest(outdir)
     if manifest is not None and (manifest.get("inputs") != identity or manifest.get("options") != described):
         if not overwrite:

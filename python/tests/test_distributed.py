@@ -230,6 +230,14 @@ def test_resume_recomputes_only_missing_or_damaged_partitions(client, tmp_path):
     fourth = pdist.snr_catalog(src, out, **kw)
     assert (fourth.computed, fourth.reused) == (0, n)
 
+    # A run still holding the directory keeps a second one out.
+    import fcntl
+
+    with open(out / "manifest.lock", "a") as held:
+        fcntl.flock(held, fcntl.LOCK_EX)
+        with pytest.raises(pdist.CatalogBusyError, match="another run is writing"):
+            pdist.snr_catalog(src, out, **kw)
+
     # Other options into the same directory: refused unless overwritten.
     with pytest.raises(pdist.CatalogMismatchError, match="other options"):
         pdist.snr_catalog(src, out, fast=False, **kw)
