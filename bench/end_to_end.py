@@ -18,7 +18,6 @@ to skip).  bench/run runs it after the C table.
 """
 
 import os
-import resource
 import statistics
 import subprocess
 import sys
@@ -112,7 +111,7 @@ def population_direct(pop, values, k, table, n, threads, fast):
 def peak_rss_mb(n, fast, threads, libdir):
     """binary_snr on n binaries in a fresh interpreter: its peak RSS (MB)."""
     code = f"""
-import resource, sys
+import sys
 sys.path.insert(0, {os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'python')!r})
 sys.path.insert(0, {os.path.dirname(os.path.abspath(__file__))!r})
 import phenomd
@@ -120,7 +119,9 @@ from end_to_end import batch
 b = batch({n})
 phenomd.binary_snr(b["m1"], b["m2"], b["spin1"], b["spin2"], None, b["redshift"], b["t_start"], b["t_end"],
                    {LENGTH}, noise=phenomd.noise.LISA(years=4), threads={threads}, fast={fast}, library={libdir!r})
-print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024)
+# VmHWM, the peak of this process's own memory: ru_maxrss would also count
+# the parent's resident set at the fork, which Linux carries across exec.
+print([int(l.split()[1]) for l in open("/proc/self/status") if l.startswith("VmHWM:")][0] / 1024)
 """
     out = subprocess.run([sys.executable, "-c", code], check=True, capture_output=True, text=True)
     return float(out.stdout.split()[-1])
