@@ -222,8 +222,10 @@ def main():
     if args.json:
         with open(args.json, "w") as fh:
             json.dump({"n": N, "length": L, "workers": W, "fast": fast, "partition_size": size, "wall_s": rows,
-                       "ratio": ratio, "ratio_median_round": med, "rounds": repeats, "per_partition_s": per_part, "per_binary_fit_s": per_binary_fit, "per_binary_compute_s": per_binary_compute,
-                       "overhead_share": share, "overhead_share_compute": share_compute, "bitwise_equal": bool(same)}, fh, indent=1)
+                       "ratio": ratio, "ratio_median_round": med, "rounds": repeats, "per_partition_s": per_part,
+                       "per_binary_fit_s": per_binary_fit, "per_binary_compute_s": per_binary_compute,
+                       "overhead_share": share, "overhead_share_compute": share_compute,
+                       "bitwise_equal": bool(same)}, fh, indent=1)
     return 0
 
 

@@ -662,10 +662,12 @@ def _load_manifest(outdir):
             m = json.load(fh)
     except FileNotFoundError:
         return None
-    except (OSError, ValueError) as exc:
-        raise CatalogMismatchError(f"{path}: unreadable manifest ({exc}); remove it or choose another directory") from None
+    except (OSError, ValueError):
+        m = None
     if not isinstance(m, dict) or m.get("version") != MANIFEST_VERSION or not isinstance(m.get("partitions"), dict):
-        raise CatalogMismatchError(f"{path}: not a catalog manifest of this version")
+        # Unreadable or foreign: as if absent.  Each partition file is then
+        # kept only if its own provenance names this run's partition key.
+        return None
     return m
 
 

@@ -225,10 +225,15 @@ def test_resume_recomputes_only_missing_or_damaged_partitions(client, tmp_path):
     assert_matches(read_parts(third), df, reference(df, fast=True))
     pd.testing.assert_frame_equal(read_parts(third), before)
 
-    # Without the manifest the files are checked by their own provenance.
+    # Without the manifest (or with one cut short) the files are checked
+    # by their own provenance.
     os.unlink(out / pdist.MANIFEST)
     fourth = pdist.snr_catalog(src, out, **kw)
     assert (fourth.computed, fourth.reused) == (0, n)
+    text = (out / pdist.MANIFEST).read_text()
+    (out / pdist.MANIFEST).write_text(text[: len(text) // 2])
+    fifth = pdist.snr_catalog(src, out, **kw)
+    assert (fifth.computed, fifth.reused) == (0, n)
 
     # A run still holding the directory keeps a second one out.
     import fcntl
