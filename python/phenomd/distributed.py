@@ -757,7 +757,8 @@ def _connect(client, scheduler, workers, timeout):
         except (OSError, TimeoutError) as exc:
             raise SchedulerUnreachableError(
                 f"no Dask scheduler answered at {scheduler} within {timeout:g} s ({exc}); start one with "
-                "`dask scheduler` and workers with `dask worker ADDRESS`, or run locally with workers=N"
+                "`dask scheduler` and workers with `dask worker ADDRESS`, or use a local cluster (workers=N; "
+                "--workers N on the command line)"
             ) from None
         try:
             yield c
