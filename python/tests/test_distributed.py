@@ -85,8 +85,9 @@ def reference(df, t_start=4.0, **kw):
 
 
 def read_parts(summary):
+    """The partition files of a Summary (or a list of files), concatenated."""
     frames = []
-    for f in summary.files:
+    for f in getattr(summary, "files", summary):
         cols, _ = pdist._read_table(f)
         # numpy's own str -> float conversion is exact (pandas' to_numeric
         # is not always).
@@ -462,6 +463,18 @@ def test_scheduler_and_worker_started_from_the_command_line(tmp_path):
                               length=LENGTH, progress=False)
         assert s.scheduler == address and s.binaries == 200
         assert_matches(read_parts(s), df, reference(df, fast=True))
+
+        # The command line against the same scheduler.
+        cli = subprocess.run([py, "-m", "phenomd", "snr", src, "-o", str(tmp_path / "cli"), "--scheduler", address,
+                              "--partition-size", "100", "--length", str(LENGTH), "--fast", "--no-progress"],
+                             env=env, capture_output=True, text=True, timeout=120)
+        assert cli.returncode == 0, cli.stderr[-2000:]
+        manifest = json.loads((tmp_path / "cli" / pdist.MANIFEST).read_text())
+        files = [str(tmp_path / "cli" / e["file"]) for _, e in sorted(manifest["partitions"].items(),
+                                                                      key=lambda kv: int(kv[0]))]
+        assert len(files) == manifest["npartitions"] == s.partitions
+        curve = noise.curve("lisa", years=4) if hasattr(noise, "curve") else noise.LISA(4)  # the CLI's default
+        assert_matches(read_parts(files), df, reference(df, fast=True, noise=curve))
     finally:
         for p in reversed(procs):
             p.terminate()
