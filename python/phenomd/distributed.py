@@ -508,65 +508,17 @@ def snr_dataframe(ddf, *, fast=True, noise=None, inclination="average", length=1
 # ----------------------------------------------------------------- writing
 
 
-def _write_csv(path, columns, provenance):
-    import pandas as pd
-
-    with _atomic.atomic_open(path, "w", newline="") as fh:
-        for k, v in provenance.items():
-            fh.write(f"# {k}: {str(v).replace(chr(10), ' ')}\n")
-        pd.DataFrame(columns).to_csv(fh, index=False, lineterminator="\n")
-
-
-def _write_h5(path, columns, provenance):
-    import h5py
-
-    with _atomic.atomic_path(path) as tmp:
-        with h5py.File(tmp, "w") as f:
-            for k, v in columns.items():
-                if isinstance(v, list):
-                    f.create_dataset(k, data=np.array(v, dtype=object), dtype=h5py.string_dtype())
-                else:
-                    f.create_dataset(k, data=v)
-            for k, v in provenance.items():
-                f.attrs[k] = str(v)
-
-
 def _write_table(path, columns, provenance):
-    try:
-        from .tables import write_table
-    except ImportError:
-        write_table = None
-    if write_table is not None:
-        return write_table(path, columns, provenance)
-    (_write_csv if path.endswith(".csv") else _write_h5)(path, columns, provenance)
+    from .tables import write_table  # atomic; CSV with '# key: value' lines, or HDF5 with root attributes
+
+    write_table(path, columns, provenance)
 
 
 def _read_table(path):
-    """(columns, provenance) of a partition file, or raise on any fault."""
-    try:
-        from .tables import read_table
-    except ImportError:
-        read_table = None
-    if read_table is not None:
-        return read_table(path)
-    if path.endswith(".csv"):
-        import pandas as pd
+    """(columns, provenance) of a partition file; raises on any fault."""
+    from .tables import read_table
 
-        prov = {}
-        with open(path, encoding="utf-8") as fh:
-            for line in fh:
-                if not line.startswith("#"):
-                    break
-                k, _, v = line[1:].strip().partition(": ")
-                prov[k] = v
-        df = pd.read_csv(path, comment="#", dtype=str, keep_default_na=False)
-        return {c: df[c].tolist() for c in df.columns}, prov
-    import h5py
-
-    with h5py.File(path, "r") as f:
-        cols = {k: f[k].asstr()[()].tolist() if f[k].dtype.kind in "SO" else f[k][()] for k in f.keys()}
-        prov = {k: str(v) for k, v in f.attrs.items()}
-    return cols, prov
+    return read_table(path)
 
 
 def _sha256(path):
