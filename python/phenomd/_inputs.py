@@ -25,6 +25,11 @@ class InputError(ValueError):
         self.index = index
         super().__init__(message)
 
+    def __reduce__(self):
+        # Rebuilt from the constructor's own arguments, so that the error
+        # survives pickling (a cluster worker's error reaches the client).
+        return (type(self), (self.argument, self.index, str(self)))
+
 
 def _is_quantity(value):
     return hasattr(value, "unit") and hasattr(value, "to_value")

@@ -128,6 +128,11 @@ class LibraryNotFoundError(OSError):
         )
         super().__init__("\n".join(lines))
 
+    def __reduce__(self):
+        # OSError's own pickling passes the message as the constructor's
+        # arguments; rebuild from (name, attempts) instead.
+        return (type(self), (self.name, self.attempts))
+
 
 def _repo_roots():
     """Source checkouts to look for a build tree in: the one this package

@@ -410,7 +410,9 @@ def _factor(inclination, n):
 
 def _record(lib, fast, length, inclination, cosmology, distance_given, **extra):
     cosmo = "none (distances given)" if distance_given else (cosmology if cosmology is not None else "Planck18")
-    return dict(library=lib, fast=bool(fast), length=length, inclination=_inclination.describe(inclination),
+    # The module's path, not the loaded module: results must pickle (e.g. to
+    # travel back from a cluster worker).
+    return dict(library=getattr(lib, "path", lib), fast=bool(fast), length=length, inclination=_inclination.describe(inclination),
                 cosmology=cosmo, **extra)
 
 

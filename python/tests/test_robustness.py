@@ -311,3 +311,23 @@ def test_ctrl_c_cancels_the_queued_chunks(population):
         if t.name.startswith("ThreadPoolExecutor") and t.ident is not None:
             t.join(timeout=60)
     assert len(done) < 50, f"{len(done)} of 100 chunks ran after Ctrl-C"
+
+
+def test_errors_and_results_survive_pickling():
+    """A cluster worker sends its errors and results back pickled: each must
+    come back as what it was, not as a TypeError from the unpickler."""
+    import pickle
+
+    err = phenomd.InputError("m1", 3, "masses must be positive")
+    back = pickle.loads(pickle.dumps(err))
+    assert (type(back), back.argument, back.index, str(back)) == (phenomd.InputError, "m1", 3, str(err))
+
+    missing = phenomd.LibraryNotFoundError("libphenomd.so", [("here", "no such file")])
+    back = pickle.loads(pickle.dumps(missing))
+    assert type(back) is phenomd.LibraryNotFoundError
+    assert back.attempts == missing.attempts and str(back) == str(missing)
+
+    r = phenomd.binary_snr(6e5, 4e5, 0.5, 0.2, 3000.0, 0.5, t_start=1.0, length=64)
+    back = pickle.loads(pickle.dumps(r))
+    np.testing.assert_array_equal(back.snr_all, r.snr_all)
+    assert back.provenance["module_path"] == r.provenance["module_path"]
