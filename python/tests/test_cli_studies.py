@@ -195,7 +195,18 @@ class TestCluster:
         assert kw["workers"] == 2 and kw["scheduler"] is None and kw["fast"] is True
         assert kw["inclination"] == "face-on" and kw["length"] == 300 and kw["partition_size"] == 7
         assert kw["command"].startswith("phenomd snr ") and "--workers 2" in kw["command"]
+        assert kw["overwrite"] is False
         assert "2 partitions" in capsys.readouterr().err
+        assert cli.main(["snr", str(catalog), "-o", str(out), "--workers", "1", "--overwrite", "-q"]) == 0
+        assert calls[-1][2]["overwrite"] is True
+
+        def busy(inputs, outdir, **kw):
+            raise distributed.CatalogBusyError(f"{outdir}: another run is writing here")
+
+        monkeypatch.setattr(distributed, "snr_catalog", busy)
+        assert cli.main(["snr", str(catalog), "-o", str(out), "--workers", "1", "-q"]) == 2
+        err = capsys.readouterr().err
+        assert err.count("\n") == 1 and "error: " in err and "another run is writing here" in err
         assert cli.main(["snr", str(catalog), str(catalog), "-q"]) == 2  # several catalogs need a cluster
 
 

@@ -176,6 +176,9 @@ def build_parser():
     g.add_argument("--partition-size", type=_int_at_least(1, "--partition-size"),
                    help="binaries per partition (default: the package's)")
     g.add_argument("--format", choices=("csv", "h5"), default="csv", help="partition files' format (default csv)")
+    g.add_argument("--overwrite", action="store_true",
+                   help="recompute into an OUTDIR that holds partitions made from another catalog or with "
+                        "other options (default: refuse; the same command resumes)")
     p.set_defaults(func=commands.cmd_snr)
 
     p = sub.add_parser(

@@ -175,10 +175,12 @@ def _snr_distributed(args, inputs):
     kwargs = dict(scheduler=args.scheduler, workers=args.workers, fast=args.fast, noise=curve,
                   inclination=args.inclination, length=args.length, cosmology=args.cosmology,
                   partition_size=args.partition_size, progress=not args.no_progress,
-                  t_start=args.t_start, library=args.library, format=args.format, command=args.command_line)
+                  t_start=args.t_start, library=args.library, format=args.format, command=args.command_line,
+                  overwrite=args.overwrite)
     try:
         summary = distributed.snr_catalog(inputs, args.output, **kwargs)
-    except (InputError, ValueError, ConnectionError) as exc:
+    except (InputError, ValueError, ConnectionError, distributed.CatalogBusyError,
+            distributed.WorkerLibraryNotFoundError) as exc:
         raise CLIError(str(exc)) from None
     line = summary.line() if hasattr(summary, "line") else str(summary)
     say(args, f"phenomd snr: {line}")
