@@ -229,3 +229,21 @@ class TestNoiseFiles:
         # every SNR grows by sqrt(2).
         np.testing.assert_allclose(two, built_in, rtol=1e-3)
         np.testing.assert_allclose(one / two, math.sqrt(2), rtol=1e-12)
+
+    def test_bare_one_channel_psd_file_is_divided_by_the_response(self, tmp_path, catalog):
+        # P_n = S_n R (Robson, Cornish & Liu 2019 sec. 2, S_n = P_n / R): the
+        # bare noise of one Michelson channel, written from the built-in
+        # LISA curve without its foreground, read back with its convention
+        # gives the built-in SNR to the interpolation's accuracy.
+        from phenomd import noise
+
+        lisa = noise.curve("lisa", years=None)
+        f = np.geomspace(2e-5, 0.5, 400)
+        path = tmp_path / "lisa_bare.txt"
+        np.savetxt(path, np.column_stack([f, lisa.psd(f) * lisa.response(f)]))
+        bare = snr_table(tmp_path, catalog, "--noise", str(path), "--noise-kind", "psd",
+                         "--noise-sky-averaged", "no", name="bare.csv")[0]["snr_all"]
+        built_in = snr_table(tmp_path, catalog, "--years", "0", name="builtin.csv")[0]["snr_all"]
+        np.testing.assert_allclose(bare, built_in, rtol=1e-3)
+        assert cli.main(["snr", str(catalog), "-q", "--noise", str(path), "--noise-kind", "psd",
+                         "--noise-response", "lisa", "-o", str(tmp_path / "x.csv")]) == 2

@@ -106,6 +106,9 @@ def _common(p, *, several_noise=False):
     g.add_argument("--noise-sky-averaged", type=_yes_no, metavar="yes|no",
                    help="a noise file is sky- and polarisation-averaged (yes, default) or the bare noise "
                         "PSD of one channel (no: with --noise-channels 1)")
+    g.add_argument("--noise-response", metavar="NAME",
+                   help=f"for a file that is not sky-averaged: whose averaged response R(f) converts it "
+                        f"({names}, or low-frequency for R = 3/10; default lisa)")
 
     g = p.add_argument_group("output")
     g.add_argument("--progress", action="store_true",

@@ -71,6 +71,14 @@ def noise_curve(args, spec=None):
         if key not in params:
             raise CLIError(f"--{opt.replace('_', '-')}: this noise module's from_file takes no {key}=")
         options[key] = value
+    response = getattr(args, "noise_response", None)
+    if options.get("sky_averaged") is False:
+        # A bare one-channel PSD is divided by a detector's averaged
+        # response; LISA's unless the user names another.
+        options["response"] = response or "lisa"
+    elif response is not None:
+        raise CLIError("--noise-response applies only to a file that is not sky-averaged "
+                       "(--noise-sky-averaged no)")
     return _call_checked(noise_mod.from_file, spec, args.noise_kind, **options)
 
 

@@ -247,7 +247,7 @@ def cmd_strain(args):
     ax = fig.add_subplot(1, 1, 1)
     draw_strain(ax, amp, snr["snr_all"], labels, {noise_label(c): c for c in curves},
                 params={k_: cols[k_] for k_ in ("m1", "m2", "spin1", "spin2", "t_start", "t_end")},
-                inclination=args.inclination)
+                inclination=args.inclination, snr_against=noise_label(curves[0]))
     fig.tight_layout()
     prov = provenance(args, curves, strain_convention=f"h_c {convention(args.inclination)}",
                       snr_noise=noise_label(curves[0]))
