@@ -26,7 +26,7 @@ import time
 import numpy as np
 
 import phenomd
-from phenomd import _lib
+from phenomd import load_library
 
 N, LENGTH = 10_000, 1_000
 REPEAT = int(os.environ.get("REPEAT", "7"))
@@ -71,7 +71,7 @@ def batch():
 
 
 def rows_for(fast, kw):
-    lib = _lib.load(fast=fast)
+    lib = load_library(fast=fast)
     ins = [np.ascontiguousarray(kw[k], dtype=float) for k in NAMES]
     out = [np.empty((N, LENGTH)), np.empty((N, LENGTH)), np.empty(N), np.empty(N)]
 
@@ -82,11 +82,11 @@ def rows_for(fast, kw):
         o = [np.empty((N, LENGTH)), np.empty((N, LENGTH)), np.empty(N), np.empty(N)]
         lib.Amplitude(*(_p(x) for x in o), *(_p(x) for x in ins), N, LENGTH)
 
-    res = phenomd.amplitude(**kw, length=LENGTH, fast=fast)
+    res = phenomd.amplitude(**kw, length=LENGTH, fast=fast, inclination="edge-on")
     direct_amp(0, N)
     same = all(np.array_equal(a, b, equal_nan=True)
                for a, b in zip((res.freqs, res.hc, res.f_merger_start, res.f_ringdown_start), out))
-    kept = phenomd.amplitude(**kw, length=LENGTH, fast=fast)  # arrays for out=
+    kept = phenomd.amplitude(**kw, length=LENGTH, fast=fast, inclination="edge-on")  # arrays for out=
     freqs, hc, fm, fr = out
     hn = phenomd.noise.lisa(freqs)
     s_out = [np.empty(N) for _ in range(4)]
@@ -97,7 +97,7 @@ def rows_for(fast, kw):
 
     def pkg_amp(threads, reuse):
         return lambda: phenomd.amplitude(**kw, length=LENGTH, fast=fast, threads=threads,
-                                         out=kept if reuse else None)
+                                         inclination="edge-on", out=kept if reuse else None)
 
     def pkg_snr(threads, check):
         return lambda: phenomd.snr(freqs, hc, hn, fm, fr, fast=fast, threads=threads, check=check)
@@ -126,7 +126,7 @@ def main():
     for fast in (False, True):
         t, same = rows_for(fast, kw)
         name = "fast" if fast else "exact"
-        print(f"\n{name} module ({_lib.load(fast=fast).path}); package outputs identical to direct: {same}")
+        print(f"\n{name} module ({load_library(fast=fast).path}); package outputs identical to direct: {same}")
         print(f"{'':34} {'1 thread ms':>11} {'vs direct':>9} {'2 threads ms':>12} {'1 thr / 2 thr':>13}")
 
         def row(label, one, base, two=None):
