@@ -44,6 +44,8 @@ from pathlib import Path
 
 import numpy as np
 
+from ._spline import Spline
+
 __all__ = [
     "ARM_LENGTH",
     "F_STAR",
@@ -79,59 +81,10 @@ def table_path() -> Path:
 
 def spline_coefficients(xs, ys):
     """Not-a-knot cubic spline through (xs, ys), xs increasing (at least 4
-    nodes): per interval i, y = c0 + u (c1 + u (c2 + u c3)), u = x - xs[i].
-    Twice continuously differentiable, error O(h^4) up to the ends.
-
-    The second derivatives M solve the usual tridiagonal system
-    h[i-1] M[i-1] + 2 (h[i-1] + h[i]) M[i] + h[i] M[i+1] = 6 (d[i] - d[i-1]),
-    d the secant slopes; not-a-knot (M continuous in slope at the second
-    and the last-but-one node) eliminates M[0] and M[-1] from the first and
-    last rows.  Thomas algorithm (the reduced matrix is diagonally dominant
-    for the nearly uniform steps here)."""
-    xs = np.asarray(xs, dtype=np.float64)
-    ys = np.asarray(ys, dtype=np.float64)
-    n = xs.size
-    h = np.diff(xs)
-    d = np.diff(ys) / h
-    r = 6.0 * np.diff(d)  # rows 1 .. n-2
-    lower = h[:-1].copy()  # coefficient of M[i-1] in row i
-    diag = 2.0 * (h[:-1] + h[1:])
-    upper = h[1:].copy()  # coefficient of M[i+1]
-    # M[0] = (1 + h0/h1) M[1] - (h0/h1) M[2]
-    a = h[0] / h[1]
-    diag[0] += h[0] * (1.0 + a)
-    upper[0] -= h[0] * a
-    # M[n-1] = (1 + hl/hm) M[n-2] - (hl/hm) M[n-3], hl = h[-1], hm = h[-2]
-    b = h[-1] / h[-2]
-    diag[-1] += h[-1] * (1.0 + b)
-    lower[-1] -= h[-1] * b
-    m_in = _solve_tridiagonal(lower, diag, upper, r)
-    m = np.empty(n)
-    m[1:-1] = m_in
-    m[0] = (1.0 + a) * m[1] - a * m[2]
-    m[-1] = (1.0 + b) * m[-2] - b * m[-3]
-    c0 = ys[:-1].copy()
-    c1 = d - h * (2.0 * m[:-1] + m[1:]) / 6.0
-    c2 = m[:-1] / 2.0
-    c3 = np.diff(m) / (6.0 * h)
-    return xs, c0, c1, c2, c3
-
-
-def _solve_tridiagonal(lower, diag, upper, rhs):
-    n = diag.size
-    c = np.empty(n)
-    g = np.empty(n)
-    c[0] = upper[0] / diag[0]
-    g[0] = rhs[0] / diag[0]
-    for i in range(1, n):
-        den = diag[i] - lower[i] * c[i - 1]
-        c[i] = upper[i] / den if i < n - 1 else 0.0
-        g[i] = (rhs[i] - lower[i] * g[i - 1]) / den
-    out = np.empty(n)
-    out[-1] = g[-1]
-    for i in range(n - 2, -1, -1):
-        out[i] = g[i] - c[i] * out[i + 1]
-    return out
+    nodes): per interval i, y = c0 + u (c1 + u (c2 + u c3)), u = x - xs[i]
+    (``phenomd._spline.Spline``, which the noise files use too)."""
+    s = Spline(xs, ys)
+    return s.xs, s.c0, s.c1, s.c2, s.c3
 
 
 def spline_evaluate(coefficients, x):
