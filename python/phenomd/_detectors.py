@@ -166,7 +166,7 @@ class TianQin(NoiseCurve):
     foreground there is ~3 times theirs; which reading the fit's authors
     meant cannot be settled from the equations alone.)  The coefficients
     below were read from a public transcription of Table II (the paper's
-    text was not available to me); the conversion rests on the paper's
+    full text was not at hand when this was written); the conversion rests on the paper's
     eq. 13 and the stated 10/3.
 
     Range: 0.1 mHz - 1 Hz (TianQin's band; h_n = +inf outside, counted).
@@ -253,7 +253,7 @@ class Taiji(NoiseCurve):
     along its log-log tangent at 10 mHz (there it is 1e-4 of the instrument
     noise and falls; the paper gives no values beyond its band), so that
     S_n stays smooth.  The coefficients were read from a public
-    transcription of Table I (the paper's text was not available to me).
+    transcription of Table I (the paper's full text was not at hand when this was written).
 
     Range: 0.1 mHz - 1 Hz (Taiji's band; h_n = +inf outside, counted).
     """
