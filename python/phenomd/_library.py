@@ -311,14 +311,17 @@ def clear_cache():
         _searches.clear()
 
 
-def _open(path):
+def _open(path, cls=None):
+    """The loaded module at ``path`` (a ``cls``, default Library), loaded
+    once per process and kind."""
+    cls = Library if cls is None else cls
     text = str(path)
     # A bare soname from the ldconfig lookup is resolved by the loader.
-    key = os.path.realpath(text) if os.sep in text else text
+    key = (cls, os.path.realpath(text) if os.sep in text else text)
     with _cache_lock:
         lib = _cache.get(key)
         if lib is None:
-            lib = Library(path)
+            lib = cls(text)
             _cache[key] = lib
         return lib
 
@@ -355,37 +358,41 @@ def load_library(path=None, fast=False):
 
 
 def _load_path(path, fast):
-    name = FAST_LIBRARY_NAME if fast else LIBRARY_NAME
+    return load_path(path, FAST_LIBRARY_NAME if fast else LIBRARY_NAME, Library, "library= argument")
+
+
+def _search(fast):
+    return search(candidate_paths(fast), FAST_LIBRARY_NAME if fast else LIBRARY_NAME, Library)
+
+
+def load_path(path, name, cls, argument):
+    """Load the module ``name`` from ``path`` (the file, or a directory
+    holding it) as a ``cls``; LibraryNotFoundError naming ``argument``."""
     p = Path(path)
     if p.is_dir():
         p = p / name
     if not p.is_file():
-        raise LibraryNotFoundError(name, [("library= argument", f"{p}: no such file")])
+        raise LibraryNotFoundError(name, [(argument, f"{p}: no such file")])
     try:
-        return _open(p)
+        return _open(p, cls)
     except OSError as exc:
-        raise LibraryNotFoundError(name, [("library= argument", f"{p}: {exc}")]) from None
+        raise LibraryNotFoundError(name, [(argument, f"{p}: {exc}")]) from None
 
 
-def _search(fast):
-    name = FAST_LIBRARY_NAME if fast else LIBRARY_NAME
+def search(candidates, name, cls):
+    """The first of ``candidates`` ((description, path or None) pairs) that
+    loads as a ``cls``; LibraryNotFoundError listing every place tried."""
     attempts = []
-    for where, p in candidate_paths(fast):
+    for where, p in candidates:
         if p is None:
             attempts.append((where, "not in the ldconfig cache"))
             continue
-        if not p.is_absolute() and where.startswith("ldconfig"):
-            # find_library returns a bare soname; let the loader resolve it.
-            try:
-                return _open(str(p))
-            except OSError as exc:
-                attempts.append((where, f"{p}: {exc}"))
-                continue
-        if not p.is_file():
+        # A bare soname (from find_library) is left to the loader.
+        if os.sep in str(p) and not p.is_file():
             attempts.append((where, f"{p}: no such file"))
             continue
         try:
-            return _open(p)
+            return _open(p, cls)
         except OSError as exc:
             attempts.append((where, f"{p}: {exc}"))
     raise LibraryNotFoundError(name, attempts)

@@ -27,7 +27,7 @@ from pathlib import Path
 import numpy as np
 
 from ._inputs import INT_MAX
-from ._library import ENV_LIBRARY, LibraryNotFoundError, candidate_paths
+from ._library import ENV_LIBRARY, candidate_paths, load_path, search
 
 __all__ = [
     "POPULATION_LIBRARY_NAME",
@@ -120,20 +120,8 @@ def _candidates():
             yield (where, p.parent / POPULATION_LIBRARY_NAME)
 
 
-_cache = {}
 _searches = {}
 _lock = threading.Lock()
-
-
-def _open(path):
-    text = str(path)
-    key = os.path.realpath(text) if os.sep in text else text
-    with _lock:
-        lib = _cache.get(key)
-        if lib is None:
-            lib = Population(text)
-            _cache[key] = lib
-        return lib
 
 
 def load_population(path=None):
@@ -149,36 +137,14 @@ def load_population(path=None):
     if isinstance(path, Population):
         return path
     if path is not None:
-        p = Path(path)
-        if p.is_dir():
-            p = p / POPULATION_LIBRARY_NAME
-        if not p.is_file():
-            raise LibraryNotFoundError(POPULATION_LIBRARY_NAME, [("path argument", f"{p}: no such file")])
-        try:
-            return _open(p)
-        except OSError as exc:
-            raise LibraryNotFoundError(POPULATION_LIBRARY_NAME, [("path argument", f"{p}: {exc}")]) from None
+        return load_path(path, POPULATION_LIBRARY_NAME, Population, "path argument")
     key = (os.environ.get(ENV_POPULATION_LIBRARY), os.environ.get(ENV_LIBRARY))
     lib = _searches.get(key)
-    if lib is not None:
-        return lib
-    attempts = []
-    for where, p in _candidates():
-        if p is None:
-            attempts.append((where, "not in the ldconfig cache"))
-            continue
-        if p.is_absolute() and not p.is_file():
-            attempts.append((where, f"{p}: no such file"))
-            continue
-        try:
-            lib = _open(p)
-        except OSError as exc:
-            attempts.append((where, f"{p}: {exc}"))
-            continue
+    if lib is None:
+        lib = search(_candidates(), POPULATION_LIBRARY_NAME, Population)
         with _lock:
             _searches[key] = lib
-        return lib
-    raise LibraryNotFoundError(POPULATION_LIBRARY_NAME, attempts)
+    return lib
 
 
 def _address(a, name, n, dtype, writeable=False):
