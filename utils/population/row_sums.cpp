@@ -64,19 +64,7 @@ RowSums SumRowScalar(const RowSumsInputs& in, const double* freqs,
     const double r = hc[j] * in.factor;
     g[j] = r * r * e;
   }
-  for (std::ptrdiff_t j = 1; j < n; ++j) {
-    const double f_hi = freqs[j], f_lo = freqs[j - 1];
-    const double area = (g[j - 1] + g[j]) * (f_hi - f_lo) * 0.5;
-    const double mid = (f_hi + f_lo) * 0.5;
-    if (mid <= in.f_merger_start) {
-      s.ins += area;
-    } else if (mid >= in.f_ringdown_start) {
-      s.rd += area;
-    } else {
-      s.mrg += area;
-    }
-    s.all += area;
-  }
+  AddIntervals(in, freqs, g, 1, s);
   return s;
 }
 

@@ -44,6 +44,26 @@ struct RowSums {
   std::int64_t outside;      // points outside [f_min, f_max]
 };
 
+// Adds the intervals [j - 1, j] for j = from .. length - 1 to s one after
+// another in row order, each to its phase by its midpoint: the whole sum of
+// the portable kernel and the tail of the SIMD ones.
+inline void AddIntervals(const RowSumsInputs& in, const double* freqs,
+                         const double* g, std::ptrdiff_t from, RowSums& s) {
+  for (std::ptrdiff_t j = from; j < in.length; ++j) {
+    const double f_hi = freqs[j], f_lo = freqs[j - 1];
+    const double area = (g[j - 1] + g[j]) * (f_hi - f_lo) * 0.5;
+    const double mid = (f_hi + f_lo) * 0.5;
+    if (mid <= in.f_merger_start) {
+      s.ins += area;
+    } else if (mid >= in.f_ringdown_start) {
+      s.rd += area;
+    } else {
+      s.mrg += area;
+    }
+    s.all += area;
+  }
+}
+
 // Sums over the row freqs[0 .. length), hc[0 .. length), using g[0 ..
 // length) as scratch.  Chooses its kernel once per process (the widest the
 // CPU supports).

@@ -124,19 +124,7 @@ RowSums RowSumsKernel(const RowSumsInputs& in, const double* freqs,
   }
   RowSums s{V::Sum(s_all), V::Sum(s_ins), V::Sum(s_mrg), V::Sum(s_rd),
             n - inside};
-  for (; j < n; ++j) {
-    const double f_hi = freqs[j], f_lo = freqs[j - 1];
-    const double area = (g[j - 1] + g[j]) * (f_hi - f_lo) * 0.5;
-    const double mid = (f_hi + f_lo) * 0.5;
-    if (mid <= in.f_merger_start) {
-      s.ins += area;
-    } else if (mid >= in.f_ringdown_start) {
-      s.rd += area;
-    } else {
-      s.mrg += area;
-    }
-    s.all += area;
-  }
+  AddIntervals(in, freqs, g, j, s);
   return s;
 }
 
