@@ -8,28 +8,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "../fast/relative.h"
 #include "phenomd_population.h"
 
 namespace population_test {
 
-// SplitMix64: deterministic draws, the same on every platform.
-class Stream {
- public:
-  explicit Stream(std::uint64_t seed) : s_(seed) {}
-  double Uniform(double lo, double hi) {
-    std::uint64_t z = (s_ += 0x9e3779b97f4a7c15ull);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-    z ^= z >> 31;
-    return lo + (hi - lo) * (static_cast<double>(z >> 11) * 0x1p-53);
-  }
-  double LogUniform(double lo, double hi) {
-    return std::pow(10.0, Uniform(std::log10(lo), std::log10(hi)));
-  }
-
- private:
-  std::uint64_t s_;
-};
+// Deterministic draws (SplitMix64), shared with the fast module's tests.
+using fast_test::Stream;
 
 struct Batch {
   int n = 0;
