@@ -146,7 +146,7 @@ SNR_SEEDS = {
     + snr_row(4, u64(0.4)) + snr_row(7, u64(0.3), u64(0.2))
     + snr_row(7, u64(0.5), u64(0.6)) + boundary_at(0.5) + boundary_at(0.5),
     # NaN and infinities in each array, swapped boundaries.
-    "specials": count(3) + bytes([9 + 3])
+    "special_values": count(3) + bytes([9 + 3])
     + snr_row(5, u64(0.4) | NAN << 8, 3) + snr_row(7, u64(0.3), u64(0.2))
     + snr_row(7, u64(0.5), u64(0.6)) + boundary_at(0.9) + boundary_at(0.1)
     + snr_row(2, u64(0.4), u64(0.01)) + snr_row(5, u64(0.3) | INF << 8, 5)
