@@ -40,13 +40,13 @@ import time
 import numpy as np
 
 
-def block(spec):
+def block(job):
     """Binaries [a, b) of the seeded catalog, as a pandas DataFrame; each
     block is drawn from its own stream so that any process makes the same
     rows."""
     import pandas as pd
 
-    seed, index, a, b = spec
+    seed, index, a, b = job
     n = b - a
     rng = np.random.default_rng([seed, index])
     mtot = 10 ** rng.uniform(4, 7, n)

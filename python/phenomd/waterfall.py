@@ -104,18 +104,18 @@ class Axis:
         return PARAMETERS[self.name][0]
 
 
-def _axis(spec, argument):
-    if isinstance(spec, Axis):
-        return spec
-    if not isinstance(spec, (tuple, list)) or len(spec) not in (2, 4, 5):
+def _axis(given, argument):
+    if isinstance(given, Axis):
+        return given
+    if not isinstance(given, (tuple, list)) or len(given) not in (2, 4, 5):
         raise inp.InputError(
             argument, None,
-            f"{argument} = {spec!r}: give (name, low, high, n[, 'log'|'linear']) or (name, values)",
+            f"{argument} = {given!r}: give (name, low, high, n[, 'log'|'linear']) or (name, values)",
         )
-    name = _canonical(spec[0], argument)
+    name = _canonical(given[0], argument)
     unit = PARAMETERS[name][3]
-    if len(spec) == 2:
-        values = inp.as_float_array(spec[1], argument, unit)
+    if len(given) == 2:
+        values = inp.as_float_array(given[1], argument, unit)
         if values.ndim != 1 or values.size < 2:
             raise inp.InputError(argument, None, f"{argument}: give at least two values")
         step = np.diff(values)
@@ -124,10 +124,10 @@ def _axis(spec, argument):
         positive = (values > 0).all()
         scale = "log" if positive and PARAMETERS[name][2] == "log" else "linear"
         return Axis(name, np.ascontiguousarray(values, dtype=np.float64), scale)
-    lo = float(inp.as_float_array(spec[1], argument, unit))
-    hi = float(inp.as_float_array(spec[2], argument, unit))
-    n = spec[3]
-    scale = spec[4] if len(spec) == 5 else PARAMETERS[name][2]
+    lo = float(inp.as_float_array(given[1], argument, unit))
+    hi = float(inp.as_float_array(given[2], argument, unit))
+    n = given[3]
+    scale = given[4] if len(given) == 5 else PARAMETERS[name][2]
     if not isinstance(n, (int, np.integer)) or isinstance(n, bool) or n < 2:
         raise inp.InputError(argument, None, f"{argument}: number of points {n!r} must be an integer >= 2")
     if scale not in ("log", "linear"):

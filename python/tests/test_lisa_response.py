@@ -16,9 +16,9 @@ GENERATOR = Path(__file__).resolve().parents[2] / "tools" / "lisa_response" / "g
 
 @pytest.fixture(scope="module")
 def gen():
-    spec = importlib.util.spec_from_file_location("lisa_response_generate", GENERATOR)
-    mod = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(mod)
+    module_spec = importlib.util.spec_from_file_location("lisa_response_generate", GENERATOR)
+    mod = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(mod)
     return mod
 
 

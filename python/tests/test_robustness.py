@@ -37,8 +37,8 @@ array_spec = st.tuples(
 )
 
 
-def make_array(size, spec):
-    offset, kind = spec
+def make_array(size, layout):
+    offset, kind = layout
     m = max(size + offset, 0)
     if kind == "strided":
         return np.zeros(2 * m)[::2]

@@ -216,9 +216,9 @@ def package_interpolation(xs, rs, x):
 
     path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                         "python", "phenomd", "_lisa_response.py")
-    spec = importlib.util.spec_from_file_location("_lisa_response_checkout", path)
-    mod = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(mod)
+    module_spec = importlib.util.spec_from_file_location("_lisa_response_checkout", path)
+    mod = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(mod)
     spline = mod.spline_coefficients(np.log(xs), np.log(rs))
     return np.exp(mod.spline_evaluate(spline, np.log(x)))
 

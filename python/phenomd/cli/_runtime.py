@@ -43,25 +43,25 @@ def noise_names():
     return tuple(names()) if names else ("lisa",)
 
 
-def noise_curve(args, spec=None):
+def noise_curve(args, choice=None):
     """The noise curve an option names: a built-in name (``--years`` sets
     its confusion-noise observation time where it has one) or a file
     (``--noise-kind`` says what its second column is; ``--noise-channels``
     and ``--noise-sky-averaged`` what convention the file is in)."""
-    spec = args.noise if spec is None else spec
-    if spec in noise_names():
+    choice = args.noise if choice is None else choice
+    if choice in noise_names():
         options = {}
         if getattr(args, "response", None):
             options["response"] = args.response
         if hasattr(noise_mod, "curve"):
-            return _call_checked(noise_mod.curve, spec, years=args.years, **options)
+            return _call_checked(noise_mod.curve, choice, years=args.years, **options)
         if options:
             raise CLIError("--response needs a noise module with named curves")
         return noise_mod.LISA(args.years)
-    if not os.path.exists(spec):
-        raise CLIError(f"--noise {spec!r}: neither a noise curve ({', '.join(noise_names())}) nor an existing file")
+    if not os.path.exists(choice):
+        raise CLIError(f"--noise {choice!r}: neither a noise curve ({', '.join(noise_names())}) nor an existing file")
     if args.noise_kind is None:
-        raise CLIError(f"--noise {spec}: a noise file needs --noise-kind asd, psd or hn")
+        raise CLIError(f"--noise {choice}: a noise file needs --noise-kind asd, psd or hn")
     options = {}
     params = inspect.signature(noise_mod.from_file).parameters
     for opt, key in (("noise_channels", "channels"), ("noise_sky_averaged", "sky_averaged")):
@@ -79,7 +79,7 @@ def noise_curve(args, spec=None):
     elif response is not None:
         raise CLIError("--noise-response applies only to a file that is not sky-averaged "
                        "(--noise-sky-averaged no)")
-    return _call_checked(noise_mod.from_file, spec, args.noise_kind, **options)
+    return _call_checked(noise_mod.from_file, choice, args.noise_kind, **options)
 
 
 def _call_checked(func, *a, **kw):

@@ -222,7 +222,7 @@ def cmd_strain(args):
         raise CLIError("give binaries either with --binary or as an input file, not both")
     check_output_path(args.output, "figure")
     refuse_overwriting_inputs([args.output], [args.input])
-    curves = [noise_curve(args, spec) for spec in args.noise]
+    curves = [noise_curve(args, choice) for choice in args.noise]
     if args.input:
         cat = read_catalog(args.input, column_help=COLUMN_HELP)
     else:
@@ -480,7 +480,7 @@ def cmd_horizon(args):
     if not (0 < lo < hi and math.isfinite(hi)):
         raise CLIError(f"--mass-range {lo} {hi}: need 0 < low < high")
     masses = np.geomspace(lo, hi, n)
-    curves = [noise_curve(args, spec) for spec in args.noise]
+    curves = [noise_curve(args, choice) for choice in args.noise]
     results = {}
     for curve in curves:
         label = noise_label(curve)
