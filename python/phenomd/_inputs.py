@@ -211,16 +211,22 @@ def as_outputs(out, shape_2d, n, inputs=()):
     return arrays
 
 
+def _integer(value, name, message):
+    """``value`` as a Python int (anything with __index__ but a bool), else
+    InputError("<message>; got <value>")."""
+    if not isinstance(value, (bool, np.bool_)):
+        try:
+            return operator.index(value)
+        except TypeError:
+            pass
+    raise InputError(name, None, f"{message}; got {value!r}")
+
+
 def as_chunk(chunk):
     """Binaries per library call: None (the default size) or an integer >= 1."""
     if chunk is None:
         return None
-    if isinstance(chunk, (bool, np.bool_)):
-        raise InputError("chunk", None, f"chunk must be an integer; got {chunk!r}")
-    try:
-        value = operator.index(chunk)
-    except TypeError:
-        raise InputError("chunk", None, f"chunk must be an integer (binaries per library call); got {chunk!r}") from None
+    value = _integer(chunk, "chunk", "chunk must be an integer (binaries per library call)")
     if value < 1:
         raise InputError("chunk", None, f"chunk = {value}: must be at least 1 (binaries per library call)")
     return value
@@ -230,12 +236,7 @@ def as_threads(threads):
     """Worker threads: a positive integer; 0 or None means one per core."""
     if threads is None or (not isinstance(threads, bool) and threads == 0):
         return os.cpu_count() or 1
-    if isinstance(threads, (bool, np.bool_)):
-        raise InputError("threads", None, f"threads must be an integer; got {threads!r}")
-    try:
-        value = operator.index(threads)
-    except TypeError:
-        raise InputError("threads", None, f"threads must be an integer; got {threads!r}") from None
+    value = _integer(threads, "threads", "threads must be an integer")
     if value < 0:
         raise InputError("threads", None, f"threads = {value}: must be positive (0 for one per core)")
     return value
