@@ -9,7 +9,7 @@ from pathlib import Path
 import numpy as np
 import pytest
 
-from phenomd import _lisa_response as lr
+from phenomd.noise import _lisa_response as lr
 
 GENERATOR = Path(__file__).resolve().parents[2] / "tools" / "lisa_response" / "generate.py"
 

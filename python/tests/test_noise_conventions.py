@@ -36,7 +36,7 @@ class TestLISAResponse:
         np.testing.assert_allclose(noise.LISA(None).response(f), 0.3 - 169 / 1680 * x**2, rtol=1e-7)
 
     def test_psd_is_p_n_over_numerical_r_plus_confusion(self):
-        from phenomd import _lisa_response
+        from phenomd.noise import _lisa_response
 
         f = np.array([1e-4, 3e-3, 0.05, 0.4])
         c = noise.LISA(2)

@@ -12,7 +12,7 @@ import pytest
 
 import phenomd
 from phenomd import _population
-from phenomd._noise_table import NoiseTable
+from phenomd.noise import NoiseTable
 
 pytestmark = pytest.mark.needs_library
 

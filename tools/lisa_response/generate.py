@@ -210,15 +210,11 @@ def read_table(path):
 
 def package_interpolation(xs, rs, x):
     """R at x interpolated from nodes (xs, rs) exactly as the package does
-    (phenomd._lisa_response: not-a-knot cubic spline of ln R in ln x),
+    (phenomd.noise._lisa_response: not-a-knot cubic spline of ln R in ln x),
     loaded from this checkout, for checking the grid density."""
-    import importlib.util
-
-    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
-                        "python", "phenomd", "_lisa_response.py")
-    module_spec = importlib.util.spec_from_file_location("_lisa_response_checkout", path)
-    mod = importlib.util.module_from_spec(module_spec)
-    module_spec.loader.exec_module(mod)
+    python_dir = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "python")
+    sys.path.insert(0, os.path.normpath(python_dir))
+    from phenomd.noise import _lisa_response as mod
     spline = mod.spline_coefficients(np.log(xs), np.log(rs))
     return np.exp(mod.spline_evaluate(spline, np.log(x)))
 

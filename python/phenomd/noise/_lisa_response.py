@@ -69,7 +69,7 @@ LOW_FREQUENCY_LIMIT = 0.3  # 2 channels x <F_+^2> = (2/5) sin^2(60 deg)
 # sky gives C2 = 169/1680 (tests/test_lisa_response.py recomputes it).
 _C2 = 169.0 / 1680.0
 
-_TABLE = Path(__file__).resolve().parent / "data" / "lisa_response.txt"
+_TABLE = Path(__file__).resolve().parent.parent / "data" / "lisa_response.txt"
 _lock = threading.Lock()
 _cache = None
 
@@ -82,7 +82,7 @@ def table_path() -> Path:
 def spline_coefficients(xs, ys):
     """Not-a-knot cubic spline through (xs, ys), xs increasing (at least 4
     nodes): per interval i, y = c0 + u (c1 + u (c2 + u c3)), u = x - xs[i]
-    (``phenomd._spline.Spline``, which the noise files use too)."""
+    (``phenomd.noise._spline.Spline``, which the noise files use too)."""
     s = Spline(xs, ys)
     return s.xs, s.c0, s.c1, s.c2, s.c3
 

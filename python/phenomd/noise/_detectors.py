@@ -10,8 +10,8 @@ import math
 
 import numpy as np
 
-from ._inputs import InputError
-from ._noise_table import NoiseCurve
+from .._inputs import InputError
+from ._base import NoiseCurve
 
 SPEED_OF_LIGHT = 299792458.0  # m/s
 
