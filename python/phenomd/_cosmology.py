@@ -18,6 +18,10 @@ D_M from D_C by the curvature (eq. 16).  This is accurate to rounding, where
 astropy's adaptive quadrature with its default tolerance is off by up to
 5e-8 at some redshifts (e.g. Planck18 at z = 75.25).  Redshifts outside
 [0, Z_MAX] are passed to astropy.
+
+Also here: the choice of cosmology (``resolve_cosmology``: None is
+Planck18) and the inverse, the redshift at a luminosity distance
+(``redshift_at_distance``, and ``log_grid`` for plots' distance axes).
 """
 
 from __future__ import annotations
@@ -28,7 +32,18 @@ from collections import OrderedDict
 
 import numpy as np
 
-__all__ = ["Z_MAX", "NODES", "luminosity_distance", "distance_one", "DistanceTable"]
+from ._inputs import InputError, require
+
+__all__ = [
+    "Z_MAX",
+    "NODES",
+    "DistanceTable",
+    "distance_one",
+    "log_grid",
+    "luminosity_distance",
+    "redshift_at_distance",
+    "resolve_cosmology",
+]
 
 Z_MAX = 1000.0
 NODES = 4096
@@ -91,6 +106,27 @@ class DistanceTable:
         return z * np.exp(lag)
 
 
+def resolve_cosmology(cosmology):
+    """An astropy cosmology: None is Planck18, a string names one of
+    astropy's realizations (e.g. "WMAP9"), a Cosmology instance is used as
+    is."""
+    from astropy import cosmology as ac
+
+    if cosmology is None:
+        return ac.Planck18
+    if isinstance(cosmology, str):
+        if cosmology in ac.realizations.available:
+            return getattr(ac.realizations, cosmology)
+        raise InputError(
+            "cosmology",
+            None,
+            f"unknown cosmology {cosmology!r}; astropy has {', '.join(ac.realizations.available)}",
+        )
+    if isinstance(cosmology, ac.Cosmology):
+        return cosmology
+    raise InputError("cosmology", None, f"cosmology must be an astropy Cosmology or a name; got {type(cosmology).__name__}")
+
+
 _tables = OrderedDict()
 _lock = threading.Lock()
 
@@ -117,8 +153,6 @@ def table(cosmology):
 def distance_one(z, cosmology=None):
     """``luminosity_distance`` of one redshift (a float), as a float: the
     same double, without the array bookkeeping."""
-    from ._inputs import resolve_cosmology
-
     cosmo = resolve_cosmology(cosmology)
     if 0.0 <= z <= Z_MAX:
         return table(cosmo).scalar(z)
@@ -131,8 +165,6 @@ def luminosity_distance(z, cosmology=None):
     ("Planck18", "WMAP9", ...) or None for Planck18.  Redshifts in
     [0, Z_MAX] come from the cosmology's table (<= 1e-9 relative to
     astropy's own integration), others, and NaN, from astropy itself."""
-    from ._inputs import resolve_cosmology
-
     cosmo = resolve_cosmology(cosmology)
     z = np.asarray(z, dtype=np.float64)
     if z.size == 1 and 0.0 <= z.flat[0] <= Z_MAX:
@@ -149,3 +181,38 @@ def luminosity_distance(z, cosmology=None):
     with np.errstate(all="ignore"):
         out[rest] = cosmo.luminosity_distance(z[rest]).to_value(u.Mpc)
     return out
+
+
+def log_grid(cosmology=None, nodes=2000):
+    """(ln z, ln D_L) on ``nodes`` redshifts spaced logarithmically over
+    1e-9 <= z <= 1e4 (D_L in Mpc): the monotone table that maps a
+    luminosity distance back to its redshift."""
+    zs = np.geomspace(1e-9, 1e4, nodes)
+    return np.log(zs), np.log(luminosity_distance(zs, cosmology))
+
+
+def redshift_at_distance(distance, cosmology=None):
+    """Redshift at which ``cosmology`` (default Planck18) gives luminosity
+    distance ``distance`` (Mpc; any shape), by a cubic spline of ln z in
+    ln D_L on 0 < z <= 1e4 followed by one Newton step on the spline's
+    slope (about 1e-12 relative).  Distances beyond D_L(1e4) raise
+    InputError."""
+    from scipy.interpolate import CubicSpline
+
+    d = np.asarray(distance, dtype=np.float64)
+    cosmo = resolve_cosmology(cosmology)
+    ln_z_nodes, ln_d = log_grid(cosmo, 1200)
+    if not (np.isfinite(d).all() and (d > 0).all()):
+        require(d.ravel(), "distance", np.isfinite(d.ravel()) & (d.ravel() > 0), "distances must be finite and positive")
+    if (np.log(d) > ln_d[-1]).any() or (np.log(d) < ln_d[0]).any():
+        raise InputError(
+            "distance", None,
+            f"distances must lie between {np.exp(ln_d[0]):.3g} and {np.exp(ln_d[-1]):.3g} Mpc "
+            f"(redshifts 1e-9 to 1e4 in {getattr(cosmo, 'name', cosmo)})",
+        )
+    z_of_d = CubicSpline(ln_d, ln_z_nodes)
+    d_of_z = CubicSpline(ln_z_nodes, ln_d)
+    ln_z = z_of_d(np.log(d))
+    # Newton on ln D(ln z) with the exact distance at the estimate.
+    ln_z = ln_z - (np.log(luminosity_distance(np.exp(ln_z), cosmo)) - np.log(d)) / d_of_z(ln_z, 1)
+    return np.exp(ln_z)

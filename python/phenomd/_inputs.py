@@ -240,33 +240,3 @@ def as_threads(threads):
     if value < 0:
         raise InputError("threads", None, f"threads = {value}: must be positive (0 for one per core)")
     return value
-
-
-def resolve_cosmology(cosmology):
-    """An astropy cosmology: None is Planck18, a string names one of
-    astropy's realizations (e.g. "WMAP9"), a Cosmology instance is used as
-    is."""
-    from astropy import cosmology as ac
-
-    if cosmology is None:
-        return ac.Planck18
-    if isinstance(cosmology, str):
-        if cosmology in ac.realizations.available:
-            return getattr(ac.realizations, cosmology)
-        raise InputError(
-            "cosmology",
-            None,
-            f"unknown cosmology {cosmology!r}; astropy has {', '.join(ac.realizations.available)}",
-        )
-    if isinstance(cosmology, ac.Cosmology):
-        return cosmology
-    raise InputError("cosmology", None, f"cosmology must be an astropy Cosmology or a name; got {type(cosmology).__name__}")
-
-
-def luminosity_distance(z, cosmology):
-    """Luminosity distance in Mpc at redshifts ``z`` (float64 array), from
-    the cosmology's table (``phenomd._cosmology``): the distances the
-    package's own functions use."""
-    from ._cosmology import luminosity_distance as from_table
-
-    return from_table(z, cosmology)

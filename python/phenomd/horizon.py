@@ -55,6 +55,7 @@ from dataclasses import dataclass, field
 import numpy as np
 
 from . import _inputs as inp
+from ._cosmology import luminosity_distance, resolve_cosmology
 from .core import DEFAULT_LENGTH, binary_snr
 
 __all__ = ["HorizonResult", "horizon", "PHASES", "component_masses", "convention_label", "noise_label"]
@@ -261,7 +262,7 @@ def horizon(
     inp.check_positive(arrays["mass_ratio"], "mass_ratio", "mass ratios m2/m1")
     full = {k: np.ascontiguousarray(np.broadcast_to(v, (n,)), dtype=np.float64) for k, v in arrays.items()}
     m1, m2 = component_masses(full["masses"], full["mass_ratio"])
-    cosmo = inp.resolve_cosmology(cosmology)
+    cosmo = resolve_cosmology(cosmology)
 
     from . import noise as noise_module
     from ._library import load_library
@@ -371,7 +372,7 @@ def horizon(
     z_lo[idx] = np.exp(a)
     z_hi[idx] = np.exp(b)
 
-    distance = inp.luminosity_distance(z_out, cosmo)
+    distance = luminosity_distance(z_out, cosmo)
     lib = load_library(library, fast=fast)
     record = provenance(
         library=lib, fast=fast, noise=curve, inclination=inclination, cosmology=cosmo, length=length,

@@ -323,11 +323,10 @@ def _colours(n, cmap="viridis"):
 
 def _distance_axis(ax, cosmology):
     """A right-hand axis in luminosity distance for a redshift y axis."""
-    from ._inputs import luminosity_distance
+    from ._cosmology import log_grid
 
-    zs = np.geomspace(1e-9, 1e4, 2000)
-    ln_z = np.log(zs)
-    ln_d = np.log(luminosity_distance(zs, cosmology))
+    ln_z, ln_d = log_grid(cosmology)
+    zs = np.exp(ln_z)
 
     def forward(z):
         z = np.asarray(z, dtype=float)

@@ -38,6 +38,7 @@ from dataclasses import dataclass, field
 import numpy as np
 
 from . import _inputs as inp
+from ._cosmology import redshift_at_distance, resolve_cosmology
 from .core import DEFAULT_LENGTH
 from .core import binary_snr
 from .horizon import PHASE_NAMES, PHASES, component_masses, convention_label, noise_label
@@ -141,34 +142,6 @@ def _axis(given, argument):
     else:
         values = np.linspace(lo, hi, int(n))
     return Axis(name, values, scale)
-
-
-def redshift_at_distance(distance, cosmology=None):
-    """Redshift at which ``cosmology`` (default Planck18) gives luminosity
-    distance ``distance`` (Mpc; any shape), by a cubic spline of ln z in
-    ln D_L on 0 < z <= 1e4 followed by one Newton step on the spline's
-    slope (about 1e-12 relative).  Distances beyond D_L(1e4) raise
-    InputError."""
-    from scipy.interpolate import CubicSpline
-
-    d = np.asarray(distance, dtype=np.float64)
-    cosmo = inp.resolve_cosmology(cosmology)
-    zs = np.geomspace(1e-9, 1e4, 1200)
-    ln_d = np.log(inp.luminosity_distance(zs, cosmo))
-    if not (np.isfinite(d).all() and (d > 0).all()):
-        inp.require(d.ravel(), "distance", np.isfinite(d.ravel()) & (d.ravel() > 0), "distances must be finite and positive")
-    if (np.log(d) > ln_d[-1]).any() or (np.log(d) < ln_d[0]).any():
-        raise inp.InputError(
-            "distance", None,
-            f"distances must lie between {np.exp(ln_d[0]):.3g} and {np.exp(ln_d[-1]):.3g} Mpc "
-            f"(redshifts 1e-9 to 1e4 in {getattr(cosmo, 'name', cosmo)})",
-        )
-    z_of_d = CubicSpline(ln_d, np.log(zs))
-    d_of_z = CubicSpline(np.log(zs), ln_d)
-    ln_z = z_of_d(np.log(d))
-    # Newton on ln D(ln z) with the exact distance at the estimate.
-    ln_z = ln_z - (np.log(inp.luminosity_distance(np.exp(ln_z), cosmo)) - np.log(d)) / d_of_z(ln_z, 1)
-    return np.exp(ln_z)
 
 
 @dataclass(frozen=True)
@@ -333,7 +306,7 @@ def waterfall(
     xa = _axis(x, "x")
     ya = _axis(y, "y")
     fixed_values = _parameters(xa, ya, fixed)
-    cosmo = inp.resolve_cosmology(cosmology)
+    cosmo = resolve_cosmology(cosmology)
 
     X, Y = np.meshgrid(xa.values, ya.values)  # (ny, nx): rows along y
     cells = {**{k: np.full(X.shape, v) for k, v in fixed_values.items()}, xa.name: X, ya.name: Y}

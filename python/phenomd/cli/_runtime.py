@@ -12,6 +12,7 @@ import sys
 import numpy as np
 
 from .. import noise as noise_mod
+from .._cosmology import luminosity_distance
 from .._inputs import InputError
 from .._progress import ProgressBar
 from .._provenance import provenance as _provenance
@@ -137,14 +138,6 @@ def describe_inclination(inclination):
 
 
 # -------------------------------------------------------------- distances
-
-
-def luminosity_distance(z, cosmology):
-    try:
-        from .._cosmology import luminosity_distance as ld
-    except ImportError:  # before the tabulated distances existed
-        from .._inputs import luminosity_distance as ld
-    return np.asarray(ld(z, cosmology), dtype=np.float64)
 
 
 def distances(given, redshift, cosmology, where):
