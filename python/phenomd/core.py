@@ -32,7 +32,7 @@ The model is calibrated to numerical relativity only for mass ratios up to
 18 and spins up to 0.85 in magnitude (Khan et al. 2016, PRD 93, 044007);
 ``BinarySNR.uncalibrated`` marks binaries outside that region.
 
-Convention of the strain and SNR (see ``phenomd._inclination``).  The strain
+Convention of the strain and SNR (see ``phenomd._conventions``).  The strain
 the package returns is k(i) times the C module's,
 k(i) = 2 sqrt(((1 + cos^2 i)/2)^2 + cos^2 i).  By default
 (``inclination="average"``) it is the sky-, polarisation- and
@@ -58,7 +58,7 @@ from functools import cached_property
 
 import numpy as np
 
-from . import _inclination
+from . import _conventions
 from . import _inputs as inp
 from ._library import LibraryNotFoundError, load_library
 from ._progress import ProgressBar
@@ -81,7 +81,7 @@ DEFAULT_LENGTH = 1000
 CHUNK_POINTS = 1 << 20
 
 InputError = inp.InputError
-inclination_factor = _inclination.inclination_factor
+inclination_factor = _conventions.inclination_factor
 
 # Accepted ranges (see the module docstring), closed intervals.
 MASS_RANGE = (1e-3, 1e12)
@@ -90,11 +90,6 @@ DISTANCE_RANGE = (1e-6, 1e10)
 REDSHIFT_RANGE = (-0.999, 1e3)
 T_START_RANGE = (1e-20, 1e8)
 T_END_MIN_POSITIVE = 1e-20
-# The model's calibration region: numerical-relativity waveforms up to mass
-# ratio 18 and aligned spins up to 0.85 in magnitude (Khan et al. 2016,
-# PRD 93, 044007).
-CALIBRATED_MASS_RATIO = 18.0
-CALIBRATED_SPIN = 0.85
 
 # The library's sentinel for a band that ends below its start.
 SENTINEL_FREQUENCY = 1e-30
@@ -403,7 +398,7 @@ def _run(spans, work, threads, progress, total):
 
 def _factor(inclination, n):
     """(k as an (n,) array, whether to multiply at all)."""
-    k = _inclination.inclination_factor(inclination, n)
+    k = _conventions.inclination_factor(inclination, n)
     scale = not (isinstance(inclination, str) and inclination == "edge-on")
     return k, scale
 
@@ -412,7 +407,7 @@ def _record(lib, fast, length, inclination, cosmology, distance_given, **extra):
     cosmo = "none (distances given)" if distance_given else (cosmology if cosmology is not None else "Planck18")
     # The module's path, not the loaded module: results must pickle (e.g. to
     # travel back from a cluster worker).
-    return dict(library=getattr(lib, "path", lib), fast=bool(fast), length=length, inclination=_inclination.describe(inclination),
+    return dict(library=getattr(lib, "path", lib), fast=bool(fast), length=length, inclination=_conventions.describe(inclination),
                 cosmology=cosmo, **extra)
 
 
@@ -620,13 +615,6 @@ def snr(freqs, hc, hn, f_merger_start, f_ringdown_start, *, threads=1, chunk=Non
     return SNR(*out)
 
 
-def _uncalibrated(values):
-    """(n,) bool: outside the model's calibration region."""
-    m1, m2, s1, s2 = values[0], values[1], values[2], values[3]
-    q = np.maximum(m1, m2) / np.minimum(m1, m2)
-    return (q > CALIBRATED_MASS_RATIO) | (np.abs(s1) > CALIBRATED_SPIN) | (np.abs(s2) > CALIBRATED_SPIN)
-
-
 def _population_module(curve, library, fast):
     """The population module and the curve's table, when the curve can
     produce one and the module loads; else None (the per-point path)."""
@@ -759,7 +747,7 @@ def binary_snr(
         path = "per grid point"
     _run(_spans(n, L, chunk), work, threads, progress, n)
     record = _record(lib, fast, L, inclination, cosmology, distance is not None, noise=curve, snr_path=path)
-    return BinarySNR(*out, fm, fr, values[4], values[5], n_out, k, inverted, _uncalibrated(values), record)
+    return BinarySNR(*out, fm, fr, values[4], values[5], n_out, k, inverted, _conventions.uncalibrated(*values[:4]), record)
 
 
 def _population_work(pop, lib, values, k, L, fast, out, fm, fr, n_out, inverted):

@@ -49,6 +49,7 @@ import time
 import numpy as np
 
 from . import _atomic
+from ._conventions import uncalibrated
 from ._inputs import InputError
 from ._library import LibraryNotFoundError
 
@@ -302,13 +303,6 @@ def _column(pdf, name, default):
     return np.ascontiguousarray(v)
 
 
-def _uncalibrated(m1, m2, s1, s2):
-    # The model was calibrated to numerical relativity up to mass ratio 18
-    # and aligned spins up to 0.85 (Khan et al. 2016, Sec. I and Fig. 1).
-    q = np.maximum(m1 / m2, m2 / m1)
-    return (q > 18.0) | (np.abs(s1) > 0.85) | (np.abs(s2) > 0.85)
-
-
 def _ordered(pdf, computed):
     """Column order of a result: the input's columns (``distance`` in its
     place, now filled), then the computed ones."""
@@ -374,7 +368,7 @@ def _snr_columns(pdf, opts, partition=None):
             inv = a.freqs[:, -1] <= 1e-30
         out["inverted"][rows] = inv
         unc = getattr(r, "uncalibrated", None)
-        out["uncalibrated"][rows] = unc if unc is not None else _uncalibrated(pick(m1), pick(m2), pick(s1),
+        out["uncalibrated"][rows] = unc if unc is not None else uncalibrated(pick(m1), pick(m2), pick(s1),
                                                                               pick(s2))
     return out
 

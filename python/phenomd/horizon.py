@@ -55,14 +55,11 @@ from dataclasses import dataclass, field
 import numpy as np
 
 from . import _inputs as inp
+from ._conventions import PHASES, check_phase, component_masses, convention_label
 from ._cosmology import luminosity_distance, resolve_cosmology
 from .core import DEFAULT_LENGTH, binary_snr
 
 __all__ = ["HorizonResult", "horizon", "PHASES", "component_masses", "convention_label", "noise_label"]
-
-PHASES = {"all": "snr_all", "ins": "snr_ins", "mrg": "snr_mrg", "rd": "snr_rd"}
-PHASE_NAMES = {"all": "whole band", "ins": "inspiral", "mrg": "merger", "rd": "ringdown"}
-
 
 @dataclass(frozen=True)
 class HorizonResult:
@@ -137,19 +134,6 @@ class HorizonResult:
         }
 
 
-def convention_label(inclination):
-    """Words for the averaging an SNR or h_c was computed with."""
-    if isinstance(inclination, str):
-        if inclination == "average":
-            return "sky-, polarisation- and inclination-averaged"
-        return f"sky- and polarisation-averaged, {inclination}"
-    try:
-        angle = float(getattr(inclination, "to_value", lambda unit: inclination)("rad"))
-    except (TypeError, ValueError):
-        return f"sky- and polarisation-averaged, inclination {inclination!r}"
-    return f"sky- and polarisation-averaged, inclination {np.degrees(angle):.3g} deg"
-
-
 def noise_label(curve):
     """A short name for a noise curve in a figure: the built-in curve's name
     with its foreground's observation time, a file curve's name, else its
@@ -165,23 +149,6 @@ def noise_label(curve):
             extra.append(f"{kind} response")
         return f"{name} ({', '.join(extra)})"
     return name
-
-
-def component_masses(total_mass, mass_ratio):
-    """(m1, m2) = (M/(1+q), M q/(1+q)) for source-frame total mass M and
-    q = m2/m1.  q > 1 is accepted and means m2 is the heavier body: the
-    amplitude model is symmetric under exchanging the two bodies together
-    with their spins, so this is the binary with q' = 1/q and the spins
-    swapped."""
-    total_mass = np.asarray(total_mass, dtype=np.float64)
-    mass_ratio = np.asarray(mass_ratio, dtype=np.float64)
-    return total_mass / (1.0 + mass_ratio), total_mass * mass_ratio / (1.0 + mass_ratio)
-
-
-def _check_phase(phase):
-    if phase not in PHASES:
-        raise inp.InputError("phase", None, f"phase = {phase!r}: must be one of {', '.join(map(repr, PHASES))}")
-    return PHASES[phase]
 
 
 def _positive_scalar(value, name, what):
@@ -240,7 +207,7 @@ def horizon(
     ``z_high`` whatever ``rtol`` asked.  Returns a HorizonResult; where the threshold is never reached or always
     exceeded, the bound is returned and flagged in ``reached``.
     """
-    key = _check_phase(phase)
+    key = check_phase(phase)
     threshold = _positive_scalar(snr, "snr", "the SNR threshold")
     z_min = _positive_scalar(z_min, "z_min", "the lowest redshift searched")
     z_max = _positive_scalar(z_max, "z_max", "the highest redshift searched")

@@ -23,7 +23,8 @@ import math
 
 import numpy as np
 
-from .horizon import PHASE_NAMES, convention_label, noise_label
+from ._conventions import PHASE_NAMES, CALIBRATED_MASS_RATIO, CALIBRATED_SPIN, convention_label
+from .horizon import noise_label
 
 __all__ = ["draw_waterfall", "draw_ratio", "draw_horizon", "draw_strain", "source_label", "MAX_LEGEND"]
 
@@ -189,7 +190,8 @@ def draw_waterfall(ax, grid, *, cmap="viridis", colorbar=True, title=True, lines
         artists["uncalibrated"] = ax.contour(X, Y, grid.uncalibrated.astype(float), levels=[0.5], colors="0.15",
                                              linewidths=1.0, linestyles=":", zorder=3)
         handles.append(Line2D([], [], color="0.15", lw=1.0, ls=":",
-                              label="edge of the model's calibration\n(mass ratio 18, |spin| 0.85)"))
+                              label="edge of the model's calibration\n"
+                                    f"(mass ratio {CALIBRATED_MASS_RATIO:g}, |spin| {CALIBRATED_SPIN:g})"))
     if legend and handles:
         artists["legend"] = ax.legend(handles=handles, loc="lower left", fontsize=fontsize - 1, framealpha=0.9)
     if colorbar:

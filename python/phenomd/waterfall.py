@@ -41,7 +41,8 @@ from . import _inputs as inp
 from ._cosmology import redshift_at_distance, resolve_cosmology
 from .core import DEFAULT_LENGTH
 from .core import binary_snr
-from .horizon import PHASE_NAMES, PHASES, component_masses, convention_label, noise_label
+from ._conventions import PHASE_NAMES, PHASES, check_phase, component_masses, convention_label
+from .horizon import noise_label
 
 __all__ = ["WaterfallGrid", "waterfall", "PARAMETERS", "redshift_at_distance"]
 
@@ -301,8 +302,7 @@ def waterfall(
     ``progress``, ``library``, ``fast`` as for ``binary_snr``.  The whole
     grid is one ``binary_snr`` batch.  Returns a WaterfallGrid.
     """
-    if phase not in PHASES:
-        raise inp.InputError("phase", None, f"phase = {phase!r}: must be one of {', '.join(map(repr, PHASES))}")
+    check_phase(phase)
     xa = _axis(x, "x")
     ya = _axis(y, "y")
     fixed_values = _parameters(xa, ya, fixed)

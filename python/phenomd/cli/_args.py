@@ -8,6 +8,7 @@ import shlex
 import sys
 
 from .. import __version__
+from .._conventions import AVERAGED
 from ..core import DEFAULT_LENGTH
 from . import commands
 from ._runtime import noise_names, parse_inclination
@@ -82,7 +83,7 @@ def _common(p, *, several_noise=False):
     g = p.add_argument_group("convention")
     g.add_argument("--inclination", type=parse_inclination, default="average",
                    metavar="average|face-on|edge-on|RADIANS",
-                   help="average (default): the sky-, polarisation- and inclination-averaged h_c = "
+                   help=f"average (default): the {AVERAGED} h_c = "
                         "sqrt(16/5) f|h~| and SNR; face-on (sqrt(8) f|h~|); edge-on (f|h~|, the C module's "
                         "own h_c); or an angle in radians")
 
@@ -156,7 +157,7 @@ def build_parser():
     parser = argparse.ArgumentParser(
         prog="phenomd",
         description="Characteristic strain and SNR of aligned-spin binary black holes. Every SNR and h_c is "
-                    "sky-, polarisation- and inclination-averaged unless --inclination says otherwise.",
+                    f"{AVERAGED} unless --inclination says otherwise.",
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     parser.add_argument("--version", action="version", version=f"phenomd {__version__}")

@@ -16,7 +16,7 @@ from .._cosmology import luminosity_distance
 from .._inputs import InputError
 from .._progress import ProgressBar
 from .._provenance import provenance as _provenance
-from ..core import CALIBRATED_MASS_RATIO, CALIBRATED_SPIN
+from .._conventions import CALIBRATED_MASS_RATIO, CALIBRATED_SPIN, convention_label, describe
 from ..tables import TableError, save_figure
 
 # The SNR table's computed columns, after the input columns.
@@ -119,22 +119,9 @@ def parse_inclination(text):
     return value
 
 
-def convention(inclination):
-    """Words for the averaging of an SNR or h_c, for titles and summaries."""
-    if inclination == "average":
-        return "sky-, polarisation- and inclination-averaged"
-    if isinstance(inclination, str):
-        return f"sky- and polarisation-averaged, {inclination}"
-    return f"sky- and polarisation-averaged, inclination {inclination:g} rad ({math.degrees(inclination):.3g} deg)"
-
-
-def describe_inclination(inclination):
-    try:
-        from .._inclination import describe
-
-        return describe(inclination)
-    except ImportError:
-        return convention(inclination)
+#: Words for the averaging of an SNR or h_c, for titles and summaries.
+convention = convention_label
+describe_inclination = describe
 
 
 # -------------------------------------------------------------- distances

@@ -1,5 +1,7 @@
-"""The inclination factor between the C module's strain and the strain the
-package reports.
+"""The package's conventions, in one place: the inclination factor between
+the C module's strain and the strain the package reports, the words that
+name the averaging, the SNR's phases, the model's calibration region and
+the component masses of a (total mass, mass ratio) pair.
 
 The C module's characteristic strain is h_c = f A(f), A the stationary-phase
 amplitude of ONE polarisation of a FACE-ON source (at leading order
@@ -26,7 +28,28 @@ import numpy as np
 
 from ._inputs import InputError, as_float_array
 
-__all__ = ["AVERAGE", "FACE_ON", "EDGE_ON", "inclination_factor", "describe"]
+__all__ = [
+    "AVERAGE",
+    "AVERAGED",
+    "CALIBRATED_MASS_RATIO",
+    "CALIBRATED_SPIN",
+    "EDGE_ON",
+    "FACE_ON",
+    "PHASES",
+    "PHASE_NAMES",
+    "SKY_AVERAGED",
+    "check_phase",
+    "component_masses",
+    "convention_label",
+    "describe",
+    "inclination_factor",
+    "uncalibrated",
+]
+
+#: The averaging of the package's default strain and SNR, and of its noise
+#: curves (every S_n is sky- and polarisation-averaged).
+AVERAGED = "sky-, polarisation- and inclination-averaged"
+SKY_AVERAGED = "sky- and polarisation-averaged"
 
 AVERAGE = math.sqrt(16.0 / 5.0)
 FACE_ON = math.sqrt(8.0)
@@ -80,7 +103,7 @@ def describe(inclination):
     """A short text for output metadata: the name, or the angle(s)."""
     if isinstance(inclination, str):
         return {
-            "average": "average (sky-, polarisation- and inclination-averaged; k = sqrt(16/5))",
+            "average": f"average ({AVERAGED}; k = sqrt(16/5))",
             "face-on": "face-on (k = sqrt(8))",
             "edge-on": "edge-on (k = 1: the C module's h_c)",
         }.get(inclination, inclination)
@@ -88,3 +111,61 @@ def describe(inclination):
     if arr.ndim == 0:
         return f"{float(arr)!r} rad"
     return f"{arr.size} angles (rad), one per binary"
+
+
+def convention_label(inclination):
+    """Words for the averaging an SNR or h_c was computed with (titles,
+    summaries, output metadata)."""
+    if isinstance(inclination, str):
+        if inclination == "average":
+            return AVERAGED
+        return f"{SKY_AVERAGED}, {inclination}"
+    try:
+        angle = float(getattr(inclination, "to_value", lambda unit: inclination)("rad"))
+    except (TypeError, ValueError):
+        return f"{SKY_AVERAGED}, inclination {inclination!r}"
+    return f"{SKY_AVERAGED}, inclination {angle:g} rad ({math.degrees(angle):.3g} deg)"
+
+
+# ------------------------------------------------------------------ phases
+
+#: The SNR of each phase: option value -> result field.
+PHASES = {"all": "snr_all", "ins": "snr_ins", "mrg": "snr_mrg", "rd": "snr_rd"}
+PHASE_NAMES = {"all": "whole band", "ins": "inspiral", "mrg": "merger", "rd": "ringdown"}
+
+
+def check_phase(phase):
+    """The result field of ``phase`` (a key of PHASES), or InputError."""
+    if phase not in PHASES:
+        raise InputError("phase", None, f"phase = {phase!r}: must be one of {', '.join(map(repr, PHASES))}")
+    return PHASES[phase]
+
+
+# ------------------------------------------------------------ calibration
+
+# The model's calibration region: numerical-relativity waveforms up to mass
+# ratio 18 and aligned spins up to 0.85 in magnitude (Khan et al. 2016,
+# PRD 93, 044007, Sec. I and Fig. 1).
+CALIBRATED_MASS_RATIO = 18.0
+CALIBRATED_SPIN = 0.85
+
+
+def uncalibrated(m1, m2, spin1, spin2):
+    """Bool array: binaries outside the model's calibration region (mass
+    ratio above CALIBRATED_MASS_RATIO or |spin| above CALIBRATED_SPIN)."""
+    q = np.maximum(m1, m2) / np.minimum(m1, m2)
+    return (q > CALIBRATED_MASS_RATIO) | (np.abs(spin1) > CALIBRATED_SPIN) | (np.abs(spin2) > CALIBRATED_SPIN)
+
+
+# ------------------------------------------------------------------ masses
+
+
+def component_masses(total_mass, mass_ratio):
+    """(m1, m2) = (M/(1+q), M q/(1+q)) for source-frame total mass M and
+    q = m2/m1.  q > 1 is accepted and means m2 is the heavier body: the
+    amplitude model is symmetric under exchanging the two bodies together
+    with their spins, so this is the binary with q' = 1/q and the spins
+    swapped."""
+    total_mass = np.asarray(total_mass, dtype=np.float64)
+    mass_ratio = np.asarray(mass_ratio, dtype=np.float64)
+    return total_mass / (1.0 + mass_ratio), total_mass * mass_ratio / (1.0 + mass_ratio)
