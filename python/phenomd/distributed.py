@@ -49,6 +49,7 @@ import time
 import numpy as np
 
 from . import _atomic
+from ._catalog import FLAG_COLUMNS, NUMERIC, REQUIRED, RESULT_COLUMNS, dtypes
 from ._conventions import uncalibrated
 from ._inputs import InputError
 from ._library import LibraryNotFoundError
@@ -79,14 +80,9 @@ MANIFEST = "manifest.json"
 MANIFEST_VERSION = 1
 FORMATS = {"csv": ".csv", "h5": ".h5", "hdf5": ".h5"}
 
-REQUIRED_COLUMNS = ("m1", "m2", "redshift")
-NUMERIC_COLUMNS = ("m1", "m2", "spin1", "spin2", "distance", "redshift", "t_start", "t_end")
-RESULT_COLUMNS = ("snr_all", "snr_ins", "snr_mrg", "snr_rd", "f_merger_start", "f_ringdown_start")
-# Warning flags written per binary (0/1 or a count).  ``n_outside``: grid
-# points outside the noise curve's range; ``inverted``: the band's end lies
-# below its start (the module's sentinel row, SNR 0); ``uncalibrated``: a
-# mass ratio above 18 or |spin| above 0.85, beyond the model's calibration.
-FLAG_COLUMNS = ("n_outside", "inverted", "uncalibrated")
+# The catalog's and the result's columns: ``phenomd._catalog``.
+REQUIRED_COLUMNS = REQUIRED
+NUMERIC_COLUMNS = NUMERIC
 
 _PART_RE = re.compile(r"^part-(\d{5,})\.(csv|h5)$")
 _TMP_RE = re.compile(r"^\.part-\d{5,}\..*\.tmp\.(csv|h5)$")
@@ -194,7 +190,8 @@ def _check_columns(header, source):
     missing = [c for c in REQUIRED_COLUMNS if c not in header]
     if missing:
         raise CatalogError(f"{source}: catalog lacks column(s) {', '.join(missing)} "
-                           "(needs m1, m2, redshift; optional spin1, spin2, distance, t_start, t_end, name)")
+                           f"(needs {', '.join(REQUIRED)}; optional "
+                           f"{', '.join(c for c in NUMERIC if c not in REQUIRED)}, name)")
 
 
 def _h5_columns(path):
@@ -328,8 +325,7 @@ def _snr_columns(pdf, opts, partition=None):
     te = _column(pdf, "t_end", 0.0)
     dist = _column(pdf, "distance", None)
     out = {c: np.empty(n, dtype=np.float64) for c in ("distance",) + RESULT_COLUMNS}
-    out.update({"n_outside": np.zeros(n, dtype=np.int64), "inverted": np.zeros(n, dtype=np.int8),
-                "uncalibrated": np.zeros(n, dtype=np.int8)})
+    out.update({c: np.zeros(n, dtype=t) for c, t in dtypes(FLAG_COLUMNS).items()})
     given = ~np.isnan(dist)
     kwargs = dict(noise=opts["noise"], cosmology=opts["cosmology"], threads=1, library=opts["library"],
                   fast=opts["fast"])
@@ -387,11 +383,8 @@ def _meta(meta_in):
     import pandas as pd
 
     out = meta_in.iloc[:0].copy()
-    for c in ("distance",) + RESULT_COLUMNS:
-        out[c] = pd.Series([], dtype="float64")
-    out["n_outside"] = pd.Series([], dtype="int64")
-    out["inverted"] = pd.Series([], dtype="int8")
-    out["uncalibrated"] = pd.Series([], dtype="int8")
+    for c, t in dtypes(("distance",) + RESULT_COLUMNS + FLAG_COLUMNS).items():
+        out[c] = pd.Series([], dtype=t)
     return out
 
 

@@ -42,6 +42,7 @@ from dataclasses import dataclass, field
 import numpy as np
 
 from ._atomic import atomic_open, atomic_path
+from ._catalog import CATALOG_COLUMNS, NUMERIC, REQUIRED
 
 __all__ = [
     "CATALOG_COLUMNS",
@@ -572,21 +573,8 @@ def _read_npz(path):
 
 # ----------------------------------------------------------------- catalogs
 
-# The columns of a catalog of binaries: name -> (default when absent or
-# empty, meaning).  None as default: required, or (distance, t_start) filled
-# by the caller (from the redshift and the cosmology; from an option).
-CATALOG_COLUMNS = {
-    "m1": (None, "source-frame mass of the first component, solar masses"),
-    "m2": (None, "source-frame mass of the second component, solar masses"),
-    "redshift": (None, "redshift z"),
-    "spin1": (0.0, "aligned dimensionless spin of m1, in [-1, 1]"),
-    "spin2": (0.0, "aligned dimensionless spin of m2, in [-1, 1]"),
-    "distance": (None, "luminosity distance, Mpc (empty: from the redshift and the cosmology)"),
-    "t_start": (None, "band start, years before merger, observer frame (empty: the default start)"),
-    "t_end": (0.0, "band end, years before merger; <= 0 runs through merger and ringdown"),
-}
-REQUIRED = ("m1", "m2", "redshift")
-NUMERIC = tuple(CATALOG_COLUMNS)
+# The columns a catalog may hold: ``phenomd._catalog`` (CATALOG_COLUMNS,
+# REQUIRED, NUMERIC).
 
 
 @dataclass

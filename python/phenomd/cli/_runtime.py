@@ -12,6 +12,7 @@ import sys
 import numpy as np
 
 from .. import noise as noise_mod
+from .._catalog import RESULT_COLUMNS
 from .._cosmology import luminosity_distance
 from .._inputs import InputError
 from .._progress import ProgressBar
@@ -19,8 +20,6 @@ from .._provenance import provenance as _provenance
 from .._conventions import CALIBRATED_MASS_RATIO, CALIBRATED_SPIN, convention_label, describe
 from ..tables import TableError, save_figure
 
-# The SNR table's computed columns, after the input columns.
-RESULT_COLUMNS = ("snr_all", "snr_ins", "snr_mrg", "snr_rd", "f_merger_start", "f_ringdown_start")
 
 FLAG_TEXT = {
     "inverted": "with an empty band (t_start below t_end, or a start above the model's last frequency)",
