@@ -49,10 +49,7 @@ rho^2 = 4 int <|h+|^2 + |hx|^2>_i / S_n df = (16/5) int |h~|^2 / S_n df.
 
 from __future__ import annotations
 
-import sys
-import threading
 from collections import namedtuple
-from concurrent.futures import FIRST_EXCEPTION, ThreadPoolExecutor, wait
 from dataclasses import dataclass, field
 from functools import cached_property
 
@@ -61,7 +58,7 @@ import numpy as np
 from . import _conventions
 from . import _inputs as inp
 from ._library import LibraryNotFoundError, load_library
-from ._progress import ProgressBar
+from ._executor import Scratch, run, spans
 
 __all__ = [
     "AmplitudeResult",
@@ -75,10 +72,6 @@ __all__ = [
 ]
 
 DEFAULT_LENGTH = 1000
-# Grid points handled per library call when a batch is split: small enough
-# for a steady progress bar and a bounded working set in binary_snr, large
-# enough that the per-call cost (tens of microseconds) is negligible.
-CHUNK_POINTS = 1 << 20
 
 InputError = inp.InputError
 inclination_factor = _conventions.inclination_factor
@@ -327,75 +320,6 @@ def _prepare_one(given, length, cosmology):
     return _Batch(values=np.array(vals).reshape(8, 1), n=1, length=length)
 
 
-# ------------------------------------------------------------- execution
-
-
-def _spans(n, length, chunk):
-    rows = chunk if chunk else max(1, CHUNK_POINTS // length)
-    return [(a, min(a + rows, n)) for a in range(0, n, rows)]
-
-
-def _progress_callback(progress, total):
-    if progress is None or progress is False:
-        return None, None
-    if progress is True:
-        bar = ProgressBar(total)
-        return bar, bar
-    return progress, None
-
-
-def _run(spans, work, threads, progress, total):
-    """Run ``work(a, b)`` over the spans, on ``threads`` threads; results
-    are placed by index, so the thread count cannot change them.
-
-    On an exception in any span, or KeyboardInterrupt in the calling
-    thread, the spans not yet started are cancelled at once and the
-    exception propagates without waiting for the spans in flight (each is
-    one library call of at most ``chunk`` binaries)."""
-    if len(spans) == 1 and (progress is None or progress is False):
-        work(*spans[0])  # one library call: no pool, no bookkeeping
-        return
-    report, bar = _progress_callback(progress, total)
-    done = [0]
-    lock = threading.Lock()
-    cancelled = threading.Event()
-
-    def task(span):
-        if cancelled.is_set():
-            return
-        work(*span)
-        if report is not None:
-            with lock:
-                done[0] += span[1] - span[0]
-                report(done[0], total)
-
-    try:
-        if threads <= 1 or len(spans) <= 1:
-            for s in spans:
-                task(s)
-        else:
-            pool = ThreadPoolExecutor(max_workers=min(threads, len(spans)))
-            try:
-                futures = [pool.submit(task, s) for s in spans]
-                # Wait in short slices: the main thread comes back to the
-                # interpreter at least every 0.2 s, so a SIGINT is acted on
-                # even where a blocking wait is not interrupted by it.
-                pending = futures
-                while pending:
-                    done, pending = wait(pending, timeout=0.2, return_when=FIRST_EXCEPTION)
-                    for f in done:
-                        if not f.cancelled() and f.exception() is not None:
-                            raise f.exception()
-            except BaseException:
-                cancelled.set()
-                pool.shutdown(wait=False, cancel_futures=True)
-                raise
-            pool.shutdown(wait=True)
-    finally:
-        if bar is not None:
-            bar.close()
-
-
 def _factor(inclination, n):
     """(k as an (n,) array, whether to multiply at all)."""
     k = _conventions.inclination_factor(inclination, n)
@@ -482,7 +406,7 @@ def amplitude(
             rows = hc[a:b]
             np.multiply(rows, k[a:b, np.newaxis], out=rows)
 
-    _run(_spans(n, L, chunk), work, threads, progress, n)
+    run(spans(n, L, chunk), work, threads, progress, n)
     record = _record(lib, fast, L, inclination, cosmology, distance is not None)
     return AmplitudeResult(freqs, hc, fm, fr, batch.values[4], batch.values[5], k, record)
 
@@ -611,7 +535,7 @@ def snr(freqs, hc, hn, f_merger_start, f_ringdown_start, *, threads=1, chunk=Non
     def work(a, b):
         lib.call_snr(out, f, h, noise, fm, fr, n, L, rows=(a, b))
 
-    _run(_spans(n, L, chunk), work, threads, None, n)
+    run(spans(n, L, chunk), work, threads, None, n)
     return SNR(*out)
 
 
@@ -642,17 +566,6 @@ def _population_module(curve, library, fast):
     if fast and not module.has_fast_row:
         return None
     return module, table()
-
-
-class _Scratch(threading.local):
-    """Per-thread grid buffers reused across chunks: fresh (rows, length)
-    arrays per chunk would be page-faulted in every time."""
-
-    def get(self, shape):
-        bufs = getattr(self, "bufs", None)
-        if bufs is None or bufs[0].shape != shape:
-            bufs = self.bufs = (np.empty(shape), np.empty(shape))
-        return bufs
 
 
 def binary_snr(
@@ -729,7 +642,7 @@ def binary_snr(
         work = _population_work(pop, lib, values, k, L, fast, out, fm, fr, n_out, inverted)
         path = f"population module (tabulated noise): {pop[0].path}"
     else:
-        scratch = _Scratch()
+        scratch = Scratch()
 
         def work(a, b):
             m = b - a
@@ -745,7 +658,7 @@ def binary_snr(
             lib.call_snr([o[a:b] for o in out], freqs, hc, hn, fm[a:b], fr[a:b], m, L)
 
         path = "per grid point"
-    _run(_spans(n, L, chunk), work, threads, progress, n)
+    run(spans(n, L, chunk), work, threads, progress, n)
     record = _record(lib, fast, L, inclination, cosmology, distance is not None, noise=curve, snr_path=path)
     return BinarySNR(*out, fm, fr, values[4], values[5], n_out, k, inverted, _conventions.uncalibrated(*values[:4]), record)
 

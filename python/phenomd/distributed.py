@@ -719,7 +719,7 @@ def _progress(progress, total):
     if progress is None or progress is False:
         return None, None
     if progress is True:
-        from ._progress import ProgressBar
+        from ._executor import ProgressBar
 
         bar = ProgressBar(total, label="partitions")
         return bar, bar

@@ -11,7 +11,7 @@ import pytest
 
 import phenomd
 from phenomd import cli
-from phenomd._progress import ProgressBar
+from phenomd._executor import ProgressBar
 from conftest import PYTHON_DIR
 
 pytestmark = pytest.mark.needs_library
@@ -97,6 +97,38 @@ class TestSNR:
                                "--threads", "2"], cwd=tmp_path, env=env, capture_output=True, text=True)
         assert done.returncode == 0, done.stderr
         assert "wrote o.csv" in done.stderr and len(read(tmp_path / "o.csv")) == 3
+
+    def test_in_a_terminal_with_threads_and_a_bar(self, tmp_path, library_path):
+        # Under a real pseudo-terminal, as a user runs it: a catalog of 8
+        # chunks on two threads (about half a second of work), the bar drawn on the
+        # terminal while the pool is polled.  This once ended in a TypeError
+        # traceback from the progress count.
+        import pty
+
+        rng = np.random.default_rng(7)
+        m, q = 10 ** rng.uniform(4, 7, 2000), rng.uniform(0.1, 1, 2000)
+        rows = "\n".join(f"{a!r},{b!r},{z!r}" for a, b, z in zip(m / (1 + q), m * q / (1 + q), rng.uniform(0.5, 5, 2000)))
+        (tmp_path / "big.csv").write_text("m1,m2,redshift\n" + rows + "\n")
+        env = dict(os.environ, PYTHONPATH=str(PYTHON_DIR), PHENOMD_LIBRARY=library_path, COLUMNS="100")
+        master, slave = pty.openpty()
+        proc = subprocess.Popen([sys.executable, "-m", "phenomd", "snr", "big.csv", "-o", "o.csv", "--length", "4000",
+                                 "--threads", "2", "--progress"], cwd=tmp_path, env=env,
+                                stdin=slave, stdout=slave, stderr=slave, close_fds=True)
+        os.close(slave)
+        chunks = []
+        while True:
+            try:
+                data = os.read(master, 1 << 16)
+            except OSError:  # EIO: the terminal's last writer has gone
+                break
+            if not data:
+                break
+            chunks.append(data)
+        os.close(master)
+        text = b"".join(chunks).decode(errors="replace")
+        assert proc.wait(timeout=120) == 0, text
+        assert "Traceback" not in text and "2000/2000" in text and "wrote o.csv" in text
+        assert len(read(tmp_path / "o.csv")) == 2000
 
 
 class TestFigures:

@@ -150,6 +150,27 @@ class TestThreads:
         assert len(seen) == 9 and seen[-1] == (90, 90)
         assert [d for d, _ in seen] == sorted(d for d, _ in seen)
 
+    @pytest.mark.parametrize("progress", [True, "callable"])
+    def test_progress_with_threads_outlasting_one_wait(self, progress):
+        # The pool is polled every 0.2 s; a run with a bar (or callback) that
+        # outlasts one poll once raised TypeError from the progress count.
+        # A slow noise callable (10 ms per one-binary span, 40 spans on two
+        # threads: about 0.2 s) makes every run outlast a poll.
+        import time
+
+        def slow_lisa(f):
+            time.sleep(0.01)
+            return LISA4(f)
+
+        seen = []
+        report = progress if progress is True else (lambda done, total: seen.append(done))
+        kw = random_batch(40, 2)
+        got = phenomd.binary_snr(**kw, length=16, noise=slow_lisa, threads=2, chunk=1, progress=report)
+        want = phenomd.binary_snr(**kw, length=16, noise=slow_lisa, threads=1, chunk=40)
+        assert np.array_equal(got.snr_all, want.snr_all)
+        if seen:
+            assert seen == list(range(1, 41))
+
 
 class TestConversions:
     """Other dtypes and byte orders are converted by value, never

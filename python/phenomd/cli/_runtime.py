@@ -15,7 +15,7 @@ from .. import noise as noise_mod
 from .._catalog import RESULT_COLUMNS
 from .._cosmology import luminosity_distance
 from .._inputs import InputError
-from .._progress import ProgressBar
+from .._executor import ProgressBar
 from .._provenance import provenance as _provenance
 from .._conventions import CALIBRATED_MASS_RATIO, CALIBRATED_SPIN, convention_label, describe
 from ..tables import TableError, save_figure
