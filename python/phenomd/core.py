@@ -545,10 +545,8 @@ def _population_module(curve, library, fast):
     table = getattr(curve, "table", None)
     if not callable(table):
         return None
-    try:
-        from . import _population
-    except ImportError:
-        return None
+    from . import _population
+
     path = None
     if library is not None and not hasattr(library, "cdll"):
         from pathlib import Path
@@ -639,7 +637,7 @@ def binary_snr(
             raise InputError("population", None, "the population module cannot be used: the noise curve has no "
                                                  "table() or the module does not load")
     if pop is not None:
-        work = _population_work(pop, lib, values, k, L, fast, out, fm, fr, n_out, inverted)
+        work = _population_work(pop, values, k, L, fast, out, fm, fr, n_out, inverted)
         path = f"population module (tabulated noise): {pop[0].path}"
     else:
         scratch = Scratch()
@@ -663,32 +661,17 @@ def binary_snr(
     return BinarySNR(*out, fm, fr, values[4], values[5], n_out, k, inverted, _conventions.uncalibrated(*values[:4]), record)
 
 
-def _population_work(pop, lib, values, k, L, fast, out, fm, fr, n_out, inverted):
+def _population_work(pop, values, k, L, fast, out, fm, fr, n_out, inverted):
     from . import _population
 
     module, table = pop
     names = ("snr_all", "snr_ins", "snr_mrg", "snr_rd")
-    reports_inverted = "inverted" in getattr(_population, "OUTPUT_NAMES", ())
 
     def work(a, b):
         rows = tuple(values[:, a:b])
         # The module writes straight into the result arrays' rows.
         res = dict(zip(names, (o[a:b] for o in out)), f_merger_start=fm[a:b], f_ringdown_start=fr[a:b],
-                   n_outside=n_out[a:b])
-        if reports_inverted:
-            res["inverted"] = inverted[a:b]
+                   n_outside=n_out[a:b], inverted=inverted[a:b])
         _population.population_snr(module, *rows, k[a:b], table, L, fast, out=res)
-        if reports_inverted:
-            return
-        # An inverted band's sentinel row (freqs = 1e-30 Hz) lies wholly
-        # outside any curve's range; only such rows can be inverted.  Their
-        # first grid point tells (one point per binary, a fraction of a
-        # microsecond each).
-        maybe = np.flatnonzero(res["n_outside"] == L)
-        if maybe.size:
-            m = maybe.size
-            f1, h1 = np.empty(m), np.empty(m)
-            lib.call_amplitude(f1, h1, np.empty(m), np.empty(m), np.ascontiguousarray(values[:, a + maybe]), m, 1)
-            inverted[a + maybe] = f1 == SENTINEL_FREQUENCY
 
     return work

@@ -37,7 +37,6 @@ import copy
 import dataclasses
 import glob
 import hashlib
-import inspect
 import json
 import logging
 import math
@@ -50,7 +49,6 @@ import numpy as np
 
 from . import _atomic
 from ._catalog import FLAG_COLUMNS, NUMERIC, REQUIRED, RESULT_COLUMNS, dtypes
-from ._conventions import uncalibrated
 from ._inputs import InputError
 from ._library import LibraryNotFoundError
 
@@ -285,12 +283,6 @@ def read_catalog(inputs, *, partition_size=None):
 # ------------------------------------------------------------- per partition
 
 
-def _with_inclination():
-    from .core import binary_snr
-
-    return "inclination" in inspect.signature(binary_snr).parameters
-
-
 def _column(pdf, name, default):
     if name not in pdf.columns:
         return np.full(len(pdf), default, dtype=np.float64)
@@ -327,10 +319,8 @@ def _snr_columns(pdf, opts, partition=None):
     out = {c: np.empty(n, dtype=np.float64) for c in ("distance",) + RESULT_COLUMNS}
     out.update({c: np.zeros(n, dtype=t) for c, t in dtypes(FLAG_COLUMNS).items()})
     given = ~np.isnan(dist)
-    kwargs = dict(noise=opts["noise"], cosmology=opts["cosmology"], threads=1, library=opts["library"],
-                  fast=opts["fast"])
-    if opts["inclination"] != "average" or _with_inclination():
-        kwargs["inclination"] = opts["inclination"]
+    kwargs = dict(noise=opts["noise"], inclination=opts["inclination"], cosmology=opts["cosmology"], threads=1,
+                  library=opts["library"], fast=opts["fast"])
     # Rows with a distance and rows whose distance comes from the redshift
     # go to binary_snr separately, so that the latter get exactly the
     # distances binary_snr itself computes from a redshift.
@@ -351,21 +341,8 @@ def _snr_columns(pdf, opts, partition=None):
             raise CatalogError(f"partition {partition}{where}: {exc}", partition) from None
         for c in ("distance",) + RESULT_COLUMNS:
             out[c][rows] = getattr(r, c)
-        out["n_outside"][rows] = r.n_outside
-        inv = getattr(r, "inverted", None)
-        if inv is None:
-            # A package whose BinarySNR lacks the flag: a band that ends
-            # below its start is the module's sentinel row (freqs 1e-30),
-            # whatever the grid's length.
-            from .core import amplitude
-
-            a = amplitude(pick(m1), pick(m2), pick(s1), pick(s2), r.distance, pick(z), pick(ts), pick(te), 2,
-                          library=opts["library"], fast=opts["fast"])
-            inv = a.freqs[:, -1] <= 1e-30
-        out["inverted"][rows] = inv
-        unc = getattr(r, "uncalibrated", None)
-        out["uncalibrated"][rows] = unc if unc is not None else uncalibrated(pick(m1), pick(m2), pick(s1),
-                                                                              pick(s2))
+        for c in FLAG_COLUMNS:
+            out[c][rows] = getattr(r, c)
     return out
 
 

@@ -137,7 +137,7 @@ class TestFigures:
 
         out, grid = tmp_path / "w.png", tmp_path / "w.csv"
         assert cli.main(["waterfall", "-o", str(out), "--nm", "6", "--nz", "5", "--length", "64",
-                         "--width", "640", "--height", "480", "--csv", str(grid), "-q"]) == 0
+                         "--width", "640", "--height", "480", "--table", str(grid), "-q"]) == 0
         assert matplotlib.image.imread(out).shape[:2] == (480, 640)
         rows = read(grid)
         assert len(rows) == 30

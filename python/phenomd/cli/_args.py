@@ -150,7 +150,6 @@ def _grid_options(p):
     g.add_argument("--phase", choices=("all", "ins", "mrg", "rd"), default="all",
                    help="whose SNR: the whole band (default), inspiral, merger or ringdown")
     g.add_argument("--table", metavar="FILE", help="also write the grid: .csv, .h5, .hdf5 or .npz")
-    g.add_argument("--csv", metavar="FILE", help=argparse.SUPPRESS)  # the earlier name of --table
 
 
 def build_parser():

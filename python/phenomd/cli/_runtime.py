@@ -4,7 +4,6 @@ provenance, figures and the summary line."""
 
 from __future__ import annotations
 
-import inspect
 import math
 import os
 import sys
@@ -39,8 +38,7 @@ class CLIError(Exception):
 
 
 def noise_names():
-    names = getattr(noise_mod, "names", None)
-    return tuple(names()) if names else ("lisa",)
+    return noise_mod.names()
 
 
 def noise_curve(args, choice=None):
@@ -50,28 +48,18 @@ def noise_curve(args, choice=None):
     and ``--noise-sky-averaged`` what convention the file is in)."""
     choice = args.noise if choice is None else choice
     if choice in noise_names():
-        options = {}
-        if getattr(args, "response", None):
-            options["response"] = args.response
-        if hasattr(noise_mod, "curve"):
-            return _call_checked(noise_mod.curve, choice, years=args.years, **options)
-        if options:
-            raise CLIError("--response needs a noise module with named curves")
-        return noise_mod.LISA(args.years)
+        options = {"response": args.response} if args.response else {}
+        return _call_checked(noise_mod.curve, choice, years=args.years, **options)
     if not os.path.exists(choice):
         raise CLIError(f"--noise {choice!r}: neither a noise curve ({', '.join(noise_names())}) nor an existing file")
     if args.noise_kind is None:
         raise CLIError(f"--noise {choice}: a noise file needs --noise-kind asd, psd or hn")
     options = {}
-    params = inspect.signature(noise_mod.from_file).parameters
     for opt, key in (("noise_channels", "channels"), ("noise_sky_averaged", "sky_averaged")):
-        value = getattr(args, opt, None)
-        if value is None:
-            continue
-        if key not in params:
-            raise CLIError(f"--{opt.replace('_', '-')}: this noise module's from_file takes no {key}=")
-        options[key] = value
-    response = getattr(args, "noise_response", None)
+        value = getattr(args, opt)
+        if value is not None:
+            options[key] = value
+    response = args.noise_response
     if options.get("sky_averaged") is False:
         # A bare one-channel PSD is divided by a detector's averaged
         # response; LISA's unless the user names another.

@@ -160,10 +160,8 @@ def _summary(args, line, counts, total):
 
 
 def _snr_distributed(args, inputs):
-    try:
-        from .. import distributed
-    except ImportError as exc:
-        raise CLIError(f"--workers/--scheduler need phenomd.distributed and Dask ({exc})") from None
+    from .. import distributed
+
     if not inputs:
         raise CLIError("--workers/--scheduler need catalog files")
     if args.output in (None, "-"):
@@ -182,8 +180,7 @@ def _snr_distributed(args, inputs):
     except (InputError, ValueError, ConnectionError, distributed.CatalogBusyError,
             distributed.WorkerLibraryNotFoundError) as exc:
         raise CLIError(str(exc)) from None
-    line = summary.line() if hasattr(summary, "line") else str(summary)
-    say(args, f"phenomd snr: {line}")
+    say(args, f"phenomd snr: {summary.line()}")
     return 0
 
 
@@ -380,13 +377,9 @@ def _grid_counts(grid):
     }
 
 
-def _table_output(args):
-    return getattr(args, "table", None) or getattr(args, "csv", None)
-
-
 def _check_figure_and_table(args):
     check_output_path(args.output, "figure")
-    table = _table_output(args)
+    table = args.table
     if table:
         check_output_path(table, "table")
         if os.path.abspath(table) == os.path.abspath(args.output):
@@ -406,7 +399,7 @@ def cmd_waterfall(args):
     prov = provenance(args, curve, snr_convention=convention(args.inclination), phase=args.phase,
                       x=grid.x.name, y=grid.y.name, fixed=repr(grid.fixed))
     save(plt, fig, args, prov, title=f"{grid.snr_label()}; {grid.title()}")
-    table = _table_output(args)
+    table = args.table
     if table:
         write_table(table, _grid_table(grid), prov)
     snr = grid.snr
@@ -444,7 +437,7 @@ def cmd_ratio(args):
     save(plt, fig, args, prov, title=f"SNR ratio {label_a} / {label_b}")
     with np.errstate(divide="ignore", invalid="ignore"):
         ratio = np.where(grid_b.snr > 0, grid_a.snr / grid_b.snr, np.nan)
-    table = _table_output(args)
+    table = args.table
     if table:
         base = _grid_table(grid_a)
         cols = {k: v for k, v in base.items() if not k.startswith("snr_") and k not in ("outside", "inverted")}
@@ -503,7 +496,7 @@ def cmd_horizon(args):
                       threshold=args.snr, mass_ratio=args.q, spin1=args.spin1, spin2=args.spin2,
                       t_start=args.t_start, t_end=args.t_end)
     save(plt, fig, args, prov, title=f"horizon at SNR {args.snr:g} ({convention(args.inclination)})")
-    table = _table_output(args)
+    table = args.table
     if table:
         parts = [r.columns() for r in results.values()]
         cols = {k: np.concatenate([np.asarray(p[k]) for p in parts]) for k in parts[0]}

@@ -138,15 +138,8 @@ def _numerical_response():
     (``phenomd.noise._lisa_response.response``: the not-a-knot cubic spline of
     ln R in ln(f/f*) through the table's nodes, twice continuously
     differentiable, so that the curve's NoiseTable converges)."""
-    try:
-        from ._lisa_response import response
-    except ImportError as exc:  # pragma: no cover - the table ships with the package
-        raise InputError(
-            "response",
-            None,
-            f"the numerically averaged LISA response is not available ({exc}); "
-            "use response='approximate' (Robson et al. eq. 9)",
-        ) from None
+    from ._lisa_response import response
+
     return response
 
 
