@@ -619,10 +619,20 @@ def binary_snr(
     batch = _prepare(m1, m2, spin1, spin2, distance, redshift, t_start, t_end, length, cosmology)
     threads = inp.as_threads(threads)
     chunk = inp.as_chunk(chunk)
-    n, L = batch.n, batch.length
-    k, scale = _factor(inclination, n)
+    k, scale = _factor(inclination, batch.n)
     curve = _noise.LISA(4) if noise is None else noise
     lib = load_library(library, fast=fast)
+    record = _record(lib, fast, batch.length, inclination, cosmology, distance is not None, noise=curve)
+    return _batch_snr(batch, curve, k, scale, lib, library, fast, threads, chunk, progress, population, record)
+
+
+def _batch_snr(batch, curve, k, scale, lib, library, fast, threads=1, chunk=None, progress=None, population=None,
+               record=None):
+    """``binary_snr`` of a checked batch (``_prepare``), k and the library
+    given: for callers that check a batch once and then vary only what
+    they have checked themselves (``horizon``'s refinement).  ``record``
+    (a dict, or None) is the provenance; the path taken is added to it."""
+    n, L = batch.n, batch.length
     out = [np.empty(n, dtype=np.float64) for _ in range(4)]
     fm = np.empty(n, dtype=np.float64)
     fr = np.empty(n, dtype=np.float64)
@@ -657,8 +667,10 @@ def binary_snr(
 
         path = "per grid point"
     run(spans(n, L, chunk), work, threads, progress, n)
-    record = _record(lib, fast, L, inclination, cosmology, distance is not None, noise=curve, snr_path=path)
-    return BinarySNR(*out, fm, fr, values[4], values[5], n_out, k, inverted, _conventions.uncalibrated(*values[:4]), record)
+    if record is not None:
+        record["snr_path"] = path
+    return BinarySNR(*out, fm, fr, values[4], values[5], n_out, k, inverted, _conventions.uncalibrated(*values[:4]),
+                     record)
 
 
 def _population_work(pop, values, k, L, fast, out, fm, fr, n_out, inverted):

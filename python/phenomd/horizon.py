@@ -57,6 +57,7 @@ import numpy as np
 from . import _inputs as inp
 from ._conventions import PHASES, check_phase, component_masses, convention_label
 from ._cosmology import luminosity_distance, resolve_cosmology
+from . import core
 from .core import DEFAULT_LENGTH, binary_snr
 
 __all__ = ["HorizonResult", "horizon", "PHASES", "component_masses", "convention_label", "noise_label"]
@@ -161,6 +162,86 @@ def _positive_scalar(value, name, what):
     return x
 
 
+def _first_crossings(g, zs, f, rtol, max_iterations):
+    """The first downward crossing of zero from low z, per row (module
+    docstring): ``g`` (n, nz) holds ln rho - ln threshold on the grid
+    ``zs``; ``f(index, z)`` evaluates it for the rows ``index`` at
+    redshifts z (arrays of one length).  Regula falsi on ln z with the
+    Illinois modification and a bisection fallback, to ``rtol`` in ln z or
+    ``max_iterations`` steps.  Returns (z, z_low, z_high, reached, rising),
+    each (n,)."""
+    n, nz = g.shape
+    z_min, z_max = zs[0], zs[-1]
+    above = g >= 0.0
+    reached = np.full(n, "ok", dtype="<U5")
+    rising = np.zeros(n, dtype=bool)
+    z_out = np.empty(n)
+    z_lo = np.empty(n)
+    z_hi = np.empty(n)
+
+    never = ~above.any(axis=1)
+    reached[never] = "below"
+    z_out[never] = z_lo[never] = z_hi[never] = z_min
+
+    first_up = np.argmax(above, axis=1)  # first grid point at or above the threshold
+    cols = np.arange(nz)
+    after = ~above & (cols[None, :] > first_up[:, None])
+    has_down = after.any(axis=1) & ~never
+    always = ~never & ~has_down
+    reached[always] = "above"
+    z_out[always] = z_lo[always] = z_hi[always] = z_max
+    rising[~never] = first_up[~never] > 0
+
+    idx = np.flatnonzero(has_down)
+    k = np.argmax(after[idx], axis=1)
+    a = np.log(zs[k - 1])  # ln z where rho >= threshold
+    b = np.log(zs[k])  # ln z where rho < threshold
+    fa = g[idx, k - 1]
+    fb = g[idx, k]
+    ga, gb = fa.copy(), fb.copy()  # unmodified values, for the final estimate
+    side = np.zeros(idx.size, dtype=np.int8)  # which end the last step replaced: +1 a, -1 b
+    width_1 = np.full(idx.size, np.inf)  # bracket width one step ago
+    width_2 = np.full(idx.size, np.inf)  # and two steps ago
+    active = np.ones(idx.size, dtype=bool)
+    for _ in range(max_iterations):
+        active &= (b - a) > rtol
+        if not active.any():
+            break
+        j = np.flatnonzero(active)
+        aj, bj, faj, fbj = a[j], b[j], fa[j], fb[j]
+        fb_finite = np.where(np.isfinite(fbj), fbj, -1e3)  # rho = 0 at b: treat as far below
+        with np.errstate(invalid="ignore", divide="ignore"):
+            x = bj - fb_finite * (bj - aj) / (fb_finite - faj)
+        width = bj - aj
+        slow = ~(width <= 0.5 * width_2[j])
+        bisect = slow | ~np.isfinite(x)
+        # Keep regula falsi points off the ends: a step that does not move
+        # the bracket would make no progress.
+        margin = 1e-3 * width
+        x = np.where(bisect, 0.5 * (aj + bj), np.clip(x, aj + margin, bj - margin))
+        fx = f(idx[j], np.exp(x))
+        up = fx >= 0.0
+        width_2[j] = width_1[j]
+        width_1[j] = width
+        # Illinois: when the same end is kept twice, halve its function value.
+        keep_b = up & (side[j] == 1)
+        keep_a = ~up & (side[j] == -1)
+        fb[j[keep_b]] *= 0.5
+        fa[j[keep_a]] *= 0.5
+        a[j[up]], fa[j[up]], ga[j[up]] = x[up], fx[up], fx[up]
+        b[j[~up]], fb[j[~up]], gb[j[~up]] = x[~up], fx[~up], fx[~up]
+        side[j] = np.where(up, 1, -1)
+    # Final point: the regula falsi estimate inside the last bracket.
+    with np.errstate(invalid="ignore", divide="ignore"):
+        gb_finite = np.where(np.isfinite(gb), gb, -1e3)
+        x = b - gb_finite * (b - a) / (gb_finite - ga)
+    x = np.where(np.isfinite(x), np.clip(x, a, b), 0.5 * (a + b))
+    z_out[idx] = np.exp(x)
+    z_lo[idx] = np.exp(a)
+    z_hi[idx] = np.exp(b)
+    return z_out, z_lo, z_hi, reached, rising
+
+
 def horizon(
     masses,
     mass_ratio=1.0,
@@ -236,9 +317,7 @@ def horizon(
     from ._provenance import provenance
 
     curve = noise_module.LISA(4) if noise is None else noise
-    common = dict(noise=curve, cosmology=cosmo, length=length, threads=threads, library=library, fast=fast)
-    counter = [0]
-    flags = []
+    threads = inp.as_threads(threads)
 
     if isinstance(inclination, str):
         per_mass = None
@@ -246,98 +325,45 @@ def horizon(
         angle = inp.as_float_array(inclination, "inclination", "rad")
         per_mass = np.broadcast_to(angle, (n,)) if angle.ndim == 1 else None
 
-    def ln_snr(index, z):
-        """ln rho - ln threshold for binaries ``index`` at redshifts z."""
-        res = binary_snr(
-            m1[index], m2[index], full["spin1"][index], full["spin2"][index], None, z,
-            full["t_start"][index], full["t_end"][index],
-            inclination=inclination if per_mass is None else per_mass[index], **common,
-        )
-        counter[0] += 1
-        flags.append(res.uncalibrated)
-        rho = getattr(res, key)
-        with np.errstate(divide="ignore"):
-            return np.log(rho) - np.log(threshold)
-
     # Inputs checked once per mass (a two-point grid), so that an error
     # names the mass's index rather than a place in the batches below.
     binary_snr(m1, m2, full["spin1"], full["spin2"], None, z_min, full["t_start"], full["t_end"], 2,
                inclination=inclination, noise=curve, cosmology=cosmo, library=library, fast=fast)
+    k, scale = core._factor(inclination if per_mass is None else per_mass, n)
+    lib = load_library(library, fast=fast)
+    counter = [0]
 
-    # Coarse grid: every mass at every grid redshift, one batch.
+    # Coarse grid: every mass at every grid redshift, one batch, prepared
+    # and checked (every redshift and its distance) as binary_snr does.
     decades = np.log10(z_max / z_min)
     zs = np.geomspace(z_min, z_max, max(2, int(np.ceil(decades * per_decade)) + 1))
     nz = zs.size
-    g = ln_snr(np.repeat(np.arange(n), nz), np.tile(zs, n)).reshape(n, nz)
-    above = g >= 0.0
-    uncalibrated = np.asarray(flags[0], dtype=bool).reshape(n, nz)[:, 0]
+    every = np.repeat(np.arange(n), nz)
+    coarse = core._prepare(m1[every], m2[every], full["spin1"][every], full["spin2"][every], None, np.tile(zs, n),
+                           full["t_start"][every], full["t_end"][every], length, cosmo)
+    base = np.stack([m1, m2, full["spin1"], full["spin2"], np.zeros(n), np.zeros(n), full["t_start"],
+                     full["t_end"]])
 
-    reached = np.full(n, "ok", dtype="<U5")
-    rising = np.zeros(n, dtype=bool)
-    z_out = np.empty(n)
-    z_lo = np.empty(n)
-    z_hi = np.empty(n)
+    def ln_snr(batch, index):
+        """ln rho - ln threshold of a prepared batch of the masses ``index``,
+        and the batch's result."""
+        res = core._batch_snr(batch, curve, k[index], scale, lib, library, fast, threads)
+        counter[0] += 1
+        with np.errstate(divide="ignore"):
+            return np.log(getattr(res, key)) - np.log(threshold), res
 
-    never = ~above.any(axis=1)
-    reached[never] = "below"
-    z_out[never] = z_lo[never] = z_hi[never] = z_min
+    def refine(index, z):
+        # Redshifts inside [z_min, z_max], whose distances the coarse grid's
+        # checks bound: only z and D_L(z) change from the checked rows.
+        values = base.take(index, axis=1)  # C-contiguous (8, m), as _prepare makes it
+        values[5] = z
+        values[4] = luminosity_distance(z, cosmo)
+        return ln_snr(core._Batch(values=values, n=index.size, length=coarse.length), index)[0]
 
-    first_up = np.argmax(above, axis=1)  # first grid point at or above the threshold
-    cols = np.arange(nz)
-    after = ~above & (cols[None, :] > first_up[:, None])
-    has_down = after.any(axis=1) & ~never
-    always = ~never & ~has_down
-    reached[always] = "above"
-    z_out[always] = z_lo[always] = z_hi[always] = z_max
-    rising[~never] = first_up[~never] > 0
-
-    idx = np.flatnonzero(has_down)
-    k = np.argmax(after[idx], axis=1)
-    a = np.log(zs[k - 1])  # ln z where rho >= threshold
-    b = np.log(zs[k])  # ln z where rho < threshold
-    fa = g[idx, k - 1]
-    fb = g[idx, k]
-    ga, gb = fa.copy(), fb.copy()  # unmodified values, for the final estimate
-    side = np.zeros(idx.size, dtype=np.int8)  # which end the last step replaced: +1 a, -1 b
-    width_1 = np.full(idx.size, np.inf)  # bracket width one step ago
-    width_2 = np.full(idx.size, np.inf)  # and two steps ago
-    active = np.ones(idx.size, dtype=bool)
-    for _ in range(max_iterations):
-        active &= (b - a) > rtol
-        if not active.any():
-            break
-        j = np.flatnonzero(active)
-        aj, bj, faj, fbj = a[j], b[j], fa[j], fb[j]
-        fb_finite = np.where(np.isfinite(fbj), fbj, -1e3)  # rho = 0 at b: treat as far below
-        with np.errstate(invalid="ignore", divide="ignore"):
-            x = bj - fb_finite * (bj - aj) / (fb_finite - faj)
-        width = bj - aj
-        slow = ~(width <= 0.5 * width_2[j])
-        bisect = slow | ~np.isfinite(x)
-        # Keep regula falsi points off the ends: a step that does not move
-        # the bracket would make no progress.
-        margin = 1e-3 * width
-        x = np.where(bisect, 0.5 * (aj + bj), np.clip(x, aj + margin, bj - margin))
-        fx = ln_snr(idx[j], np.exp(x))
-        up = fx >= 0.0
-        width_2[j] = width_1[j]
-        width_1[j] = width
-        # Illinois: when the same end is kept twice, halve its function value.
-        keep_b = up & (side[j] == 1)
-        keep_a = ~up & (side[j] == -1)
-        fb[j[keep_b]] *= 0.5
-        fa[j[keep_a]] *= 0.5
-        a[j[up]], fa[j[up]], ga[j[up]] = x[up], fx[up], fx[up]
-        b[j[~up]], fb[j[~up]], gb[j[~up]] = x[~up], fx[~up], fx[~up]
-        side[j] = np.where(up, 1, -1)
-    # Final point: the regula falsi estimate inside the last bracket.
-    with np.errstate(invalid="ignore", divide="ignore"):
-        gb_finite = np.where(np.isfinite(gb), gb, -1e3)
-        x = b - gb_finite * (b - a) / (gb_finite - ga)
-    x = np.where(np.isfinite(x), np.clip(x, a, b), 0.5 * (a + b))
-    z_out[idx] = np.exp(x)
-    z_lo[idx] = np.exp(a)
-    z_hi[idx] = np.exp(b)
+    g, res = ln_snr(coarse, every)
+    g = g.reshape(n, nz)
+    uncalibrated = np.asarray(res.uncalibrated, dtype=bool).reshape(n, nz)[:, 0]
+    z_out, z_lo, z_hi, reached, rising = _first_crossings(g, zs, refine, rtol, max_iterations)
 
     distance = luminosity_distance(z_out, cosmo)
     lib = load_library(library, fast=fast)

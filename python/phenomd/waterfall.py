@@ -329,7 +329,6 @@ def waterfall(
     m1, m2 = component_masses(cells["mass"].ravel(), cells["q"].ravel())
 
     from . import noise as noise_module
-    from ._library import load_library
     from ._provenance import provenance
 
     curve = noise_module.LISA(4) if noise is None else noise
@@ -347,9 +346,8 @@ def waterfall(
     outside = (np.asarray(res.n_outside).reshape(shape) >= int(length)) & ~inverted
     uncalibrated = np.asarray(res.uncalibrated, dtype=bool).reshape(shape)
 
-    lib = load_library(library, fast=fast)
     record = provenance(
-        library=lib, fast=fast, noise=curve, inclination=inclination, cosmology=cosmo, length=length,
+        library=res._record["library"], fast=fast, noise=curve, inclination=inclination, cosmology=cosmo, length=length,
         phase=phase, x=f"{xa.name} {xa.scale} {xa.values[0]:.6g}..{xa.values[-1]:.6g} ({xa.values.size})",
         y=f"{ya.name} {ya.scale} {ya.values[0]:.6g}..{ya.values[-1]:.6g} ({ya.values.size})",
         fixed=", ".join(f"{k}={v:.6g}" for k, v in fixed_values.items()),
