@@ -66,16 +66,41 @@ def _angle_factor(i):
 def inclination_factor(inclination="average", n=None):
     """The factor k(i) by which the package multiplies the C module's h_c.
 
-    ``inclination`` is ``"average"`` (sky-, polarisation- and
-    inclination-averaged: k = sqrt(16/5)), ``"face-on"`` (k = sqrt(8)),
-    ``"edge-on"`` (k = 1: the module's own h_c), or an angle in radians
-    between the orbital angular momentum and the line of sight (a scalar or
-    one per binary; an astropy angle Quantity is converted), for which
-    k(i) = 2 sqrt(((1 + cos^2 i)/2)^2 + cos^2 i).
+    A source at inclination i (between the orbital angular momentum and the
+    line of sight) has, against a sky- and polarisation-averaged PSD,
+    k(i) = 2 sqrt(((1 + cos^2 i)/2)^2 + cos^2 i) (module docstring).
 
-    Returns a float for a name or a scalar angle when ``n`` is None;
-    with ``n`` given, an (n,) float64 array (a scalar is broadcast, an
-    array must have 1 or n values).  Raises InputError for anything else.
+    Parameters
+    ----------
+    inclination : {"average", "face-on", "edge-on"} or float or array_like
+        "average" (default): sky-, polarisation- and inclination-averaged,
+        k = sqrt(16/5); "face-on": k = sqrt(8); "edge-on": k = 1 (the C
+        module's own h_c); or an angle in radians, a scalar or one per
+        binary (an astropy angle Quantity is converted).
+    n : int, optional
+        The number of binaries: the result is then an (n,) array (a scalar
+        is broadcast; an array must have 1 or n values).
+
+    Returns
+    -------
+    float or numpy.ndarray
+        A float for a name or a scalar angle when ``n`` is None, else an
+        (n,) float64 array.
+
+    Raises
+    ------
+    InputError
+        An unknown name, a non-finite angle, or a count that does not match.
+
+    Examples
+    --------
+    >>> import math, phenomd
+    >>> print(f"{phenomd.inclination_factor():.6f} = sqrt(16/5) = {math.sqrt(16 / 5):.6f}")
+    1.788854 = sqrt(16/5) = 1.788854
+    >>> phenomd.inclination_factor("edge-on"), phenomd.inclination_factor(math.pi / 2)
+    (1.0, 1.0)
+    >>> phenomd.inclination_factor([0.0, math.pi / 2], n=2).round(6).tolist()
+    [2.828427, 1.0]
     """
     if isinstance(inclination, str):
         try:

@@ -104,24 +104,42 @@ class _Provenance:
 
 @dataclass(frozen=True)
 class AmplitudeResult(_Provenance):
-    """Strain of a batch of n binaries on their grids.
-
-    ``freqs``, ``hc``: (n, length) observed-frame frequencies (Hz) and
-    characteristic strain; ``f_merger_start``, ``f_ringdown_start``: (n,)
-    inspiral/merger and merger/ringdown boundaries (Hz); ``distance`` (Mpc)
-    and ``redshift``: (n,) the values used; ``inclination_factor``: (n,)
-    the factor k applied to the C module's strain.
+    """Strain of a batch of n binaries on their grids (``amplitude``).
 
     Convention: ``hc`` is k(i) times the C module's h_c.  By default it is
     the sky-, polarisation- and inclination-averaged characteristic strain
-    h_c,avg = sqrt(16/5) f |h~(f)| (|h~| the stationary-phase amplitude of one
-    polarisation of a face-on source); with ``inclination="edge-on"`` it is
-    the module's own h_c, bitwise.  ``provenance`` records module, grid
-    length, inclination and cosmology.
+    h_c,avg = sqrt(16/5) f |h~(f)| (|h~| the stationary-phase amplitude of
+    one polarisation of a face-on source); with ``inclination="edge-on"`` it
+    is the module's own h_c, bitwise.
 
     A binary whose band ends below its start (t_start < t_end, or a start
     above Mf = 0.2) has the library's sentinel row: freqs = 1e-30,
     hc = k * 1e-60.
+
+    Attributes
+    ----------
+    freqs, hc : numpy.ndarray
+        (n, length) observed-frame frequencies (Hz) and characteristic
+        strain (dimensionless).
+    f_merger_start, f_ringdown_start : numpy.ndarray
+        (n,) inspiral/merger and merger/ringdown boundaries, Hz.
+    distance : numpy.ndarray
+        (n,) luminosity distances used, Mpc.
+    redshift : numpy.ndarray
+        (n,) redshifts used.
+    inclination_factor : numpy.ndarray
+        (n,) the factor k applied to the C module's strain.
+    provenance : dict
+        str -> str: module, grid length, inclination and cosmology.
+
+    Examples
+    --------
+    >>> import phenomd
+    >>> a = phenomd.amplitude([1e6, 1e5], 1e5, 0.0, 0.0, None, 1.0, 4.0, length=50)
+    >>> len(a), a.hc.shape
+    (2, (2, 50))
+    >>> a.provenance["cosmology"]
+    'Planck18'
     """
 
     freqs: np.ndarray
@@ -139,24 +157,49 @@ class AmplitudeResult(_Provenance):
 
 @dataclass(frozen=True)
 class BinarySNR(_Provenance):
-    """SNRs of a batch of n binaries against one noise curve.
+    """SNRs of a batch of n binaries against one noise curve (``binary_snr``).
 
-    The four ratios (total, inspiral, merger, ringdown), the two boundary
-    frequencies (Hz) and the distance used (Mpc) are (n,) arrays.  By
-    default they are the sky-, polarisation- and inclination-averaged SNRs,
-    rho^2 = int (h_c,avg / h_n)^2 d ln f with h_c,avg = sqrt(16/5) f |h~|
-    and h_n = sqrt(f S_n) of the noise curve (S_n sky- and
-    polarisation-averaged, summed over the detector's channels);
-    ``inclination_factor`` (n,) is the k(i) used (sqrt(16/5) averaged,
-    sqrt(8) face-on, 1 edge-on: the C module's strain).
+    By default the SNRs are the sky-, polarisation- and
+    inclination-averaged ones, rho^2 = int (h_c,avg / h_n)^2 d ln f with
+    h_c,avg = sqrt(16/5) f |h~| and h_n = sqrt(f S_n) of the noise curve
+    (S_n sky- and polarisation-averaged, summed over the detector's
+    channels).
 
-    Flags, (n,) each: ``n_outside`` counts the binary's grid points outside
-    the noise curve's frequency range (they contribute nothing);
-    ``inverted`` marks a band that ends below its start (the library's
-    sentinel row; SNR 0); ``uncalibrated`` marks a binary outside the
-    model's calibration region (mass ratio above 18 or |spin| above 0.85).
-    ``provenance`` records module, noise curve, inclination, cosmology and
-    grid length.
+    Attributes
+    ----------
+    snr_all, snr_ins, snr_mrg, snr_rd : numpy.ndarray
+        (n,) SNR of the whole band, inspiral, merger and ringdown
+        (``ratios`` gives the four as an ``SNR`` tuple).
+    f_merger_start, f_ringdown_start : numpy.ndarray
+        (n,) boundary frequencies, Hz.
+    distance : numpy.ndarray
+        (n,) luminosity distances used, Mpc.
+    redshift : numpy.ndarray
+        (n,) redshifts used.
+    n_outside : numpy.ndarray
+        (n,) grid points outside the noise curve's frequency range (they
+        contribute nothing).
+    inclination_factor : numpy.ndarray
+        (n,) the k(i) used (sqrt(16/5) averaged, sqrt(8) face-on, 1
+        edge-on: the C module's strain).
+    inverted : numpy.ndarray
+        (n,) bool: the band ends below its start (the library's sentinel
+        row; SNR 0).
+    uncalibrated : numpy.ndarray
+        (n,) bool: outside the model's calibration region (mass ratio above
+        18 or |spin| above 0.85).
+    provenance : dict
+        str -> str: module, noise curve, inclination, cosmology, grid length
+        and the path taken.
+
+    Examples
+    --------
+    >>> import phenomd
+    >>> r = phenomd.binary_snr(1e6, 5e4, 0.9, 0.0, 3000.0, 0.5, t_start=4.0)
+    >>> r.uncalibrated.tolist(), r.inverted.tolist()
+    ([True], [False])
+    >>> r.provenance["noise"]
+    "LISA(years=4.0, response='numerical')"
     """
 
     snr_all: np.ndarray
@@ -358,32 +401,73 @@ def amplitude(
     """Characteristic strain of a batch of binaries.
 
     Scalars and 1-D arrays broadcast to one batch of n binaries.  Units,
-    frames and accepted ranges are in the module docstring: source-frame
-    masses in solar masses, luminosity distance in Mpc, observer-frame
-    times in years before merger.  ``distance=None`` takes the luminosity
-    distance at ``redshift`` from ``cosmology`` (an astropy Cosmology or a
-    realization's name; Planck18 when None), interpolated from a table
-    built once per cosmology (``phenomd._cosmology``).
+    frames and accepted ranges are in the module docstring.
 
-    ``inclination``: "average" (default: the sky-, polarisation- and
-    inclination-averaged h_c,avg = sqrt(16/5) f |h~|), "face-on"
-    (sqrt(8) f |h~|), "edge-on" (f |h~|: the C module's h_c, bitwise), or an
-    angle in radians, scalar or one per binary (see
-    ``phenomd.inclination_factor``).
+    Parameters
+    ----------
+    m1, m2 : float or array_like
+        Source-frame component masses, solar masses, in [1e-3, 1e12]; mass
+        ratio at most 1000.
+    spin1, spin2 : float or array_like
+        Aligned dimensionless spins of ``m1`` and ``m2``, in [-1, 1].
+    distance : float, array_like or None
+        Luminosity distance, Mpc.  None takes it at ``redshift`` from
+        ``cosmology``, interpolated from a table built once per cosmology
+        (``phenomd._cosmology``).
+    redshift : float or array_like
+        Redshift z, in [-0.999, 1000].
+    t_start, t_end : float or array_like
+        The band runs from ``t_start`` to ``t_end`` years before merger,
+        observer frame; ``t_end`` <= 0 runs it through merger and ringdown.
+    length : int
+        Grid points per binary (default 1000).
+    inclination : {"average", "face-on", "edge-on"} or float or array_like
+        "average" (default): the sky-, polarisation- and
+        inclination-averaged h_c,avg = sqrt(16/5) f |h~|; "face-on"
+        (sqrt(8) f |h~|); "edge-on" (f |h~|: the C module's h_c, bitwise);
+        or an angle in radians, scalar or one per binary (see
+        ``inclination_factor``).
+    cosmology : astropy Cosmology, str or None
+        For distances from redshifts: a cosmology or a realization's name;
+        None is Planck18.
+    threads : int
+        Threads to split the batch over (0: one per core); the result is
+        bitwise identical whatever the count.
+    chunk : int or None
+        Binaries per library call (default: about 2^20 grid points).
+    progress : bool or callable or None
+        True for a bar on stderr (after two seconds, on a terminal), or a
+        callable ``f(done, total)`` told the binaries finished.
+    library : str, path or Library or None
+        The module to use (see ``load_library``).
+    fast : bool
+        Search for the fast variant of the module.
+    out : tuple of four arrays or AmplitudeResult, optional
+        Arrays of the result's shapes to write into instead of new ones (a
+        host that calls repeatedly skips allocating (n, length) arrays).
 
-    ``threads`` splits the batch over a thread pool (0: one per core); the
-    result is bitwise identical whatever the count.  ``chunk`` sets the
-    binaries per library call (an integer >= 1; default: about 2^20 grid
-    points).  ``progress`` is True for a bar on stderr (after two seconds)
-    or a callable ``f(done, total)``.  ``library`` is a path to the module
-    (see ``load_library``), ``fast=True`` searches for the fast variant.
-    ``out`` (a tuple of four arrays, or an earlier AmplitudeResult of the
-    same shape) receives the results in place of new arrays: a host that
-    calls repeatedly skips allocating and first touching (n, length)
-    arrays, which for the fast variant is a large part of the time.
+    Returns
+    -------
+    AmplitudeResult
+        ``freqs`` and ``hc`` (n, length), the boundaries, distance, redshift
+        and inclination factor per binary, and ``provenance``.
 
-    Returns an AmplitudeResult.  Raises InputError naming the argument and
-    the first offending index, before anything is computed.
+    Raises
+    ------
+    InputError
+        An input outside its range, of the wrong shape or unit, naming the
+        argument and the first offending index, before anything is computed.
+    LibraryNotFoundError
+        The module cannot be found.
+
+    Examples
+    --------
+    >>> import phenomd
+    >>> a = phenomd.amplitude(1e6, 1e6, 0.0, 0.0, None, 1.0, 4.0, length=100)
+    >>> a.freqs.shape, a.hc.shape
+    ((1, 100), (1, 100))
+    >>> print(f"{a.f_merger_start[0]:.4g} Hz, k = {a.inclination_factor[0]:.4f}")
+    0.001099 Hz, k = 1.7889
     """
     batch = _prepare(m1, m2, spin1, spin2, distance, redshift, t_start, t_end, length, cosmology)
     threads = inp.as_threads(threads)
@@ -482,22 +566,50 @@ def snr(freqs, hc, hn, f_merger_start, f_ringdown_start, *, threads=1, chunk=Non
         check=True):
     """Signal-to-noise ratios of binaries whose strain is known.
 
-    ``freqs`` and ``hc`` are (n, length) (or (length,) for one binary),
-    ``hn`` the noise characteristic strain at the same frequencies (an
-    array that broadcasts to them, or a noise curve / callable of the
-    frequencies, e.g. ``phenomd.noise.LISA()``, whose result must broadcast
-    to them too); infinite ``hn`` means no sensitivity there.
-    ``f_merger_start`` and ``f_ringdown_start`` are the (n,) boundaries.
-    Returns SNR(snr_all, snr_ins, snr_mrg, snr_rd), each of shape (n,):
-    rho^2 = int (hc/hn)^2 d ln f by the trapezoid rule, split by phase.  No
-    inclination factor is applied: the convention of the result is that of
-    the ``hc`` given (``amplitude``'s default: the averaged strain).
+    rho^2 = int (hc/hn)^2 d ln f by the trapezoid rule, split by phase at
+    the boundary frequencies.  No inclination factor is applied: the
+    convention of the result is that of the ``hc`` given (``amplitude``'s
+    default: the sky-, polarisation- and inclination-averaged strain).
 
-    ``check=False`` skips the checks of every element of the grids (finite,
-    positive, ascending), which cost about twice the integration itself,
-    for grids known to be sound, e.g. those of ``amplitude``; shapes and
-    the boundaries are still checked.  Unsound values then give NaN or
-    meaningless ratios, never a fault.
+    Parameters
+    ----------
+    freqs, hc : array_like
+        (n, length), or (length,) for one binary: ascending observed-frame
+        frequencies (Hz) and the characteristic strain there.
+    hn : array_like or callable
+        The noise characteristic strain h_n = sqrt(f S_n) at the same
+        frequencies (an array that broadcasts to them), or a noise curve or
+        callable of the frequencies, e.g. ``phenomd.noise.LISA()``;
+        infinite h_n means no sensitivity there.
+    f_merger_start, f_ringdown_start : float or array_like
+        (n,) inspiral/merger and merger/ringdown boundaries, Hz.
+    threads, chunk, library, fast
+        As for ``amplitude``.
+    check : bool
+        False skips the per-element checks of the grids (finite, positive,
+        ascending), about twice the cost of the integration, for grids known
+        to be sound (e.g. ``amplitude``'s); unsound values then give NaN or
+        meaningless ratios, never a fault.  Shapes and boundaries are always
+        checked.
+
+    Returns
+    -------
+    SNR
+        ``(snr_all, snr_ins, snr_mrg, snr_rd)``, each of shape (n,).
+
+    Raises
+    ------
+    InputError
+        Mismatched shapes, non-positive or non-ascending frequencies,
+        negative strain or NaN noise, naming the argument and the index.
+
+    Examples
+    --------
+    >>> import phenomd
+    >>> a = phenomd.amplitude(1e6, 1e6, 0.0, 0.0, None, 1.0, 4.0, length=100)
+    >>> s = phenomd.snr(a.freqs, a.hc, phenomd.noise.LISA(years=4), a.f_merger_start, a.f_ringdown_start)
+    >>> print(f"{s.snr_all[0]:.4g}")
+    8366
     """
     f = _grid(freqs, "freqs")
     h = _grid(hc, "hc")
@@ -589,17 +701,15 @@ def binary_snr(
 ):
     """From binaries straight to their SNRs against a noise curve.
 
-    Arguments as for ``amplitude``; ``noise`` is a curve from
-    ``phenomd.noise`` (default: ``LISA(years=4)``) or any callable
-    returning h_n = sqrt(f S_n) at an array of frequencies (its result must
-    broadcast to the grid).  The batch is processed in chunks, strain and
-    noise computed and integrated chunk by chunk, so the memory used stays
-    small whatever n.
+    The batch is processed in chunks, strain and noise computed and
+    integrated chunk by chunk, so the memory used stays small whatever n.
 
     Convention: by default (``inclination="average"``) the SNRs are the
     sky-, polarisation- and inclination-averaged ones,
-    rho^2 = (16/5) int |h~|^2 / S_n df = int (h_c,avg/h_n)^2 d ln f; the
-    other choices are those of ``amplitude`` ("edge-on" integrates the C
+    rho^2 = (16/5) int |h~|^2 / S_n df = int (h_c,avg/h_n)^2 d ln f, with
+    h_n = sqrt(f S_n) of the noise curve (S_n sky- and
+    polarisation-averaged, summed over the detector's channels); the other
+    choices are those of ``amplitude`` ("edge-on" integrates the C
     module's h_c).
 
     Two paths give the same SNRs for the same h_n values: where the noise
@@ -607,10 +717,47 @@ def binary_snr(
     loads, it evaluates strain, noise and the integral per binary in one
     library call, with h_n interpolated from the table (within 1e-9 of the
     SNR with the curve at every point); otherwise, and for a plain
-    callable, the curve is evaluated at every grid point.  ``population``:
-    None chooses, False forces the per-point path, True requires the
-    population module (LibraryNotFoundError or InputError when it cannot
-    be used).  Returns a BinarySNR.
+    callable, the curve is evaluated at every grid point.
+
+    Parameters
+    ----------
+    m1, m2, spin1, spin2, distance, redshift, t_start, t_end, length
+        As for ``amplitude``.
+    noise : noise curve or callable, optional
+        A curve from ``phenomd.noise`` (default: ``LISA(years=4)``) or any
+        callable returning h_n = sqrt(f S_n) at an array of frequencies (its
+        result must broadcast to the grid).
+    inclination, cosmology, threads, chunk, progress, library, fast
+        As for ``amplitude``.
+    population : bool or None
+        None chooses the path; False forces the per-point path; True
+        requires the population module.
+
+    Returns
+    -------
+    BinarySNR
+        The four SNRs, boundaries, distance and flags per binary, and
+        ``provenance``.
+
+    Raises
+    ------
+    InputError
+        An input outside its range (as ``amplitude``), a noise that is not a
+        curve or callable or returns NaN, or ``population=True`` where the
+        population module cannot be used.
+    LibraryNotFoundError
+        The module cannot be found.
+
+    Examples
+    --------
+    >>> import phenomd
+    >>> r = phenomd.binary_snr(1e6, 1e6, 0.0, 0.0, None, 1.0, t_start=4.0)
+    >>> print(f"total {r.snr_all[0]:.4g}: inspiral {r.snr_ins[0]:.4g}, merger {r.snr_mrg[0]:.4g}, "
+    ...       f"ringdown {r.snr_rd[0]:.4g}")
+    total 8364: inspiral 685.1, merger 7120, ringdown 4334
+    >>> r = phenomd.binary_snr([1e6, 1e5], [5e5, 1e5], 0.0, 0.0, None, [1.0, 3.0], t_start=4.0)
+    >>> len(r), r.uncalibrated.tolist()
+    (2, [False, False])
     """
     from . import noise as _noise
 

@@ -64,27 +64,54 @@ __all__ = ["HorizonResult", "horizon", "PHASES", "component_masses", "convention
 
 @dataclass(frozen=True)
 class HorizonResult:
-    """Horizons of n binaries, one per total mass.
+    """Horizons of n binaries, one per total mass (``horizon``).
 
-    ``mass``: (n,) source-frame total masses, M_sun; ``mass_ratio``,
-    ``spin1``, ``spin2``: (n,) the values used; ``redshift``: (n,) the
-    horizon z_h; ``luminosity_distance``: (n,) D_L(z_h) in Mpc from
-    ``cosmology``; ``reached``: (n,) str array, "ok" where the threshold
-    is crossed between z_min and z_max, "below" where the SNR is below
-    the threshold at every searched redshift (redshift = z_min), "above"
-    where it is still at or above it at z_max (redshift = z_max);
-    ``rising``: (n,) bool, True where the SNR at z_min is below the
-    threshold but reaches it further out (the horizon is then the far
-    end of that detectable interval); ``z_low``, ``z_high``: (n,) the
-    final bracket of the search (equal to the bound where reached is not
-    "ok"); ``snr_threshold``, ``phase``, ``inclination``: what was solved
-    for.  The SNR is the sky- and polarisation-averaged SNR for the
-    chosen inclination convention ("average": also averaged over
-    inclination).  ``noise_name``: the curve; ``evaluations``: the number
-    of ``binary_snr`` batches the search took; ``uncalibrated``: (n,) bool,
-    the binary lies outside the amplitude model's calibration (mass ratio
-    above 18 or |spin| above 0.85, as ``binary_snr`` flags it); ``cosmology``: the astropy
-    cosmology of D_L; ``provenance``: how it was made.
+    The SNR is the sky- and polarisation-averaged SNR for the chosen
+    inclination convention ("average": also averaged over inclination).
+
+    Attributes
+    ----------
+    mass : numpy.ndarray
+        (n,) source-frame total masses, M_sun.
+    mass_ratio, spin1, spin2 : numpy.ndarray
+        (n,) the values used.
+    redshift : numpy.ndarray
+        (n,) the horizon z_h.
+    luminosity_distance : numpy.ndarray
+        (n,) D_L(z_h) in Mpc from ``cosmology``.
+    reached : numpy.ndarray
+        (n,) str: "ok" where the threshold is crossed between z_min and
+        z_max, "below" where the SNR is below it at every searched redshift
+        (redshift = z_min), "above" where it is still at or above it at
+        z_max (redshift = z_max).
+    rising : numpy.ndarray
+        (n,) bool: the SNR at z_min is below the threshold but reaches it
+        further out (the horizon is then the far end of that interval).
+    z_low, z_high : numpy.ndarray
+        (n,) the final bracket of the search (the bound where ``reached`` is
+        not "ok").
+    snr_threshold, phase, inclination
+        What was solved for.
+    noise_name : str
+        The curve.
+    evaluations : int
+        The number of SNR batches the search took.
+    uncalibrated : numpy.ndarray
+        (n,) bool: outside the model's calibration region (mass ratio above
+        18 or |spin| above 0.85).
+    cosmology : astropy Cosmology
+        The cosmology of D_L.
+    provenance : dict
+        str -> str: how it was made.
+
+    Examples
+    --------
+    >>> import phenomd
+    >>> h = phenomd.horizon(1e7, snr=10)
+    >>> h.reached.tolist(), bool(h.z_low[0] <= h.redshift[0] <= h.z_high[0])
+    (['ok'], True)
+    >>> list(h.columns())[:3]
+    ['total_mass', 'mass_ratio', 'spin1']
     """
 
     mass: np.ndarray
@@ -267,26 +294,69 @@ def horizon(
 ):
     """Redshift and luminosity distance at which each binary's SNR equals ``snr``.
 
-    ``masses``: source-frame total masses M (M_sun), a scalar or 1-D
-    array; ``mass_ratio`` q = m2/m1 (q > 1 accepted: m2 the heavier, see
-    ``component_masses``), ``spin1``, ``spin2`` aligned spins of m1, m2;
-    each a scalar or one per mass.  ``snr``: the threshold; ``phase``:
-    whose SNR, "all" (the whole band), "ins", "mrg" or "rd";
-    ``inclination``: "average" (default: the sky-, polarisation- and
-    inclination-averaged SNR), "face-on", "edge-on" or an angle in radians.
-    ``t_start``, ``t_end``: the band, observer-frame years before merger
-    (``t_end`` <= 0: through merger and ringdown); ``noise``: a noise curve
-    (default the core's LISA curve); ``cosmology``: astropy cosmology or
-    name (default Planck18), giving D_L(z).
-
     The search (module docstring) covers ``z_min`` <= z <= ``z_max`` with
-    ``per_decade`` grid points per decade and refines to ``rtol`` in
-    ln z (1e-5: the redshift is good to 1e-5 relative).
-    ``max_iterations`` bounds the refinement steps: the bisection fallback
-    halves the bracket at least every second step, so 60 reach 1e-5 from
-    any grid interval; the final bracket is returned as ``z_low``,
-    ``z_high`` whatever ``rtol`` asked.  Returns a HorizonResult; where the threshold is never reached or always
-    exceeded, the bound is returned and flagged in ``reached``.
+    ``per_decade`` grid points per decade and refines to ``rtol`` in ln z.
+    Where the threshold is never reached or always exceeded, the bound is
+    returned and flagged in ``reached``.
+
+    Parameters
+    ----------
+    masses : float or array_like
+        Source-frame total masses M, solar masses.
+    mass_ratio : float or array_like
+        q = m2/m1 (q > 1 accepted: m2 the heavier, see
+        ``component_masses``); a scalar or one per mass.
+    spin1, spin2 : float or array_like
+        Aligned spins of m1 and m2, a scalar or one per mass.
+    snr : float
+        The SNR threshold.
+    noise : noise curve or callable, optional
+        Default: ``LISA(years=4)``, as ``binary_snr``.
+    inclination : {"average", "face-on", "edge-on"} or float or array_like
+        "average" (default): the sky-, polarisation- and
+        inclination-averaged SNR; or as for ``binary_snr``.
+    phase : {"all", "ins", "mrg", "rd"}
+        Whose SNR: the whole band (default), inspiral, merger or ringdown.
+    t_start, t_end : float or array_like
+        The band, observer-frame years before merger (``t_end`` <= 0:
+        through merger and ringdown).
+    cosmology : astropy Cosmology, str or None
+        Gives D_L(z); None is Planck18.
+    length, fast, threads, library
+        As for ``binary_snr``.
+    z_min, z_max : float
+        The redshifts searched.
+    per_decade : int
+        Coarse grid points per decade of z.
+    rtol : float
+        Tolerance in ln z (1e-5: the redshift is good to 1e-5 relative).
+    max_iterations : int
+        Bound on the refinement steps: the bisection fallback halves the
+        bracket at least every second step, so 60 reach 1e-5 from any grid
+        interval; the final bracket is returned as ``z_low``, ``z_high``
+        whatever ``rtol`` asked.
+
+    Returns
+    -------
+    HorizonResult
+        Per mass: the horizon redshift and distance, ``reached``,
+        ``rising``, the final bracket and flags, and ``provenance``.
+
+    Raises
+    ------
+    InputError
+        A threshold, bound or tolerance that is not finite and positive,
+        ``z_max`` <= ``z_min``, an unknown phase, or a binary outside the
+        core's ranges (naming the mass's index).
+
+    Examples
+    --------
+    >>> import phenomd
+    >>> h = phenomd.horizon([1e6, 1e7], snr=10)
+    >>> h.reached.tolist()
+    ['ok', 'ok']
+    >>> print(", ".join(f"z = {z:.4g}" for z in h.redshift))
+    z = 73.73, z = 20.46
     """
     key = check_phase(phase)
     threshold = _positive_scalar(snr, "snr", "the SNR threshold")

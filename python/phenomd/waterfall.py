@@ -147,24 +147,47 @@ def _axis(given, argument):
 
 @dataclass(frozen=True)
 class WaterfallGrid:
-    """The SNR over a grid of two parameters.
+    """The SNR over a grid of two parameters (``waterfall``).
 
-    ``x``, ``y``: Axis objects (``.name``, ``.values``, ``.scale``);
-    ``snr``: (ny, nx) SNR of ``phase`` ("all", "ins", "mrg" or "rd"), rows
-    along y; ``snr_all``, ``snr_ins``, ``snr_mrg``, ``snr_rd``: (ny, nx)
-    every phase; ``outside``: (ny, nx) bool, cells whose whole band lies
-    outside the noise curve's frequency range (their SNR is 0 because
-    the curve says nothing there, not because the signal is weak);
-    ``inverted``: (ny, nx) bool, cells with an empty band (t_start below
-    t_end, or a start above the model's last frequency); ``uncalibrated``:
-    (ny, nx) bool where the binary lies outside the amplitude model's
-    calibration (mass ratio above 18 or |spin| above 0.85, as the core
-    flags it).  ``redshift``,
-    ``distance``: (ny, nx) the values used.  ``fixed``: every parameter
-    not on an axis, with its value.  The SNR is sky- and
-    polarisation-averaged, and for ``inclination`` "average" also
-    inclination-averaged (``convention`` says which).  ``noise_name``
-    names the curve; ``provenance`` says how the grid was made.
+    The SNR is sky- and polarisation-averaged, and for ``inclination``
+    "average" also inclination-averaged (``convention`` says which).
+
+    Attributes
+    ----------
+    x, y : Axis
+        The axes (``.name``, ``.values``, ``.scale``).
+    snr : numpy.ndarray
+        (ny, nx) SNR of ``phase`` ("all", "ins", "mrg" or "rd"), rows along
+        y.
+    snr_all, snr_ins, snr_mrg, snr_rd : numpy.ndarray
+        (ny, nx) the SNR of every phase.
+    outside : numpy.ndarray
+        (ny, nx) bool: cells whose whole band lies outside the noise curve's
+        frequency range (SNR 0 because the curve says nothing there, not
+        because the signal is weak).
+    inverted : numpy.ndarray
+        (ny, nx) bool: cells with an empty band (t_start below t_end, or a
+        start above the model's last frequency).
+    uncalibrated : numpy.ndarray
+        (ny, nx) bool: outside the model's calibration region (mass ratio
+        above 18 or |spin| above 0.85).
+    redshift, distance : numpy.ndarray
+        (ny, nx) the values used (distance in Mpc).
+    fixed : dict
+        Every parameter not on an axis, with its value.
+    noise_name : str
+        The curve.
+    provenance : dict
+        str -> str: how the grid was made.
+
+    Examples
+    --------
+    >>> import phenomd
+    >>> w = phenomd.waterfall(x=("mass", 1e4, 1e8, 3), y=("redshift", 1, 10, 2), length=100)
+    >>> w.x.name, w.y.name, w.snr.shape
+    ('mass', 'redshift', (2, 3))
+    >>> w.convention
+    'sky-, polarisation- and inclination-averaged'
     """
 
     x: Axis
@@ -288,19 +311,50 @@ def waterfall(
     library=None,
     fast=False,
 ):
-    """The SNR over a grid of two parameters (module docstring: names, units,
-    the observation-time convention).
+    """The SNR over a grid of two parameters.
 
-    ``x``, ``y``: axis specifications; ``fixed``: {name: value} for any
-    parameter not on an axis (others take the defaults in the module
-    docstring).  ``phase``: which SNR ``.snr`` holds ("all", "ins", "mrg",
-    "rd"; all four are kept).  ``inclination``: "average" (default: sky-,
-    polarisation- and inclination-averaged SNR), "face-on", "edge-on" or an
-    angle in radians, one for the whole grid.  An InputError from the core
-    (e.g. a spin axis beyond [-1, 1]) names the cell by its index in the
-    grid flattened row by row (rows along y).  ``noise``, ``cosmology``, ``length``, ``threads``,
-    ``progress``, ``library``, ``fast`` as for ``binary_snr``.  The whole
-    grid is one ``binary_snr`` batch.  Returns a WaterfallGrid.
+    The module docstring gives the parameter names, units and the
+    observation-time convention.  The whole grid is one ``binary_snr``
+    batch.
+
+    Parameters
+    ----------
+    x, y : tuple
+        Axis specifications ``(name, low, high, points[, "log"|"linear"])``.
+    fixed : dict, optional
+        {name: value} for any parameter not on an axis (others take the
+        defaults in the module docstring).
+    noise : noise curve or callable, optional
+        Default: ``LISA(years=4)``, as ``binary_snr``.
+    phase : {"all", "ins", "mrg", "rd"}
+        Which SNR ``.snr`` holds (all four are kept).
+    inclination : {"average", "face-on", "edge-on"} or float
+        "average" (default): the sky-, polarisation- and
+        inclination-averaged SNR; or one angle in radians for the whole grid.
+    cosmology, length, threads, progress, library, fast
+        As for ``binary_snr``.
+
+    Returns
+    -------
+    WaterfallGrid
+        (ny, nx) SNRs of every phase, rows along y, with the cells' flags
+        and ``provenance``.
+
+    Raises
+    ------
+    InputError
+        An unknown parameter or phase, a malformed axis, or a cell outside
+        the core's ranges (named by its index in the grid flattened row by
+        row, rows along y).
+
+    Examples
+    --------
+    >>> import phenomd
+    >>> w = phenomd.waterfall(x=("mass", 1e4, 1e8, 5), y=("redshift", 0.1, 10, 4), length=200)
+    >>> w.snr.shape
+    (4, 5)
+    >>> print(f"highest SNR {w.snr.max():.4g}")
+    highest SNR 6.178e+04
     """
     check_phase(phase)
     xa = _axis(x, "x")

@@ -136,23 +136,19 @@ def _response_function(response):
 
 
 def from_file(path, kind, *, channels=None, sky_averaged=True, response=None, interpolation="cubic"):
-    """Load a noise curve from a two-column text file and convert it to the
-    package's convention.
+    r"""Load a noise curve from a two-column text file and convert it to the
+    package's convention (S_n sky- and polarisation-averaged, summed over
+    the detector's two channels; h_n = sqrt(f S_n)).
 
     Column 1: frequency in Hz, strictly ascending; column 2 as ``kind``
-    says: "asd" (sqrt(S), Hz^-1/2), "psd" (S, Hz^-1) or "hn" (sqrt(f S)).
-    Columns are separated by blanks, commas or semicolons; text after '#'
-    is a comment; one header line of non-numbers is allowed before the
-    data.  At least two points, every value finite and positive.  Raises
-    NoiseFileError naming the file and line of the first fault.
+    says.  Columns are separated by blanks, commas or semicolons; text after
+    '#' is a comment; one header line of non-numbers is allowed before the
+    data.  At least two points, every value finite and positive.
 
     What S in the file is (Robson, Cornish & Liu 2019, sec. 2; P_n is the
     noise of one Michelson channel in strain units, their eq. 2, and R(f)
     the sky- and polarisation-averaged response summed over two channels,
     R = 2 R_1 -> 2 x 3/20 = 3/10 at low frequency for 60-degree arms):
-
-    ``channels=None`` (default) means 2 for a sky-averaged file and 1 for
-    a non-averaged one.
 
     * ``sky_averaged=True, channels=2`` (default): the package's own
       convention, S = P_n / R (-> (10/3) P_n at low frequency); used as is;
@@ -161,18 +157,63 @@ def from_file(path, kind, *, channels=None, sky_averaged=True, response=None, in
       frequency); the package uses S_n = S / 2 (the two channels combined);
     * ``sky_averaged=False`` (``channels=1``): the non-averaged noise PSD
       P_n of one channel; the package uses S_n = P_n / R(f), i.e.
-      (10/3) P_n at low frequency, with R from ``response``: "lisa" (the
-      numerically averaged LISA response), any curve name or curve object
-      (its ``.response``), "low-frequency" (R = 3/10 at all f, valid for
-      f << f*) or a callable R(f).
+      (10/3) P_n at low frequency, with R from ``response``.
 
     In short, at low frequency: S_n = S (two channels, averaged) =
     S / 2 (one channel, averaged) = (10/3) P_n (one channel, not averaged).
 
-    ``interpolation``: "cubic" (default; the not-a-knot cubic spline in
-    (ln f, ln h_n), so that the curve's table reaches 5e-10) or "linear"
-    (straight lines in log-log, as earlier versions).  The curve is never
-    extrapolated: h_n = inf outside [first, last] frequency.
+    Parameters
+    ----------
+    path : str or path-like
+        The text file.
+    kind : {"asd", "psd", "hn"}
+        Column 2: amplitude spectral density sqrt(S) (Hz^-1/2), power
+        spectral density S (Hz^-1) or noise characteristic strain sqrt(f S).
+    channels : {1, 2} or None
+        Channels the file's S covers; None (default) means 2 for a
+        sky-averaged file and 1 for a non-averaged one.
+    sky_averaged : bool
+        Whether S is sky- and polarisation-averaged (default True).
+    response : str, noise curve or callable, optional
+        For ``sky_averaged=False``: "lisa" (the numerically averaged LISA
+        response), any curve name or curve object (its ``.response``),
+        "low-frequency" (R = 3/10 at all f, valid for f << f*) or a callable
+        R(f).
+    interpolation : {"cubic", "linear"}
+        "cubic" (default): the not-a-knot cubic spline in (ln f, ln h_n), so
+        that the curve's table reaches 5e-10; "linear": straight lines in
+        log-log.  Never extrapolated: h_n = inf outside [first, last]
+        frequency.
+
+    Returns
+    -------
+    TabulatedNoise
+        The curve: ``curve(f)`` gives h_n, ``range`` the file's first and
+        last frequency.
+
+    Raises
+    ------
+    NoiseFileError
+        A file that cannot be read or used, naming the file and the line of
+        the first fault.
+    InputError
+        An unknown ``kind``, ``channels``, ``interpolation`` or ``response``,
+        or a non-averaged file without a response.
+
+    Examples
+    --------
+    >>> import os, tempfile
+    >>> from phenomd import noise
+    >>> path = os.path.join(tempfile.mkdtemp(), "asd.txt")
+    >>> with open(path, "w") as fh:
+    ...     _ = fh.write("# f [Hz]  ASD [Hz^-1/2]\n1e-4 1e-17\n1e-3 1e-18\n1e-2 1e-19\n1 1e-18\n")
+    >>> curve = noise.from_file(path, "asd")
+    >>> curve.range
+    (0.0001, 1.0)
+    >>> print(f"{curve(1e-2):.3g}")  # h_n = sqrt(f) ASD at a node
+    1e-20
+    >>> float(curve(2.0))  # outside the file's range: no sensitivity
+    inf
     """
     if kind not in KINDS:
         raise InputError("kind", None, f"kind = {kind!r}: must be one of {', '.join(repr(k) for k in KINDS)}")

@@ -20,13 +20,48 @@ def names():
 
 
 def curve(name, years=None, **options):
-    """A built-in noise curve by name (see ``names()``).
+    """A built-in noise curve by name.
 
-    ``years`` is the observation time that sets the galactic foreground
-    (None: instrument noise only, for every detector); the accepted values
-    are each detector's fitted ones: "lisa" 0.5, 1, 2, 4; "lisa-scird"
-    0.5 to 10; "tianqin" 0.5, 1, 2, 4, 5; "taiji" 0.5, 1, 2, 4.  Other
-    options go to the curve's class (``response=`` for "lisa").
+    Every curve follows the package's convention: S_n the sky- and
+    polarisation-averaged effective PSD summed over the detector's
+    independent channels, h_n = sqrt(f S_n) (see ``phenomd.noise``).
+
+    Parameters
+    ----------
+    name : str
+        One of ``names()``: "lisa", "lisa-scird", "tianqin", "taiji".
+    years : float or None
+        The observation time that sets the galactic foreground; None (the
+        default here): instrument noise only, for every detector.  The
+        accepted values are each detector's fitted ones: "lisa" 0.5, 1, 2,
+        4; "lisa-scird" 0.5 to 10; "tianqin" 0.5, 1, 2, 4, 5; "taiji" 0.5,
+        1, 2, 4.  (``LISA()`` and ``binary_snr`` use 4 years.)
+    **options
+        Passed to the curve's class (``response=`` for "lisa").
+
+    Returns
+    -------
+    NoiseCurve
+        ``curve(f)`` gives h_n (+inf outside ``curve.range``, in Hz).
+
+    Raises
+    ------
+    InputError
+        An unknown name, an observation time without a fit, or an option the
+        curve does not take.
+
+    Examples
+    --------
+    >>> from phenomd import noise
+    >>> noise.names()
+    ('lisa', 'lisa-scird', 'tianqin', 'taiji')
+    >>> lisa = noise.curve("lisa", years=4)
+    >>> lisa
+    LISA(years=4.0, response='numerical')
+    >>> lisa.range
+    (1e-05, 1.0)
+    >>> print(f"{lisa(1e-3):.4g}")
+    9.108e-21
     """
     try:
         cls = _CURVES[str(name).lower()]
