@@ -90,7 +90,9 @@ def installed(tmp_path_factory):
     assert build.returncode == 0, build.stdout[-4000:] + build.stderr[-4000:]
     (wheel,) = dist.glob("*.whl")
     subprocess.run([SYSTEM_PYTHON, "-m", "venv", "--system-site-packages", str(venv)], check=True, timeout=300)
-    env = {"PATH": f"{venv / 'bin'}:/usr/bin:/bin", "HOME": str(home), "LANG": "C.UTF-8"}
+    # No PHENOMD_*, no PYTHONPATH, and no pip configuration of this machine.
+    env = {"PATH": f"{venv / 'bin'}:/usr/bin:/bin", "HOME": str(home), "LANG": "C.UTF-8",
+           "PIP_CONFIG_FILE": "/dev/null"}
     pip = subprocess.run([str(venv / "bin" / "python"), "-m", "pip", "install", "--no-index", "-q", str(wheel)],
                          cwd=home, env=env, capture_output=True, text=True, timeout=300)
     assert pip.returncode == 0, pip.stdout + pip.stderr
