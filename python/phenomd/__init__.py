@@ -42,7 +42,7 @@ from .core import (
 )
 from . import noise
 
-__version__ = "0.1.0"
+from ._version import __version__
 
 __all__ = [
     "DEFAULT_LENGTH",

@@ -13,7 +13,10 @@ against the batch (n binaries of ``length`` points) before the call: the
 module reads and writes n*length doubles through a bare pointer, and a short
 buffer would be read or written past its end.
 
-A search (no explicit path) is done once per process for each value of
+A search (no explicit path) tries the environment variables, then the
+modules installed inside the package (``phenomd/_lib/``, where ``pip install
+.`` puts them), then the system's install locations and the checkout's build
+tree (``candidate_paths``).  It is done once per process for each value of
 ``$PHENOMD_LIBRARY`` / ``$PHENOMD_FAST_LIBRARY``: a later call with the same
 environment gets the same module without touching the file system.
 ``clear_cache()`` forgets the searches.
@@ -46,6 +49,9 @@ LIBRARY_NAME = "libphenomd.so"
 FAST_LIBRARY_NAME = "libphenomd_fast.so"
 ENV_LIBRARY = "PHENOMD_LIBRARY"
 ENV_FAST_LIBRARY = "PHENOMD_FAST_LIBRARY"
+
+# Where `pip install .` (setup.py) puts the modules: inside the package.
+PACKAGE_LIB_DIR = Path(__file__).resolve().parent / "_lib"
 
 # Where `cmake --install` puts the module with the default prefix, and the
 # system directories a packaged install would use.
@@ -167,6 +173,7 @@ def candidate_paths(fast=False):
         env = os.environ.get(ENV_LIBRARY)
         if env:
             yield (f"${ENV_LIBRARY}", Path(env))
+    yield ("installed package", PACKAGE_LIB_DIR / name)
     for d in INSTALL_DIRS:
         yield ("install location", Path(d) / name)
     stem = name[3:-3]  # "phenomd" or "phenomd_fast"

@@ -102,8 +102,9 @@ class Population:
 def _candidates():
     """(description, path) in the order load_population tries them: the
     environment variable, beside $PHENOMD_LIBRARY, then the places
-    load_library searches for libphenomd.so (install locations, ldconfig,
-    the build tree), each with the population module's name."""
+    load_library searches for libphenomd.so (inside the installed package,
+    install locations, ldconfig, the build tree), each with the population
+    module's name."""
     env = os.environ.get(ENV_POPULATION_LIBRARY)
     if env:
         yield (f"${ENV_POPULATION_LIBRARY}", Path(env))

@@ -43,6 +43,8 @@ def pytest_collection_modifyitems(config, items):
 
 def pytest_configure(config):
     config.addinivalue_line("markers", "needs_library: calls the shared module")
+    config.addinivalue_line(
+        "markers", "wheel: builds the wheel with CMake and installs it into a venv (about a minute)")
 
 
 @pytest.fixture(scope="session")

@@ -63,6 +63,7 @@ def isolated(monkeypatch, tmp_path):
     """A search with no install location, ldconfig entry or build tree."""
     monkeypatch.delenv("PHENOMD_LIBRARY", raising=False)
     monkeypatch.delenv("PHENOMD_FAST_LIBRARY", raising=False)
+    monkeypatch.setattr(_library, "PACKAGE_LIB_DIR", tmp_path / "package-lib")
     monkeypatch.setattr(_library, "INSTALL_DIRS", (str(tmp_path / "usr-local-lib"),))
     monkeypatch.setattr(_library.ctypes.util, "find_library", lambda name: None)
     monkeypatch.setattr(_library, "_repo_roots", lambda: [tmp_path / "repo"])
@@ -76,10 +77,12 @@ class TestSearch:
             phenomd.load_library()
         msg = str(err.value)
         assert "libphenomd.so" in msg
+        assert [where for where, _ in err.value.attempts] == [
+            "installed package", "install location", "ldconfig name libphenomd", "build tree"]
+        assert str(isolated / "package-lib" / "libphenomd.so") in msg
         assert str(isolated / "usr-local-lib" / "libphenomd.so") in msg
         assert "ldconfig" in msg
         assert str(isolated / "repo" / "build" / "lib" / "libphenomd.so") in msg
-        assert len(err.value.attempts) == 3
 
     def test_environment_variable_is_used_and_reported_when_wrong(self, isolated, library_path, monkeypatch):
         copy = isolated / "env" / "libphenomd.so"
