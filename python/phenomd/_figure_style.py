@@ -163,13 +163,19 @@ def format_mass(*masses, digits=3):
     return " + ".join(format_number(m, digits) for m in masses) + r" $M_\odot$"
 
 
+def renderer_of(fig):
+    """The renderer that measures text for ``fig`` (Agg's, or the figure's own)."""
+    get = getattr(fig.canvas, "get_renderer", None)
+    return get() if get is not None else fig._get_renderer()
+
+
 def fit_text(fig, text, limit_px, fontsize, *, rotation=0, widths=range(100, 14, -4)):
     """``text`` broken after commas/semicolons (never inside "name = value")
     at the widest line length whose rendering is at most ``limit_px`` long
     (along the text's direction); the narrowest tried when none fits."""
     from matplotlib.text import Text
 
-    renderer = fig.canvas.get_renderer()
+    renderer = renderer_of(fig)
     probe = Text(0, 0, "", fontsize=fontsize, rotation=rotation)
     probe.set_figure(fig)
     best = text
@@ -211,7 +217,7 @@ def legend_below(ax, handles, *, fontsize, title=None, max_columns=3, after=None
     from matplotlib.transforms import ScaledTranslation, blended_transform_factory
 
     fig = ax.figure
-    renderer = fig.canvas.get_renderer()
+    renderer = renderer_of(fig)
     ax_box = ax.get_window_extent(renderer)
     x_box = ax.xaxis.get_tightbbox(renderer)
     drop_px = max(0.0, ax_box.y0 - x_box.y0) if x_box is not None else 0.0

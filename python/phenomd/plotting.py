@@ -161,7 +161,7 @@ def _title(ax, text, fontsize):
 def _colorbar_label(cb, text, fontsize):
     """A colour-bar label wrapped after commas to fit the bar's height."""
     fig = cb.ax.figure
-    height = max(cb.ax.get_window_extent(fig.canvas.get_renderer()).height, 0.4 * fig.bbox.height)
+    height = max(cb.ax.get_window_extent(fs.renderer_of(fig)).height, 0.4 * fig.bbox.height)
     cb.set_label(fs.fit_text(fig, text, 1.1 * height, fontsize, rotation=90), fontsize=fontsize)
     cb.ax.tick_params(labelsize=max(MIN_FONT, fontsize - 1))
 
