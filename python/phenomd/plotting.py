@@ -11,10 +11,15 @@
   right.
 * ``draw_strain(ax, amplitude_result, snrs, labels, noise_curves)``: h_c of
   sources against noise curves, each curve drawn only where it is valid.
+* ``figure(size)``: a Figure one journal column ("column", 3.4 in), one
+  page ("page", 7 in) or W x H inches wide, to draw these onto.
 
 Each function returns a dict of the artists it made.  Every figure says
 which SNR or strain it shows and its averaging convention (in the title,
-a colour-bar label or an axis label).
+a colour-bar label or an axis label).  At print size every text is 7 pt or
+larger, legends sit below the axes (off the data), curves differ in colour
+(Okabe-Ito, safe under colour-vision deficiencies) and line style, and
+numbers read as 6×10⁵, not 6e+05.
 """
 
 from __future__ import annotations
@@ -23,10 +28,13 @@ import math
 
 import numpy as np
 
+from . import _figure_style as fs
 from ._conventions import PHASE_NAMES, CALIBRATED_MASS_RATIO, CALIBRATED_SPIN, convention_label
+from ._figure_style import MIN_FONT, format_mass, format_number
 from .horizon import noise_label
 
-__all__ = ["draw_waterfall", "draw_ratio", "draw_horizon", "draw_strain", "source_label", "MAX_LEGEND"]
+__all__ = ["draw_waterfall", "draw_ratio", "draw_horizon", "draw_strain", "source_label", "figure", "format_mass",
+           "format_number", "MAX_LEGEND"]
 
 # More sources than this are summarised by a colour bar, not listed.
 MAX_LEGEND = 12
@@ -110,19 +118,91 @@ def _legend_patches(items):
     return [Patch(label=label, **style) for label, style in items]
 
 
-def _wrap(text, width=90):
-    """Lines of at most about ``width`` characters, broken only after a
-    comma or semicolon so that no "name = value" is split."""
-    import re
+_wrap = fs.wrap
 
-    lines, line = [], ""
-    for piece in re.split(r"(?<=[,;]) ", text):
-        if line and len(line) + 1 + len(piece) > width:
-            lines.append(line)
-            line = piece
+
+def figure(size="column", *, aspect=fs.DEFAULT_ASPECT, dpi=None):
+    """A pyplot Figure of a journal's size, laid out tightly, to draw on.
+
+    Parameters
+    ----------
+    size : {"column", "page"}, str "W,H" or (W, H)
+        One column (3.4 in wide), one page (7 in), or width and height in
+        inches.
+    aspect : float
+        Height over width for "column" and "page" (default 0.76).
+    dpi : float, optional
+        Resolution (default matplotlib's).
+
+    Returns
+    -------
+    matplotlib.figure.Figure
+
+    Raises
+    ------
+    InputError
+        For a size that is none of these.
+
+    Examples
+    --------
+    >>> import matplotlib; matplotlib.use("Agg")
+    >>> fig = figure("column")
+    >>> [round(v, 2) for v in fig.get_size_inches()]
+    [3.4, 2.58]
+    """
+    return fs.new_figure(size, aspect=aspect, dpi=dpi)
+
+
+def _title(ax, text, fontsize):
+    """A title wrapped after commas to fit 92 % of the figure's width."""
+    fig = ax.figure
+    return ax.set_title(fs.fit_text(fig, text, 0.92 * fig.bbox.width, fontsize), fontsize=fontsize)
+
+
+def _colorbar_label(cb, text, fontsize):
+    """A colour-bar label wrapped after commas to fit the bar's height."""
+    fig = cb.ax.figure
+    height = max(cb.ax.get_window_extent(fs.renderer_of(fig)).height, 0.4 * fig.bbox.height)
+    cb.set_label(fs.fit_text(fig, text, 1.1 * height, fontsize, rotation=90), fontsize=fontsize)
+    cb.ax.tick_params(labelsize=max(MIN_FONT, fontsize - 1))
+
+
+def _fixed_text(grid):
+    """The noise curve and the fixed parameters, numbers as 6×10⁵."""
+    from .waterfall import _SYMBOLS
+
+    parts = []
+    for name, value in grid.fixed.items():
+        if name == "t_end" and value <= 0:
+            parts.append("through merger")
+            continue
+        symbol, unit = _SYMBOLS[name]
+        parts.append(f"{symbol} = {format_number(value)}" + (f" {unit}" if unit else ""))
+    return f"{grid.noise_name}; " + ", ".join(parts)
+
+
+def _calibration_edge(ax, grid, **style):
+    """The outline of the amplitude model's calibrated region in the plane
+    of the grid's axes, at its exact values: mass ratio m1/m2 = 18 (q =
+    1/18) and |spin| = 0.85 (Khan et al. 2016, PRD 93, 044007), not at a
+    boundary between grid cells.  Sides that bound nothing on these axes
+    lie beyond the view."""
+    from matplotlib.patches import Rectangle
+
+    bounds = []
+    for axis in (grid.x, grid.y):
+        lo, hi = float(axis.values.min()), float(axis.values.max())
+        far_lo, far_hi = (lo / 10, hi * 10) if axis.scale == "log" else (lo - (hi - lo), hi + (hi - lo))
+        if axis.name == "q":
+            bounds.append((1.0 / CALIBRATED_MASS_RATIO, far_hi))
+        elif axis.name in ("spin", "spin1", "spin2"):
+            bounds.append((-CALIBRATED_SPIN, CALIBRATED_SPIN))
         else:
-            line = f"{line} {piece}" if line else piece
-    return "\n".join(lines + [line])
+            bounds.append((far_lo, far_hi))
+    (x0, x1), (y0, y1) = bounds
+    edge = Rectangle((x0, y0), x1 - x0, y1 - y0, fill=False, zorder=3, **style)
+    ax.add_patch(edge)
+    return edge
 
 
 def draw_waterfall(ax, grid, *, cmap="viridis", colorbar=True, title=True, lines=True, legend=True,
@@ -136,12 +216,15 @@ def draw_waterfall(ax, grid, *, cmap="viridis", colorbar=True, title=True, lines
     ("outside the noise curve's range": no SNR can be computed there,
     which is not the same as a weak signal); cells with an empty band
     (t_start below t_end, or a start past the model's last frequency)
-    pink and hatched; a dotted line where the grid leaves the amplitude
-    model's calibration (mass ratio 18, |spin| 0.85).  Where the SNR
+    pink and hatched; a dotted line at the edge of the amplitude
+    model's calibration, at its exact values (q = 1/18, |spin| 0.85; see
+    ``_calibration_edge``).  Where the SNR
     spans few decades the levels start at the decade below its smallest
     value and step more finely (see ``_snr_levels``).  The colour bar names the SNR
     and its averaging convention; the title the noise curve and the fixed
-    parameters.  Returns a dict of the artists.
+    parameters; the legend lies below the axes, off the data.  Text is
+    ``fontsize`` points, ticks and legend one less, never below 7.
+    Returns a dict of the artists.
     """
     from matplotlib.cm import ScalarMappable
     from matplotlib.colors import Normalize
@@ -162,6 +245,7 @@ def draw_waterfall(ax, grid, *, cmap="viridis", colorbar=True, title=True, lines
         log_snr = np.log10(np.maximum(valid, 1e-3))
     artists = {}
     _axes_of(ax, grid)  # scales first: contour labels are placed in display space
+    small = fs.style_axes(ax, fontsize)
     if (log_snr > levels[0]).any():
         artists["filled"] = ax.contourf(X, Y, _fill_blocked(log_snr, blocked), levels=levels, norm=norm, cmap=cmap,
                                         zorder=1)
@@ -173,7 +257,7 @@ def draw_waterfall(ax, grid, *, cmap="viridis", colorbar=True, title=True, lines
         line_levels = [float(k) for k in range(1, int(round(levels[-1])) + 1) if bottom < 10.0**k < top]
         if line_levels:
             artists["lines"] = ax.contour(X, Y, log_snr, levels=line_levels, colors="white", linewidths=0.8, zorder=3)
-            artists["labels"] = ax.clabel(artists["lines"], fmt=lambda v: f"{10**v:g}", fontsize=fontsize - 1)
+            artists["labels"] = ax.clabel(artists["lines"], fmt=lambda v: format_number(10**v), fontsize=small)
     legend_items = []
     if (~blocked & (snr < 1)).any():
         legend_items.append(("SNR < 1", dict(facecolor="white", edgecolor="0.45", linewidth=0.5)))
@@ -187,24 +271,23 @@ def draw_waterfall(ax, grid, *, cmap="viridis", colorbar=True, title=True, lines
     if grid.uncalibrated.any() and (~grid.uncalibrated).any():
         from matplotlib.lines import Line2D
 
-        artists["uncalibrated"] = ax.contour(X, Y, grid.uncalibrated.astype(float), levels=[0.5], colors="0.15",
-                                             linewidths=1.0, linestyles=":", zorder=3)
-        handles.append(Line2D([], [], color="0.15", lw=1.0, ls=":",
-                              label="edge of the model's calibration\n"
-                                    f"(mass ratio {CALIBRATED_MASS_RATIO:g}, |spin| {CALIBRATED_SPIN:g})"))
-    if legend and handles:
-        artists["legend"] = ax.legend(handles=handles, loc="lower left", fontsize=fontsize - 1, framealpha=0.9)
+        artists["uncalibrated"] = _calibration_edge(ax, grid, edgecolor="0.1", linewidth=1.2, linestyle=":")
+        handles.append(Line2D([], [], color="0.1", lw=1.2, ls=":",
+                              label=rf"edge of the model's calibration ($q$ = 1/{CALIBRATED_MASS_RATIO:g}, "
+                                    rf"$|\chi|$ = {CALIBRATED_SPIN:g})"))
     if colorbar:
         if span > 2:
             ticks, fmt = np.arange(round(levels[0]), levels[-1] + 0.5), (lambda v, _: f"$10^{{{v:.0f}}}$")
         else:
-            ticks, fmt = levels, (lambda v, _: f"{10**v:.4g}")
+            ticks, fmt = levels[::math.ceil(levels.size / 7)], (lambda v, _: format_number(10**v, 4))
         cb = ax.figure.colorbar(mappable, ax=ax, ticks=FixedLocator(ticks), format=FuncFormatter(fmt))
         below = "; white: SNR < 1" if (~blocked & (snr < 1)).any() else ""
-        cb.set_label(_wrap(grid.snr_label() + below, 50), fontsize=fontsize)
+        _colorbar_label(cb, grid.snr_label() + below, fontsize)
         artists["colorbar"] = cb
     if title:
-        artists["title"] = ax.set_title(_wrap(grid.title()), fontsize=fontsize)
+        artists["title"] = _title(ax, _fixed_text(grid), fontsize)
+    if legend and handles:
+        artists["legend"] = fs.legend_below(ax, handles, fontsize=small)
     return artists
 
 
@@ -222,13 +305,34 @@ def _same_grid(a, b):
 # Boundaries of the ratio's colour bands: round factors, each band one
 # colour, so that a 10 % and a factor-100 difference are both readable.
 RATIO_STEPS = (1.05, 1.1, 1.2, 1.5, 2.0, 3.0, 5.0, 10.0, 30.0, 100.0, 1e3, 1e4, 1e5, 1e6)
+# Factors labelled on the colour bar (and their inverses) besides the
+# outermost edge, in order of preference; three a side at most.
+RATIO_TICKS = (2.0, 10.0, 100.0, 1.2, 5.0, 1.1, 1.5, 1e3, 1e4, 1e5)
+# The colour scale ends at the first step above this percentile of
+# |log ratio| over the cells: a few cells at the edge of a curve's range,
+# where one SNR tends to 0, must not stretch the scale over the rest.
+RATIO_PERCENTILE = 98.0
 
 
 def _ratio_format(v, _=None):
-    """A log10 ratio as the ratio: 2, 1/2, 1e+03, 1/1e+03."""
+    """A log10 ratio as the ratio, in decimals: 0.5, 0.91, 1, 2, 1000, 10⁴."""
     if abs(v) < 1e-12:
         return "1"
-    return f"{10**v:.3g}" if v > 0 else f"1/{10**-v:.3g}"
+    return format_number(10**v, 2)
+
+
+def _ratio_ticks(chosen):
+    """Colour-bar ticks (log10 ratios) for band edges ``chosen`` (log10 of
+    the factors above 1): 1, the outermost edge and the first of
+    ``RATIO_TICKS`` among the edges, three a side at most, mirrored below 1
+    (e.g. 0.5, 0.67, 0.83, 1, 1.2, 1.5, 2)."""
+    side = [chosen[-1]]
+    for factor in RATIO_TICKS:
+        t = next((c for c in chosen if abs(c - math.log10(factor)) < 1e-9), None)
+        if len(side) < 3 and t is not None and t not in side:
+            side.append(t)
+    side.sort()
+    return np.array([-t for t in side[::-1]] + [0.0] + side)
 
 
 def draw_ratio(ax, grid_a, grid_b, label_a, label_b, *, cmap="RdBu_r", limit=None, colorbar=True, title=True,
@@ -238,9 +342,11 @@ def draw_ratio(ax, grid_a, grid_b, label_a, label_b, *, cmap="RdBu_r", limit=Non
     Colours: bands between round factors (1.05, 1.1, 1.2, 1.5, 2, 3, 5, 10,
     30, 100, 1e3, ...) and their inverses, on a diverging map whose white
     centre band holds ratio 1 (within 5 %); the bands run to the first
-    factor at or above the largest ratio or inverse in the grid (or to
-    ``limit``, a factor; beyond it the end colours).  A black line marks
-    ratio 1.  Cells where only one grid has an SNR (the other's band lies
+    factor at or above the 98th percentile of the ratio or its inverse
+    over the grid's cells (or to ``limit``, a factor), and cells beyond
+    take the end colours (the colour bar's arrows).  Colour-bar ticks are
+    decimals (0.5, 1, 2).  A black line marks ratio 1, in the legend
+    below the axes.  Cells where only one grid has an SNR (the other's band lies
     outside its curve's range, is empty, or has SNR 0) take that end's
     colour, hatched; cells where neither has one are grey and hatched.
     The colour bar names both curves and the SNR convention.  Raises
@@ -251,6 +357,7 @@ def draw_ratio(ax, grid_a, grid_b, label_a, label_b, *, cmap="RdBu_r", limit=Non
     from matplotlib.ticker import FuncFormatter
 
     _same_grid(grid_a, grid_b)
+    what = "SNR" if grid_a.phase == "all" else f"{PHASE_NAMES[grid_a.phase]} SNR"
     a = np.asarray(grid_a.snr, dtype=float)
     b = np.asarray(grid_b.snr, dtype=float)
     has_a = ~(grid_a.outside | grid_a.inverted) & (a > 0)
@@ -258,7 +365,7 @@ def draw_ratio(ax, grid_a, grid_b, label_a, label_b, *, cmap="RdBu_r", limit=Non
     undefined = ~(has_a & has_b)
     with np.errstate(divide="ignore", invalid="ignore"):
         r = np.where(undefined, np.nan, np.log10(a / b))
-    spread = float(np.nanmax(np.abs(r))) if np.isfinite(r).any() else 0.0
+    spread = float(np.percentile(np.abs(r[np.isfinite(r)]), RATIO_PERCENTILE)) if np.isfinite(r).any() else 0.0
     top = abs(math.log10(float(limit))) if limit is not None else spread
     steps = [math.log10(s) for s in RATIO_STEPS]
     chosen = [t for t in steps if t < top] + [next((t for t in steps if t >= top), steps[-1])]
@@ -275,11 +382,16 @@ def draw_ratio(ax, grid_a, grid_b, label_a, label_b, *, cmap="RdBu_r", limit=Non
     shown = _fill_blocked(r, undefined)
     artists = {}
     _axes_of(ax, grid_a)  # scales first: contour labels are placed in display space
+    small = fs.style_axes(ax, fontsize)
+    handles = []
     if np.isfinite(shown).any():
+        from matplotlib.lines import Line2D
+
         artists["filled"] = ax.contourf(X, Y, shown, levels=levels, norm=norm, cmap=cm, extend=extend, zorder=1)
         mappable = artists["filled"]
         if np.nanmin(r) < 0 < np.nanmax(r):
             artists["unity"] = ax.contour(X, Y, r, levels=[0.0], colors="k", linewidths=1.0, zorder=3)
+            handles.append(Line2D([], [], color="k", lw=1.0, label=f"{what} ratio = 1"))
     else:
         from matplotlib.cm import ScalarMappable
 
@@ -294,33 +406,22 @@ def draw_ratio(ax, grid_a, grid_b, label_a, label_b, *, cmap="RdBu_r", limit=Non
         if mask.any():
             artists[key] = _mask_cells(ax, grid_a, mask, style)
             legend_items.append((text, style))
-    if legend_items:
-        artists["legend"] = ax.legend(handles=_legend_patches(legend_items), loc="lower left",
-                                      fontsize=fontsize - 1, framealpha=0.9)
+    handles += _legend_patches(legend_items)
     if grid_a.inclination == grid_b.inclination or str(grid_a.inclination) == str(grid_b.inclination):
         convention = grid_a.convention
     else:
         convention = f"{label_a}: {grid_a.convention}; {label_b}: {grid_b.convention}"
-    what = "SNR" if grid_a.phase == "all" else f"{PHASE_NAMES[grid_a.phase]} SNR"
     if colorbar:
-        ticks = levels if levels.size <= 16 else levels[::2]
-        cb = ax.figure.colorbar(mappable, ax=ax, ticks=ticks, format=FuncFormatter(_ratio_format))
-        cb.ax.tick_params(labelsize=fontsize - 1)
-        cb.set_label(_wrap(f"{what} ratio {label_a} / {label_b} ({convention})", 50), fontsize=fontsize)
+        cb = ax.figure.colorbar(mappable, ax=ax, ticks=_ratio_ticks(chosen), format=FuncFormatter(_ratio_format))
+        cb.ax.minorticks_off()
+        _colorbar_label(cb, f"{what} ratio {label_a} / {label_b} ({convention})", fontsize)
         artists["colorbar"] = cb
     if title:
-        fixed = grid_a.title().split("; ", 1)[-1]
-        artists["title"] = ax.set_title(_wrap(f"{what} of {label_a} / {what} of {label_b}; {fixed}"),
-                                        fontsize=fontsize)
+        fixed = _fixed_text(grid_a).split("; ", 1)[-1]
+        artists["title"] = _title(ax, f"{what} of {label_a} / {what} of {label_b}; {fixed}", fontsize)
+    if handles:
+        artists["legend"] = fs.legend_below(ax, handles, fontsize=small)
     return artists
-
-
-def _colours(n, cmap="viridis"):
-    """n distinct colours sampled along a colour map (never cycling)."""
-    import matplotlib
-
-    cm = matplotlib.colormaps[cmap] if isinstance(cmap, str) else cmap
-    return [cm(v) for v in (np.linspace(0.0, 0.85, n) if n > 1 else [0.0])]
 
 
 def _distance_axis(ax, cosmology):
@@ -354,8 +455,10 @@ def draw_horizon(ax, horizons, *, quantity="redshift", distance_axis=True, title
     Masses where the threshold is still exceeded at the largest redshift
     searched are upward triangles at that bound (the horizon lies
     beyond); masses where it is never reached are downward triangles at
-    the bottom edge.  The title gives the SNR threshold, the phase and
-    the averaging convention.  Returns a dict of the artists.
+    the bottom edge.  Each result's line has its own Okabe-Ito colour and
+    line style, so that overlapping curves stay visible; the legend lies
+    below the axes.  The title gives the SNR threshold, the phase and the
+    averaging convention.  Returns a dict of the artists.
     """
     from matplotlib.lines import Line2D
 
@@ -363,16 +466,18 @@ def draw_horizon(ax, horizons, *, quantity="redshift", distance_axis=True, title
         horizons = {getattr(horizons, "noise_name", "horizon"): horizons}
     if quantity not in ("redshift", "distance"):
         raise ValueError(f"quantity = {quantity!r}: 'redshift' or 'distance'")
-    colours = _colours(len(horizons))
+    styles = [fs.line_style(i) for i in range(len(horizons))]
     sizes = np.linspace(7.0, 4.0, len(horizons)) if len(horizons) > 1 else [5.0]  # stacked bounds stay visible
+    widths = np.linspace(2.0, 1.2, len(horizons)) if len(horizons) > 1 else [1.6]  # later lines thinner, on top
     artists = {"lines": [], "above": [], "below": []}
     bottom = ax.get_xaxis_transform()
     any_above = any_below = False
-    for colour, size, (label, h) in zip(colours, sizes, horizons.items()):
+    for (colour, ls), size, lw, (label, h) in zip(styles, sizes, widths, horizons.items()):
         value = h.redshift if quantity == "redshift" else h.luminosity_distance
         ok = h.reached == "ok"
         shown = np.where(ok, value, np.nan)
-        line, = ax.plot(h.mass, shown, color=colour, lw=1.6, label=label, marker="." if ok.sum() < 3 else None)
+        line, = ax.plot(h.mass, shown, color=colour, ls=ls, lw=lw, label=label,
+                        marker="." if ok.sum() < 3 else None)
         artists["lines"].append(line)
         above = h.reached == "above"
         if above.any():
@@ -388,15 +493,17 @@ def draw_horizon(ax, horizons, *, quantity="redshift", distance_axis=True, title
     ax.set_yscale("log")
     ax.set_xlabel(r"total mass $M$, source frame [$M_\odot$]")
     ax.set_ylabel(r"horizon redshift $z_h$" if quantity == "redshift" else r"horizon luminosity distance [Mpc]")
+    small = fs.style_axes(ax, fontsize)
     handles = list(artists["lines"])
     if any_above:
         handles.append(Line2D([], [], ls="none", marker="^", color="0.3", label="beyond the largest z searched"))
     if any_below:
         handles.append(Line2D([], [], ls="none", marker="v", color="0.3", label="not reached at the smallest z"))
-    artists["legend"] = ax.legend(handles=handles, fontsize=fontsize - 1, loc="best")
     first = next(iter(horizons.values()))
     if distance_axis and quantity == "redshift":
-        artists["distance_axis"] = _distance_axis(ax, getattr(first, "cosmology", None))
+        artists["distance_axis"] = sec = _distance_axis(ax, getattr(first, "cosmology", None))
+        sec.tick_params(labelsize=small)
+        sec.yaxis.label.set_fontsize(max(MIN_FONT, fontsize))
     if title:
         thresholds = {h.snr_threshold for h in horizons.values()}
         phases = {h.phase for h in horizons.values()}
@@ -410,16 +517,23 @@ def draw_horizon(ax, horizons, *, quantity="redshift", distance_axis=True, title
         params = ""
         if q.size == 1 and s1.size == 1 and s2.size == 1:
             params = rf"; q = {q[0]:.3g}, $\chi_1$ = {s1[0]:.3g}, $\chi_2$ = {s2[0]:.3g}"
-        artists["title"] = ax.set_title(_wrap(f"horizon: {thr} {phase} ({conv}){params}"), fontsize=fontsize)
+        artists["title"] = _title(ax, f"horizon: {thr} {phase} ({conv}){params}", fontsize)
+    artists["legend"] = fs.legend_below(ax, handles, fontsize=small)
     return artists
 
 
 def source_label(name, m1, m2, spin1, spin2, redshift, t_start, snr, t_end=None):
-    """One legend entry: name, source-frame masses, spins, z, band start and SNR."""
+    """One legend entry: name, source-frame masses, spins, z, band start and SNR.
+
+    Examples
+    --------
+    >>> source_label(None, 6e5, 4e5, 0.5, 0.2, 2.0, 4.0, 3342.0)
+    '$6\\\\times10^{5}$ + $4\\\\times10^{5}$ $M_\\\\odot$, $\\\\chi$ = 0.5, 0.2, z = 2, 4 yr, SNR 3340'
+    """
     band = f"{t_start:.3g} yr" if t_end is None or t_end <= 0 else f"{t_start:.3g}-{t_end:.3g} yr"
     head = f"{name}: " if name not in (None, "") else ""
-    return (f"{head}{m1:.3g}+{m2:.3g} $M_\\odot$, $\\chi$ = {spin1:.2g}, {spin2:.2g}, z = {redshift:.3g}, "
-            f"{band}, SNR {snr:.3g}")
+    return (f"{head}{format_mass(m1, m2)}, $\\chi$ = {spin1:.2g}, {spin2:.2g}, z = {format_number(redshift)}, "
+            f"{band}, SNR {format_number(snr)}")
 
 
 def _noise_items(noise_curves):
@@ -434,7 +548,7 @@ def _noise_items(noise_curves):
 
 def draw_strain(ax, amplitude_result, snrs, labels, noise_curves, *, params=None, inclination="average",
                 max_legend=MAX_LEGEND, cmap="viridis", colour_by="snr", boundaries=True, colorbar=True,
-                title=True, snr_against=None, fontsize=7):
+                title=True, snr_against=None, fontsize=8):
     """Draw sources' characteristic strain against noise curves.
 
     ``amplitude_result``: an AmplitudeResult of n sources (its ``hc`` is
@@ -446,10 +560,13 @@ def draw_strain(ax, amplitude_result, snrs, labels, noise_curves, *, params=None
     ``spin1``, ``spin2``, ``t_start`` (and ``t_end``) for the legend
     entries (``source_label``); ``noise_curves``: a curve, a list of
     curves or {label: curve}, each drawn only within its ``.range`` (and
-    where it is finite).  Sources are coloured by a colour map sampled
-    across n (no colour repeats).  Up to ``max_legend`` sources are listed
-    in the legend, with inspiral/merger (circle) and merger/ringdown
-    (square) boundaries marked; more are summarised: coloured by SNR
+    where it is finite), in black or grey with its own line style, the
+    ends of its range marked by a bar ("end of a noise curve's range", so
+    that the end of a tabulated or modelled range is not read as detector
+    physics).  Up to ``max_legend`` sources are listed in the legend
+    (below the axes), each in its own Okabe-Ito colour and line style,
+    masses as 6×10⁵ M☉, with inspiral/merger (circle) and
+    merger/ringdown (square) boundaries marked; more are summarised: coloured by SNR
     (``colour_by`` "snr") or total mass ("mass") with a colour bar, one
     legend entry for all of them.  ``snr_against``: the name of the curve
     the SNRs were computed against, put in the legend's title (say it when
@@ -482,20 +599,28 @@ def draw_strain(ax, amplitude_result, snrs, labels, noise_curves, *, params=None
         if hasattr(curve, "range"):
             spans += list(curve.range)
     f_lo, f_hi = min(spans), max(spans)
+    small = max(MIN_FONT, fontsize - 1)
 
     styles = ["-", "--", "-.", ":"]
+    artists["range_ends"] = []
     for i, (label, curve) in enumerate(items):
         lo, hi = curve.range if hasattr(curve, "range") else (f_lo, f_hi)
         f = np.geomspace(max(lo, 1e-12), hi, 2000)
         h = np.asarray(curve(f), dtype=float)
         h = np.where(np.isfinite(h) & (h > 0), h, np.nan)
-        line, = ax.plot(f, h, color="k" if i < 4 else "0.45", ls=styles[i % 4], lw=1.3, label=f"noise: {label}",
-                        zorder=4)
+        colour = "k" if i < 4 else "0.45"
+        line, = ax.plot(f, h, color=colour, ls=styles[i % 4], lw=1.3, label=f"noise: {label}", zorder=4)
         artists["noise"].append(line)
+        if hasattr(curve, "range"):
+            ends = np.flatnonzero(np.isfinite(h))
+            if ends.size:
+                k = [ends[0], ends[-1]]
+                artists["range_ends"].append(ax.plot(f[k], h[k], ls="none", marker="|", ms=7, mew=1.3,
+                                                     color=colour, zorder=5)[0])
 
     listed = n <= max_legend
     if listed:
-        colours = _colours(n, cmap)
+        cycle = [fs.line_style(i) for i in range(n)]
         for i in range(n):
             if not drawn[i]:
                 continue
@@ -506,17 +631,15 @@ def draw_strain(ax, amplitude_result, snrs, labels, noise_curves, *, params=None
                                     params["t_end"][i] if "t_end" in params else None)
             else:
                 text = f"{name if name is not None else f'source {i}'}: z = {z[i]:.3g}, SNR {snr[i]:.3g}"
-            line, = ax.plot(freqs[i], hc[i], color=colours[i], lw=1.4, label=text, zorder=3)
+            colour, ls = cycle[i]
+            line, = ax.plot(freqs[i], hc[i], color=colour, ls=ls, lw=1.4, label=text, zorder=3)
             artists["sources"].append(line)
             if boundaries:
                 for fb, marker in ((amplitude_result.f_merger_start[i], "o"),
                                    (amplitude_result.f_ringdown_start[i], "s")):
                     if freqs[i, 0] <= fb <= freqs[i, -1]:
                         hb = np.exp(np.interp(np.log(fb), np.log(freqs[i]), np.log(hc[i])))
-                        ax.plot([fb], [hb], marker=marker, color=colours[i], ms=5, mec="k", mew=0.6, zorder=5)
-        if boundaries:
-            ax.text(0.99, 0.01, "○ inspiral | merger   □ merger | ringdown", transform=ax.transAxes,
-                    ha="right", va="bottom", fontsize=fontsize - 1, color="0.3")
+                        ax.plot([fb], [hb], marker=marker, color=colour, ms=5, mec="k", mew=0.6, zorder=5)
     else:
         if colour_by == "mass" and "m1" in params and "m2" in params:
             value, what = params["m1"] + params["m2"], r"total mass, source frame [$M_\odot$]"
@@ -542,7 +665,7 @@ def draw_strain(ax, amplitude_result, snrs, labels, noise_curves, *, params=None
 
             sm = ScalarMappable(norm=norm, cmap=cm)
             cb = ax.figure.colorbar(sm, ax=ax)
-            cb.set_label(what if what != "SNR" else f"SNR ({convention_label(inclination)})", fontsize=fontsize)
+            _colorbar_label(cb, what if what != "SNR" else f"SNR ({convention_label(inclination)})", fontsize)
             artists["colorbar"] = cb
     ax.set_xscale("log")
     ax.set_yscale("log")
@@ -553,13 +676,27 @@ def draw_strain(ax, amplitude_result, snrs, labels, noise_curves, *, params=None
         top = max([h_hi] + noise_min) * 10
         floor = min(noise_min) / 30 if noise_min else h_lo
         ax.set_ylim(max(h_lo, floor, top * 1e-12), top)
-    ax.set_xlim(f_lo, f_hi)
+    ax.set_xlim(f_lo / 1.5, f_hi * 1.5)  # a margin, so that the range ends' bars are not on the frame
     ax.set_xlabel("frequency, observer frame [Hz]")
-    ax.set_ylabel(f"characteristic strain $h_c$ ({convention_label(inclination)}),\nnoise $h_n$", fontsize=fontsize + 1)
-    handles = artists["noise"] + (artists["sources"] if listed else [artists["summary"]])
-    artists["legend"] = ax.legend(handles=handles, fontsize=fontsize - 1, loc="upper right", framealpha=0.85,
-                                  title=f"SNR against {snr_against}" if snr_against else None,
-                                  title_fontsize=fontsize - 1)
+    # The averaging convention is in the title; without one, in the label.
+    ax.set_ylabel("strain $h_c$, noise $h_n$" if title else
+                  f"$h_c$ ({convention_label(inclination)}), $h_n$")
+    fs.style_axes(ax, fontsize)
+    handles = list(artists["noise"])
+    if artists["range_ends"]:
+        handles.append(Line2D([], [], ls="none", marker="|", ms=7, mew=1.3, color="k",
+                              label="end of a noise curve's range"))
+    if listed and boundaries and artists["sources"]:
+        handles += [Line2D([], [], ls="none", marker="o", ms=5, mfc="w", mec="k", mew=0.6,
+                           label="inspiral | merger"),
+                    Line2D([], [], ls="none", marker="s", ms=5, mfc="w", mec="k", mew=0.6,
+                           label="merger | ringdown")]
     if title:
-        artists["title"] = ax.set_title(f"characteristic strain, {convention_label(inclination)}", fontsize=fontsize + 1)
+        artists["title"] = _title(ax, f"characteristic strain, {convention_label(inclination)}", fontsize)
+    # Two legends below the axes: the keys (curves, markers) in columns,
+    # then the sources, whose long entries take a line each.
+    artists["keys"] = fs.legend_below(ax, handles, fontsize=small) if handles else None
+    artists["legend"] = fs.legend_below(ax, artists["sources"] if listed else [artists["summary"]], fontsize=small,
+                                        title=f"SNR against {snr_against}" if snr_against else None, max_columns=1,
+                                        after=artists["keys"])
     return artists

@@ -155,6 +155,21 @@ class TestFigures:
                          "5e3,5e3,0,0,0.3,1.0", "--width", "500", "--height", "400", "--length", "64", "-q"]) == 0
         assert matplotlib.image.imread(out).shape[:2] == (400, 500)
 
+    def test_print_size(self, tmp_path, capsys):
+        """--size in inches at --dpi (300 unless given); with --width or --height refused."""
+        import matplotlib.image
+
+        out = tmp_path / "h.png"
+        argv = ["horizon", "-o", str(out), "--nm", "3", "--length", "64", "-q"]
+        assert cli.main(argv + ["--size", "column"]) == 0
+        assert matplotlib.image.imread(out).shape[:2] == (round(3.4 * 0.76 * 300), round(3.4 * 300))
+        assert cli.main(argv + ["--size", "3,2.4", "--dpi", "100"]) == 0
+        assert matplotlib.image.imread(out).shape[:2] == (240, 300)
+        capsys.readouterr()
+        assert cli.main(argv + ["--size", "page", "--width", "700"]) == 2
+        err = capsys.readouterr().err
+        assert err.startswith("phenomd horizon: error: --size page with --width") and len(err.splitlines()) == 1
+
     def test_bad_waterfall_options(self, capsys):
         assert cli.main(["waterfall", "--q", "2"]) == 2
         assert "mass ratio" in capsys.readouterr().err

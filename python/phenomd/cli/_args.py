@@ -118,14 +118,33 @@ def _common(p, *, several_noise=False):
     g.add_argument("-q", "--quiet", action="store_true", help="no summary on stderr (warnings still print)")
 
 
-def _figure(p, output, width=900, height=650):
+def _size(text):
+    from .._figure_style import figure_size
+    from .._inputs import InputError
+
+    try:
+        figure_size(text)
+    except InputError as exc:
+        raise argparse.ArgumentTypeError(str(exc)) from None
+    return text
+
+
+def _figure(p, output, width=900, height=650, aspect=0.76):
+    from .._figure_style import PRINT_DPI, WIDTHS
+
     p.add_argument("-o", "--output", default=output,
                    help=f"figure: .png, .pdf or .svg (default {output})")
-    p.add_argument("--width", type=_int_at_least(1, "--width"), default=width,
-                   help=f"figure width, pixels (default {width})")
-    p.add_argument("--height", type=_int_at_least(1, "--height"), default=height,
-                   help=f"figure height, pixels (default {height})")
-    p.add_argument("--dpi", type=_int_at_least(1, "--dpi"), default=100, help="dots per inch (default 100)")
+    p.add_argument("--size", type=_size, metavar="column|page|W,H",
+                   help=f"print size: column ({WIDTHS['column']:g} in wide), page ({WIDTHS['page']:g} in), both "
+                        f"{aspect:g} times as high, or W,H in inches; text stays 7 pt or larger. Pixels are the "
+                        f"size times --dpi (default {PRINT_DPI} with --size); not with --width/--height")
+    p.add_argument("--width", type=_int_at_least(1, "--width"),
+                   help=f"figure width, pixels (default {width}; not with --size)")
+    p.add_argument("--height", type=_int_at_least(1, "--height"),
+                   help=f"figure height, pixels (default {height}; not with --size)")
+    p.add_argument("--dpi", type=_int_at_least(1, "--dpi"),
+                   help=f"dots per inch (default 100; {PRINT_DPI} with --size)")
+    p.set_defaults(figure_defaults=(width, height, aspect))
 
 
 def _grid_options(p):
@@ -214,7 +233,7 @@ def build_parser():
     p.add_argument("--binary", action="append", metavar="m1,m2,spin1,spin2,z[,t_start[,t_end]]",
                    help="a binary to draw (repeatable; default: three examples)")
     _common(p, several_noise=True)
-    _figure(p, "out/strain.png")
+    _figure(p, "out/strain.png", aspect=1.0)
     p.set_defaults(func=commands.cmd_strain)
 
     p = sub.add_parser(

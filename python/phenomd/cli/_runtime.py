@@ -221,13 +221,38 @@ def provenance(args, curve=None, library=None, **extra):
     )
 
 
+def check_figure_size(args):
+    """Refuse --size with --width or --height (the size given twice), before
+    anything is computed."""
+    if args.size is not None:
+        given = [f"--{n}" for n in ("width", "height") if getattr(args, n) is not None]
+        if given:
+            raise CLIError(f"--size {args.size} with {' and '.join(given)}: give the figure's size once, in "
+                           f"inches (--size, pixels from --dpi) or in pixels (--width/--height)")
+
+
 def figure(args):
+    """The figure of a drawing command: --size in inches (column, page or
+    W,H) at --dpi (default 300), or --width x --height pixels at --dpi
+    (default 900 x 650 at 100).  --size with --width or --height is
+    refused: the two would give the size twice."""
     import matplotlib
 
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
-    fig = plt.figure(figsize=(args.width / args.dpi, args.height / args.dpi), dpi=args.dpi)
+    from .._figure_style import PRINT_DPI, figure_size
+
+    check_figure_size(args)
+    width, height, aspect = getattr(args, "figure_defaults", (900, 650, 0.76))
+    if args.size is not None:
+        args.dpi = args.dpi or PRINT_DPI
+        inches = figure_size(args.size, aspect)
+    else:
+        args.dpi = args.dpi or 100
+        args.width, args.height = args.width or width, args.height or height
+        inches = (args.width / args.dpi, args.height / args.dpi)
+    fig = plt.figure(figsize=inches, dpi=args.dpi)
     return plt, fig
 
 

@@ -19,6 +19,7 @@ from ..tables import Catalog, check_output_path, read_catalog, write_csv_stream,
 from ._runtime import (
     RESULT_COLUMNS,
     CLIError,
+    check_figure_size,
     convention,
     distances,
     figure,
@@ -218,6 +219,7 @@ def cmd_strain(args):
     if args.binary and args.input:
         raise CLIError("give binaries either with --binary or as an input file, not both")
     check_output_path(args.output, "figure")
+    check_figure_size(args)
     refuse_overwriting_inputs([args.output], [args.input])
     curves = [noise_curve(args, choice) for choice in args.noise]
     if args.input:
@@ -379,6 +381,7 @@ def _grid_counts(grid):
 
 def _check_figure_and_table(args):
     check_output_path(args.output, "figure")
+    check_figure_size(args)
     table = args.table
     if table:
         check_output_path(table, "table")
