@@ -7,7 +7,7 @@ interferometers, in the long-wavelength limit (valid for f well below
 c / (2 pi L): 12 kHz for 4 km arms, 4.8 kHz for 10 km, 1.2 kHz for 40 km):
 
 * one L-shaped interferometer (90-degree arms): R = 1/5
-  (<F_+^2> = <F_x^2> = 1/5; Thorne 1987, eq. 110);
+  (<F_+^2> = <F_x^2> = 1/5; Thorne 1987, in "300 Years of Gravitation");
 * three 60-degree interferometers on an equilateral triangle (the
   Einstein Telescope), each with its own P_n: each has
   <F_+^2> = (1/5) sin^2 60 = 3/20, so R = 3 (3/4)(1/5) = 9/20.
