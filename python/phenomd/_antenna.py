@@ -5,7 +5,7 @@ Long-wavelength response.  An interferometer with unit arm vectors u, v
 has the detector tensor D = (u u - v v)/2, and a plane wave travelling
 along k with polarisation tensors e_+ = p p - q q, e_x = p q + q p
 ((p, q, k) right-handed) gives F_A = D : e_A (Thorne 1987, in "300 Years
-of Gravitation", Finn & Chernoff 1993, PRD 47 2198, sec. III).
+of Gravitation"; Finn & Chernoff 1993, PRD 47 2198, sec. III).
 
 Projection factor.  A binary at inclination i has h_+ = |h~| (1+c^2)/2,
 h_x = |h~| c (c = cos i; |h~| the face-on amplitude of one polarisation),
