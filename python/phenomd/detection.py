@@ -38,7 +38,7 @@ import numpy as np
 from . import _antenna
 from ._inputs import InputError, as_float_array, require, within
 
-__all__ = ["Projection", "detection_probability", "ground_network", "projection"]
+__all__ = ["Projection", "detection_probability", "ground_network", "projection", "required_snr"]
 
 _DATA = Path(__file__).resolve().parent / "data" / "projection.txt"
 
@@ -101,6 +101,32 @@ class Projection:
         for thr in np.unique(thr_b):
             sel = thr_b == thr
             out[sel] = self._p_noisy(snr_b[sel], float(thr))
+        return out
+
+    def snr_for(self, p, threshold, noise_fluctuations=False):
+        """The averaged SNR at which the detection probability is ``p``
+        (0 < p < 1; inputs checked by ``required_snr``): the inverse of
+        ``p_det`` in its first argument, e.g. for a horizon defined by the
+        fraction of orientations detected."""
+        p = np.asarray(p, dtype=np.float64)
+        # Noiseless: rho_avg = threshold sqrt(<w^2>) / w_p, P(w > w_p) = p.
+        keep = np.r_[True, np.diff(self.sf) < 0]  # strictly decreasing part
+        w_p = np.interp(p, self.sf[keep][::-1], self.w[keep][::-1])
+        rho = threshold * math.sqrt(self.mean_w2) / w_p
+        if not noise_fluctuations:
+            return rho
+        from scipy.optimize import brentq
+
+        ln_rho, spline, _ = self._noise_table(float(threshold))
+        out = np.empty(p.shape)
+        for i, (pi, guess) in enumerate(zip(p.ravel(), rho.ravel())):
+            f = lambda x: float(self._p_noisy(np.array([math.exp(x)]), float(threshold))[0]) - pi  # noqa: E731
+            lo, hi = math.log(guess) - 1.0, math.log(guess) + 1.0
+            while f(lo) > 0:
+                lo -= 1.0
+            while f(hi) < 0:
+                hi += 1.0
+            out.flat[i] = math.exp(brentq(f, lo, hi, xtol=1e-12))
         return out
 
     def _p_noiseless(self, snr, threshold):
@@ -349,3 +375,54 @@ def detection_probability(snr, threshold, detector, noise_fluctuations=False):
         raise InputError("noise_fluctuations", None, f"noise_fluctuations = {noise_fluctuations!r}: True or False")
     p = proj.p_det(s, t, bool(noise_fluctuations))
     return float(p) if p.ndim == 0 else p
+
+
+def required_snr(p_det, threshold, detector, noise_fluctuations=False):
+    """The averaged SNR at which a fraction ``p_det`` of orientations and
+    sky positions is detected: the inverse of ``detection_probability``.
+
+    Parameters
+    ----------
+    p_det : float or array_like
+        Detection probabilities, each in (0, 1) (1 is reached only at
+        infinite SNR for these geometries; with noise, p_det must also
+        exceed the false-alarm probability).
+    threshold : float
+        SNR threshold (finite, > 0).
+    detector, noise_fluctuations
+        As for ``detection_probability``.
+
+    Returns
+    -------
+    float or ndarray
+        The averaged SNR (the package's convention), shape of ``p_det``.
+        Without noise, threshold sqrt(<w^2>) / w_p with P(w > w_p) = p_det:
+        for one L and p_det = 1/2, 8 (2/5) / w_1/2.
+
+    Raises
+    ------
+    InputError
+        p_det outside (0, 1) (or at or below the false-alarm probability
+        with noise), a bad threshold or detector.
+
+    Examples
+    --------
+    >>> rho = required_snr(0.5, 8.0, "aligo")
+    >>> round(detection_probability(rho, 8.0, "aligo"), 9)
+    0.5
+    """
+    proj = projection(detector)
+    p = as_float_array(p_det, "p_det", "", max_ndim=32)
+    require(p, "p_det", (p > 0) & (p < 1), "a detection probability must lie strictly between 0 and 1")
+    t = as_float_array(threshold, "threshold", "")
+    if t.ndim != 0:
+        raise InputError("threshold", None, "required_snr takes one threshold")
+    require(t, "threshold", np.isfinite(t) & (t > 0), "the SNR threshold must be finite and positive")
+    if noise_fluctuations:
+        from scipy.stats import chi2
+
+        floor = chi2.sf(float(t) ** 2, 2 * proj.channels)
+        require(p, "p_det", p > floor * (1 + 1e-9),
+                f"with noise fluctuations p_det must exceed the false-alarm probability {floor:.3g}")
+    rho = proj.snr_for(p, float(t), bool(noise_fluctuations))
+    return float(rho) if np.ndim(rho) == 0 else rho

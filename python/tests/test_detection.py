@@ -228,3 +228,19 @@ def test_vectorised_shapes_speed_and_refusals():
             detection.detection_probability(**args)
     with pytest.raises(InputError):
         detection.ground_network("H1+L1", sensitivities=[1.0])
+
+
+def test_required_snr_inverts_p_det():
+    p = np.array([0.05, 0.5, 0.95])
+    for det in ("aligo", "lisa", "H1+L1+V1"):
+        for noise in (False, True):
+            rho = detection.required_snr(p, 8.0, det, noise_fluctuations=noise)
+            assert detection.detection_probability(rho, 8.0, det, noise_fluctuations=noise) == pytest.approx(p, abs=1e-9)
+    # Noiseless, one L: rho_avg(1/2) = 8 (2/5) / w_1/2, w_1/2 the median of w.
+    w_half = np.interp(0.5, detection.projection("aligo").sf[::-1], detection.projection("aligo").w[::-1])
+    assert detection.required_snr(0.5, 8.0, "aligo") == pytest.approx(3.2 / w_half, rel=1e-12)
+    for bad in (0.0, 1.0, -0.1, math.nan):
+        with pytest.raises(InputError):
+            detection.required_snr(bad, 8.0, "et")
+    with pytest.raises(InputError):  # below the false-alarm probability of chi^2_2 > 64
+        detection.required_snr(1e-16, 8.0, "aligo", noise_fluctuations=True)
