@@ -16,6 +16,13 @@ factor (``phenomd._antenna``), and rho_max = rho_avg / sqrt(<w^2>), so
 LISA's two channels (both coplanar, both reaching their largest response
 for a face-on source overhead); rho_avg / rho_max = 2/5 there.
 
+For the space detectors the geometry is the long-wavelength one (LISA's
+two channels with the constellation fixed while the signal lasts): right
+for signals whose SNR accrues below the transfer frequency c/(2 pi L)
+(19 mHz for LISA, 16 mHz for Taiji, 0.28 Hz for TianQin) and that last
+days to weeks; a source observed over a year sees the orbit average the
+pattern, which narrows the distribution of w.
+
 With ``noise_fluctuations=True`` the observed SNR^2 is drawn from the
 non-central chi^2 distribution with 2 N degrees of freedom (two quadratures
 per independent channel, N channels) and non-centrality rho(Omega)^2
