@@ -11,7 +11,8 @@ import numpy as np
 import pytest
 from scipy import stats
 
-from phenomd import _antenna, _ground, detection
+from phenomd import _antenna, detection
+from phenomd.noise import _ground
 from phenomd._inputs import InputError
 
 GENERATOR = Path(__file__).resolve().parents[2] / "tools" / "antenna" / "generate.py"

@@ -9,7 +9,7 @@ import pytest
 from scipy.integrate import quad
 
 from phenomd import _antenna
-from phenomd._ground import ALIGO, EinsteinTelescope
+from phenomd.noise._ground import ALIGO, EinsteinTelescope
 from phenomd._inputs import InputError
 from phenomd.noise import from_file
 

@@ -31,8 +31,8 @@ from __future__ import annotations
 
 import numpy as np
 
-from ._inputs import InputError
-from ._noise_table import NoiseCurve
+from .._inputs import InputError
+from ._base import NoiseCurve
 
 #: Sky- and polarisation-averaged responses summed over the interferometers.
 RESPONSE_L = 1.0 / 5.0
