@@ -12,6 +12,7 @@
 // (2019), Eqs. (1)-(14), with the 4-year galactic foreground, tabulated as
 // ln h_n (h_n = sqrt(f S_n)) at 1/2048 dex over 1e-5-1 Hz.
 #include <sys/resource.h>
+#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -139,11 +140,21 @@ int RunRange(const Inputs& in, Outputs& o, const phenomd_noise_table& t,
       0, m, *rule, fast);
 }
 
+double CpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return t.tv_sec + 1e-9 * t.tv_nsec;
+}
+
+// CPU seconds of the last Run (all threads), beside its wall seconds.
+double g_last_cpu = 0.0;
+
 // Wall seconds for the whole batch on `threads` threads, chunks of 4096.
 double Run(const Inputs& in, Outputs& o, const phenomd_noise_table& t,
            int threads, int length, const QuadratureRule* rule, int fast) {
   const std::size_t chunk = 4096;
   std::atomic<std::size_t> next{0};
+  const double c0 = CpuSeconds();
   const auto t0 = std::chrono::steady_clock::now();
   auto work = [&] {
     for (;;) {
@@ -157,6 +168,7 @@ double Run(const Inputs& in, Outputs& o, const phenomd_noise_table& t,
   for (int k = 1; k < threads; ++k) pool.emplace_back(work);
   work();
   for (auto& th : pool) th.join();
+  g_last_cpu = CpuSeconds() - c0;
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0)
       .count();
 }
@@ -312,24 +324,49 @@ int main(int argc, char** argv) {
   const long rss_inputs = PeakRssMb();
   Outputs o(n);
   const QuadratureRule rule = phenomd::population::RuleForTolerance(rtol);
-  std::vector<double> gf, ge, tz;
+  if (argc > 3) {
+    // One method alone, one thread (for a profiler): gauss-fast,
+    // gauss-exact or trapezoid.
+    const std::string m = argv[3];
+    const double s = m == "trapezoid" ? Run(in, o, tab.t, 1, 1000, nullptr, 1)
+                                      : Run(in, o, tab.t, 1, 0, &rule, m == "gauss-fast");
+    std::printf("%s: %.3f s, %.2f us per binary (CPU %.2f us), one thread\n",
+                m.c_str(), s, 1e6 * s / n, 1e6 * g_last_cpu / n);
+    return 0;
+  }
+  std::vector<double> gf, ge, tz, cf, ce, ct;
   // Interleaved repetitions: the machine is shared, so the ratio is taken
-  // within each round.
+  // within each round; CPU seconds (all threads) beside wall seconds.
   for (int k = 0; k < reps; ++k) {
     gf.push_back(Run(in, o, tab.t, 2, 0, &rule, 1));
+    cf.push_back(g_last_cpu);
     ge.push_back(Run(in, o, tab.t, 2, 0, &rule, 0));
+    ce.push_back(g_last_cpu);
     tz.push_back(Run(in, o, tab.t, 2, 1000, nullptr, 1));
+    ct.push_back(g_last_cpu);
   }
   const long rss = PeakRssMb();
   std::printf("binaries %zu, reps %d, 2 threads, rtol %g (%d nodes, %.2f "
               "panels/decade)\n", n, reps, rtol, rule.nodes,
               rule.panels_per_decade);
-  std::printf("gauss fast : median %.3f s  %.0f k/s\n", Median(gf), n / Median(gf) / 1e3);
-  std::printf("gauss exact: median %.3f s  %.0f k/s\n", Median(ge), n / Median(ge) / 1e3);
-  std::printf("trapezoid L=1000 fast: median %.3f s  %.0f k/s\n", Median(tz), n / Median(tz) / 1e3);
-  std::vector<double> ratio;
-  for (int k = 0; k < reps; ++k) ratio.push_back(tz[k] / gf[k]);
-  std::printf("speed-up gauss fast over trapezoid L=1000 (median of rounds): %.2f\n", Median(ratio));
+  // "2 cores' worth": binaries per CPU second times two, what two
+  // uncontended threads would give.
+  auto line = [&](const char* name, const std::vector<double>& wall,
+                  const std::vector<double>& cpu) {
+    std::printf("%-22s wall median %.3f s = %5.0f k/s; CPU median %.3f s = "
+                "%5.0f k/s on 2 cores' worth\n", name, Median(wall),
+                n / Median(wall) / 1e3, Median(cpu), 2.0 * n / Median(cpu) / 1e3);
+  };
+  line("gauss fast", gf, cf);
+  line("gauss exact", ge, ce);
+  line("trapezoid L=1000 fast", tz, ct);
+  std::vector<double> ratio, cratio;
+  for (int k = 0; k < reps; ++k) {
+    ratio.push_back(tz[k] / gf[k]);
+    cratio.push_back(ct[k] / cf[k]);
+  }
+  std::printf("speed-up gauss fast over trapezoid L=1000 (median of rounds): "
+              "wall %.2f, CPU %.2f\n", Median(ratio), Median(cratio));
   std::printf("peak RSS %ld MB (after drawing inputs: %ld MB)\n", rss, rss_inputs);
   // Accuracy on the first 20000 binaries against the converged reference.
   const std::size_t m = std::min<std::size_t>(n, 20000);

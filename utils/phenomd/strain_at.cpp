@@ -85,6 +85,80 @@ void StrainAtFast(const BinarySetup& b, const double* ln_f, std::ptrdiff_t n,
   }
 }
 
+ModelPiece PieceAt(const BinarySetup& b, double Mf) {
+  if (Mf <= kInspiralJoin) return ModelPiece::kInspiral;
+  if (Mf >= b.a.m.f_mr_start) return ModelPiece::kMergerRingdown;
+  return ModelPiece::kIntermediate;
+}
+
+void SquaredStrainTimesExp(const BinarySetup& b, ModelPiece piece,
+                           const double* ln_f, const double* e,
+                           std::ptrdiff_t n, double* out, double* work) {
+  if (!b.a.remnant_ok) {
+    for (std::ptrdiff_t j = 0; j < n; ++j)
+      out[j] = std::numeric_limits<double>::quiet_NaN();
+    return;
+  }
+  double* const u = work;      // ln Mf, then Mf^(1/3) or Mf
+  double* const v = work + n;  // the exponent, then its exponential
+  const double ln_Msec = std::log(b.Msec);
+  const double scale = 2.0 * b.amp_scale / b.Msec;
+  const double scale2 = scale * scale;
+  for (std::ptrdiff_t j = 0; j < n; ++j) u[j] = ln_f[j] + ln_Msec;
+  switch (piece) {
+    case ModelPiece::kInspiral: {
+      for (std::ptrdiff_t j = 0; j < n; ++j) {
+        v[j] = e[j] - u[j] * (1.0 / 3.0);
+        u[j] = u[j] * (1.0 / 3.0);
+      }
+      ExpArray(u, u, n);  // Mf^(1/3)
+      ExpArray(v, v, n);
+      const InspiralAmpTerms& t = b.a.t;
+      for (std::ptrdiff_t j = 0; j < n; ++j) {
+        const double c = u[j];
+        InspiralPowers p;
+        p.p2_3 = c * c;
+        p.p1 = p.p2_3 * c;
+        p.p4_3 = p.p1 * c;
+        p.p5_3 = p.p1 * p.p2_3;
+        p.p2 = p.p1 * p.p1;
+        p.p7_3 = p.p2 * c;
+        p.p8_3 = p.p2 * p.p2_3;
+        p.p3 = p.p1 * p.p2;
+        const double ratio = InspiralSum(t, p);
+        out[j] = scale2 * (ratio * ratio) * v[j];
+      }
+      break;
+    }
+    case ModelPiece::kIntermediate: {
+      for (std::ptrdiff_t j = 0; j < n; ++j) v[j] = e[j] - u[j] * (1.0 / 3.0);
+      ExpArray(u, u, n);  // Mf
+      ExpArray(v, v, n);
+      const BinaryAmpModel& m = b.a.m;
+      for (std::ptrdiff_t j = 0; j < n; ++j) {
+        const double ratio = IntermediateAnsatz(m, u[j]);
+        out[j] = scale2 * (ratio * ratio) * v[j];
+      }
+      break;
+    }
+    case ModelPiece::kMergerRingdown: {
+      const MergerShape& s = b.a.shape;
+      ExpArray(u, out, n);  // Mf, kept in out for now
+      for (std::ptrdiff_t j = 0; j < n; ++j) {
+        const double x = out[j] - s.f_rd;
+        v[j] = e[j] - u[j] * (1.0 / 3.0) + 2.0 * MergerExponent(s, x);
+      }
+      ExpArray(v, v, n);
+      for (std::ptrdiff_t j = 0; j < n; ++j) {
+        const double x = out[j] - s.f_rd;
+        const double ratio = MergerFromExp(s, x, 1.0);
+        out[j] = scale2 * (ratio * ratio) * v[j];
+      }
+      break;
+    }
+  }
+}
+
 void ExpArrayScalar(const double* x, double* y, std::ptrdiff_t n) {
   for (std::ptrdiff_t j = 0; j < n; ++j) y[j] = std::exp(x[j]);
 }

@@ -50,6 +50,24 @@ void StrainAtExact(const BinarySetup& b, const double* f, std::ptrdiff_t n,
 void StrainAtFast(const BinarySetup& b, const double* ln_f, std::ptrdiff_t n,
                   double* hc, double* work);
 
+// The piece of the amplitude at Mf, by AmplitudeRatio's tests (Mf <= 0.014
+// first, then Mf >= f_mr_start; NaN: intermediate).
+enum class ModelPiece { kInspiral, kIntermediate, kMergerRingdown };
+ModelPiece PieceAt(const BinarySetup& b, double Mf);
+
+// The integrand of an SNR with the noise folded into the strain's own
+// exponentials: out[j] = hc(f_j)^2 exp(e[j]) at f_j = exp(ln_f[j]), for
+// points that all lie in `piece`, as StrainAtFast evaluates hc.  With
+// hc^2 = (2 amp_scale / Msec)^2 A(Mf)^2 Mf^(-1/3), the exponentials per
+// point are Mf^(1/3) = exp(ln Mf / 3) and exp(e - ln Mf / 3) in the
+// inspiral (Mf = (Mf^(1/3))^3), Mf = exp(ln Mf) and exp(e - ln Mf / 3) in
+// the intermediate piece, Mf and exp(e - ln Mf / 3 - 2 gamma2 (Mf - f_rd) /
+// w) in the merger-ringdown.  `work` holds 2 n doubles; out may not alias
+// ln_f or e.  NaN where the remnant is out of range.
+void SquaredStrainTimesExp(const BinarySetup& b, ModelPiece piece,
+                           const double* ln_f, const double* e,
+                           std::ptrdiff_t n, double* out, double* work);
+
 // y[j] = exp(x[j]) for j < n: SLEEF's vector exp (<= 1 ulp) with the widest
 // instruction set the CPU runs where the fast row is built, std::exp
 // elsewhere.  y may be x.

@@ -282,6 +282,11 @@ extern "C" PHENOMD_POPULATION_API int phenomd_population_snr_gauss(
     const double* noise_kinks, int64_t num_noise_kinks,
     int64_t num_binaries, double rtol, int fast) {
   using namespace phenomd::population;
+#ifndef PHENOMD_HAVE_FAST_ROW
+  if (fast) return PHENOMD_POPULATION_NO_FAST_ROW;
+#endif
+  // The codes in the trapezoid entry's order: the table, then the rest.
+  if (!TableUsable(table)) return PHENOMD_POPULATION_BAD_TABLE;
   if (!(rtol >= 1e-10 && rtol <= 0.1)) return PHENOMD_POPULATION_BAD_ARGUMENT;
   return GaussPopulationSnr(snr_all, snr_ins, snr_mrg, snr_rd, f_merger_start,
                             f_ringdown_start, n_outside, inverted, m1, m2,

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "gauss_legendre.h"
+#include "grid.h"
 
 namespace phenomd {
 namespace population {
@@ -24,14 +25,21 @@ bool Outside(double f, const NoiseView& nv) {
 void AddPanels(double a, double c, std::ptrdiff_t count, int piece,
                const GaussLegendreRule& gl, QuadratureWork& wk) {
   const double h = (c - a) / static_cast<double>(count);
+  const std::size_t at = wk.ln_f.size();
+  wk.ln_f.resize(at + count * gl.n);
+  wk.w.resize(at + count * gl.n);
+  double* x = wk.ln_f.data() + at;
+  double* w = wk.w.data() + at;
   for (std::ptrdiff_t q = 0; q < count; ++q) {
     const double lo = a + static_cast<double>(q) * h;
     const double hi = q + 1 == count ? c : lo + h;
     const double mid = 0.5 * (lo + hi), half = 0.5 * (hi - lo);
     for (int i = 0; i < gl.n; ++i) {
-      wk.ln_f.push_back(mid + half * gl.x[i]);
-      wk.w.push_back(half * gl.w[i]);
+      x[i] = mid + half * gl.x[i];
+      w[i] = half * gl.w[i];
     }
+    x += gl.n;
+    w += gl.n;
     wk.panels.push_back({lo, hi, piece, 0.0});
   }
 }
@@ -44,6 +52,7 @@ std::ptrdiff_t PanelsFor(double width, double panel) {
 // The narrowest noise cell width over [a, c] (NoiseView::cell_width).
 double NoiseWidth(const NoiseView& nv, double a, double c) {
   if (nv.num_cells == 0 || nv.min_cell_width == INFINITY) return INFINITY;
+  if (c < nv.ln_f_limited_lo || a > nv.ln_f_limited_hi) return INFINITY;
   const double x_a = a * nv.x_per_ln_f - nv.x_offset;
   const double x_c = c * nv.x_per_ln_f - nv.x_offset;
   const double last = static_cast<double>(nv.num_cells - 1);
@@ -56,10 +65,15 @@ double NoiseWidth(const NoiseView& nv, double a, double c) {
   return w;
 }
 
-// The integrand w_j (k hc_j / h_n_j)^2 at the nodes [from, to).
+// The weighted integrand w_j (k hc_j / h_n_j)^2 at the nodes of the panels
+// [p_from, p_to), into wk.g.  Fast: each run of panels of one piece by
+// SquaredStrainTimesExp, the noise folded into the strain's exponentials;
+// exact: StrainAtExact and std::exp.
 void Evaluate(const BinarySetup& b, const NoiseView& nv, double factor,
-              bool fast, std::ptrdiff_t from, std::ptrdiff_t to,
+              bool fast, int nodes, std::size_t p_from, std::size_t p_to,
               QuadratureWork& wk) {
+  const std::ptrdiff_t from = static_cast<std::ptrdiff_t>(p_from) * nodes;
+  const std::ptrdiff_t to = static_cast<std::ptrdiff_t>(p_to) * nodes;
   const std::ptrdiff_t n = to - from;
   if (n <= 0) return;
   if (static_cast<std::ptrdiff_t>(wk.g.size()) < to) {
@@ -69,25 +83,33 @@ void Evaluate(const BinarySetup& b, const NoiseView& nv, double factor,
   if (static_cast<std::ptrdiff_t>(wk.work.size()) < 3 * n) wk.work.resize(3 * n);
   const double* const x = wk.ln_f.data() + from;
   const double* const w = wk.w.data() + from;
-  double* const hc = wk.hc.data() + from;
   double* const g = wk.g.data() + from;
+  double* const e = wk.hc.data() + from;  // 2 (-ln h_n), then scratch
+  MinusLnNoise(nv, x, n, e);
+  const double k2 = factor * factor;
   if (fast) {
-    StrainAtFast(b, x, n, hc, wk.work.data());
+    for (std::ptrdiff_t j = 0; j < n; ++j) e[j] = 2.0 * e[j];
+    std::size_t p = p_from;
+    while (p < p_to) {
+      std::size_t q = p + 1;
+      const int piece = wk.panels[p].piece;
+      while (q < p_to && wk.panels[q].piece == piece) ++q;
+      const std::ptrdiff_t j0 = static_cast<std::ptrdiff_t>(p - p_from) * nodes;
+      const std::ptrdiff_t m = static_cast<std::ptrdiff_t>(q - p) * nodes;
+      SquaredStrainTimesExp(b, static_cast<ModelPiece>(wk.piece_model[piece]),
+                            x + j0, e + j0, m, g + j0, wk.work.data());
+      p = q;
+    }
+    for (std::ptrdiff_t j = 0; j < n; ++j) g[j] = w[j] * (k2 * g[j]);
   } else {
     double* const f = wk.work.data();
+    double* const hc = wk.work.data() + n;
     for (std::ptrdiff_t j = 0; j < n; ++j) f[j] = std::exp(x[j]);
     StrainAtExact(b, f, n, hc);
-  }
-  MinusLnNoise(nv, x, n, g);
-  for (std::ptrdiff_t j = 0; j < n; ++j) g[j] = 2.0 * g[j];
-  if (fast) {
-    ExpArray(g, g, n);
-  } else {
-    for (std::ptrdiff_t j = 0; j < n; ++j) g[j] = std::exp(g[j]);
-  }
-  for (std::ptrdiff_t j = 0; j < n; ++j) {
-    const double r = factor * hc[j];
-    g[j] = w[j] * (r * r * g[j]);
+    for (std::ptrdiff_t j = 0; j < n; ++j) {
+      const double r = factor * hc[j];
+      g[j] = w[j] * (r * r * std::exp(2.0 * e[j]));
+    }
   }
 }
 
@@ -112,6 +134,7 @@ QuadratureSums Pass(const BinarySetup& b, const NoiseView& nv, double factor,
   const GaussLegendreRule gl = GaussLegendre(nodes);
   const int pieces = num_cuts - 1;
   wk.piece_phase.resize(static_cast<std::size_t>(pieces));
+  wk.piece_model.resize(static_cast<std::size_t>(pieces));
   wk.ln_f.clear();
   wk.w.clear();
   wk.panels.clear();
@@ -123,10 +146,12 @@ QuadratureSums Pass(const BinarySetup& b, const NoiseView& nv, double factor,
     // (NaN boundaries leave it to the merger).
     const double m = 0.5 * (a + c);
     wk.piece_phase[p] = m <= ln_fms ? kIns : (m >= ln_frs ? kRd : kMrg);
+    wk.piece_model[p] =
+        static_cast<unsigned char>(PieceAt(b, std::exp(m) * b.Msec));
   }
   std::ptrdiff_t evaluated = static_cast<std::ptrdiff_t>(wk.ln_f.size());
-  Evaluate(b, nv, factor, fast, 0, evaluated, wk);
   const std::size_t coarse = wk.panels.size();
+  Evaluate(b, nv, factor, fast, gl.n, 0, coarse, wk);
   SumPanels(gl.n, 0, coarse, wk);
 
   if (nv.min_cell_width < base) {
@@ -141,15 +166,15 @@ QuadratureSums Pass(const BinarySetup& b, const NoiseView& nv, double factor,
       const double h = q.hi - q.lo;
       const double wdt = NoiseWidth(nv, q.lo, q.hi);
       if (!(wdt < h)) continue;
-      const double grow = std::pow(h / wdt, 2.0 * gl.n);
+      double grow = 1.0;  // (h / wdt)^(2n)
+      for (int i = 0; i < gl.n; ++i) grow *= (h / wdt) * (h / wdt);
       if (!(std::fabs(q.sum) * grow > 1e-3 * total)) continue;
       wk.panels[p].sum = 0.0;  // replaced by its parts
       AddPanels(q.lo, q.hi, PanelsFor(h, wdt), q.piece, gl, wk);
     }
-    const std::ptrdiff_t all = static_cast<std::ptrdiff_t>(wk.ln_f.size());
-    Evaluate(b, nv, factor, fast, evaluated, all, wk);
+    Evaluate(b, nv, factor, fast, gl.n, coarse, wk.panels.size(), wk);
     SumPanels(gl.n, coarse, wk.panels.size(), wk);
-    evaluated = all;
+    evaluated = static_cast<std::ptrdiff_t>(wk.ln_f.size());
   }
 
   QuadratureSums s{0.0, 0.0, 0.0, 0.0, 0, evaluated};
@@ -198,28 +223,38 @@ void CellWidths(const phenomd_noise_table& t, int nodes, double rtol,
   const std::ptrdiff_t cells = (len + kCellNodes - 1) / kCellNodes;
   widths.assign(static_cast<std::size_t>(cells), INFINITY);
   const double h = kLn10 * t.dlog10_f;  // node spacing in ln f
+  // Differences over a stride of about 0.01 in ln f: on a fine table the
+  // differences of neighbouring nodes are the values' rounding, not the
+  // curve (a 4th difference of rounding errors is 8 eps |y| over h^4).
+  const std::ptrdiff_t stride =
+      std::max<std::ptrdiff_t>(1, static_cast<std::ptrdiff_t>(0.01 / h));
+  const double hs = h * static_cast<double>(stride);
+  const std::ptrdiff_t step = std::max<std::ptrdiff_t>(1, stride / 4);
   const double* y = t.ln_hn;
-  // (2n)! and the tolerance, with a margin of 100 for the model's crudeness.
-  double fact = 1.0;
+  double fact = 1.0;  // (2n)!
   for (int k = 2; k <= 2 * nodes; ++k) fact *= k;
   const double tol = 0.01 * rtol;
+  const double eps = 2.220446049250313e-16;
   for (std::ptrdiff_t c = 0; c < cells; ++c) {
-    double y2 = 0.0, y4 = 0.0;
-    const std::ptrdiff_t j0 = std::max<std::ptrdiff_t>(2, c * kCellNodes);
-    const std::ptrdiff_t j1 = std::min<std::ptrdiff_t>(len - 2, (c + 1) * kCellNodes);
-    for (std::ptrdiff_t j = j0; j < j1; ++j) {
-      const double d2 = y[j - 1] - 2.0 * y[j] + y[j + 1];
-      const double d4 = y[j - 2] - 4.0 * y[j - 1] + 6.0 * y[j] -
-                        4.0 * y[j + 1] + y[j + 2];
-      y2 = std::max(y2, std::fabs(d2));
-      y4 = std::max(y4, std::fabs(d4));
+    double y2 = 0.0, y4 = 0.0, ymax = 0.0;
+    const std::ptrdiff_t j0 = std::max<std::ptrdiff_t>(2 * stride, c * kCellNodes);
+    const std::ptrdiff_t j1 =
+        std::min<std::ptrdiff_t>(len - 2 * stride, (c + 1) * kCellNodes);
+    for (std::ptrdiff_t j = j0; j < j1; j += step) {
+      const double a2 = y[j - 2 * stride], a1 = y[j - stride], a0 = y[j],
+                   b1 = y[j + stride], b2 = y[j + 2 * stride];
+      y2 = std::max(y2, std::fabs(a1 - 2.0 * a0 + b1));
+      y4 = std::max(y4, std::fabs(a2 - 4.0 * a1 + 6.0 * a0 - 4.0 * b1 + b2));
+      ymax = std::max(ymax, std::fabs(a0));
     }
-    if (!(y2 > 0.0) || !(y4 > 0.0) || !std::isfinite(y2) || !std::isfinite(y4))
+    // Below the rounding floor there is nothing to resolve.
+    if (!(y4 > 64.0 * eps * ymax) || !(y2 > 16.0 * eps * ymax) ||
+        !std::isfinite(y2) || !std::isfinite(y4))
       continue;
     // A component a cos(kappa ln f) of ln h_n has second and fourth
     // derivatives a kappa^2 and a kappa^4: kappa and a from the cell's
     // largest differences, and the integrand exp(-2 ln h_n) carries 2a.
-    const double d2 = y2 / (h * h), d4 = y4 / (h * h * h * h);
+    const double d2 = y2 / (hs * hs), d4 = y4 / (hs * hs * hs * hs);
     const double kappa = std::sqrt(d4 / d2);
     const double amp = 2.0 * d2 * d2 / d4;
     if (!(amp > tol)) continue;
@@ -245,14 +280,31 @@ NoiseView ViewOf(const phenomd_noise_table& t, const double* ln_kinks,
   v.cell_width = cells != nullptr ? cells->data() : nullptr;
   v.num_cells = cells != nullptr ? static_cast<std::ptrdiff_t>(cells->size()) : 0;
   v.min_cell_width = INFINITY;
-  for (std::ptrdiff_t c = 0; c < v.num_cells; ++c)
+  // The ln f span of the cells with a limit, for a quick test per panel.
+  v.ln_f_limited_lo = INFINITY;
+  v.ln_f_limited_hi = -INFINITY;
+  for (std::ptrdiff_t c = 0; c < v.num_cells; ++c) {
     v.min_cell_width = std::min(v.min_cell_width, v.cell_width[c]);
+    if (v.cell_width[c] < INFINITY) {
+      const double lo = (c * double(kCellNodes) + v.x_offset) / v.x_per_ln_f;
+      const double hi = ((c + 1) * double(kCellNodes) + v.x_offset) / v.x_per_ln_f;
+      v.ln_f_limited_lo = std::min(v.ln_f_limited_lo, lo);
+      v.ln_f_limited_hi = std::max(v.ln_f_limited_hi, hi);
+    }
+  }
   return v;
 }
 
 void MinusLnNoise(const NoiseView& nv, const double* ln_f, std::ptrdiff_t n,
                   double* out) {
   const int hi = nv.table_length - 3;
+#ifdef PHENOMD_HAVE_FAST_ROW
+  static const bool avx512 = CpuHasAvx512();
+  if (avx512) {
+    MinusLnNoiseAvx512(nv.ln_hn, hi, nv.x_per_ln_f, nv.x_offset, ln_f, n, out);
+    return;
+  }
+#endif
   const double* y = nv.ln_hn;
   for (std::ptrdiff_t j = 0; j < n; ++j) {
     const double x = ln_f[j] * nv.x_per_ln_f - nv.x_offset;

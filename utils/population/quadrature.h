@@ -61,14 +61,15 @@ struct NoiseView {
   const double* cell_width;
   std::ptrdiff_t num_cells;
   double min_cell_width;
+  double ln_f_limited_lo, ln_f_limited_hi;  // where any cell has a limit
 };
 
 constexpr int kCellNodes = 64;
 
 // The noise's own limit on panel widths, per cell of kCellNodes nodes: where
 // ln h_n oscillates (a curve's response at high frequency, say), its second
-// and fourth differences give the oscillation's wavenumber kappa and
-// amplitude a, and the width is the one where an n-point Gauss panel's
+// and fourth differences (over about 0.01 in ln f, above the values'
+// rounding) give the oscillation's wavenumber kappa and amplitude a, and the width is the one where an n-point Gauss panel's
 // error on a cos(kappa ln f), a (kappa H / 2)^(2n) / (2n)!, stays below
 // rtol / 100.  Smooth cells (a power law, a bucket) get no limit beyond the
 // rule's own.  O(table length), once per call.
@@ -78,9 +79,15 @@ void CellWidths(const phenomd_noise_table& t, int nodes, double rtol,
 NoiseView ViewOf(const phenomd_noise_table& t, const double* ln_kinks,
                  std::ptrdiff_t num_kinks, const std::vector<double>* cells);
 
-// -ln h_n at ln f[0 .. n), each inside [ln f_min, ln f_max].
+// -ln h_n at ln f[0 .. n), each inside [ln f_min, ln f_max]: the cubic
+// Lagrange interpolant of phenomd_population.h at table index
+// x = ln f / (ln 10 dlog10_f) - log10_f0 / dlog10_f.  With AVX-512F
+// gathers where the CPU has it (the same operations per lane).
 void MinusLnNoise(const NoiseView& nv, const double* ln_f, std::ptrdiff_t n,
                   double* out);
+void MinusLnNoiseAvx512(const double* y, int hi, double x_per_ln_f,
+                        double x_offset, const double* ln_f, std::ptrdiff_t n,
+                        double* out);
 
 struct QuadratureSums {
   double all, ins, mrg, rd;  // squared SNRs
@@ -99,7 +106,7 @@ struct Panel {
 struct QuadratureWork {
   std::vector<double> ln_f, w, g, hc, work, cuts;
   std::vector<Panel> panels;
-  std::vector<unsigned char> piece_phase;
+  std::vector<unsigned char> piece_phase, piece_model;
 };
 
 // rho^2 of one binary, its band and breaks from SetUpBinary and BreaksOf,
