@@ -63,7 +63,7 @@ _INPUT_NAMES = ("m1", "m2", "spin1", "spin2", "dist", "z", "t_start", "t_end", "
 _OK, _NO_FAST_ROW, _BAD_TABLE, _NO_MEMORY, _BAD_ARGUMENT = 0, 1, 2, 3, 4
 
 #: The tolerances phenomd_population_snr_gauss accepts.
-RTOL_RANGE = (1e-10, 0.1)
+RTOL_RANGE = (1e-9, 0.1)
 
 
 class _NoiseTable(ctypes.Structure):
@@ -290,7 +290,7 @@ def population_snr_gauss(
     table : NoiseTable
         The noise (log10_f0, dlog10_f, ln_hn, f_min, f_max).
     rtol : float
-        Relative tolerance, in ``RTOL_RANGE`` = [1e-10, 0.1].
+        Relative tolerance, in ``RTOL_RANGE`` = [1e-9, 0.1].
     fast : bool
         Powers of f as exp(alpha ln f) with SIMD exp (agrees with the exact
         evaluation to ~1e-15) instead of the model's pow.

@@ -60,7 +60,7 @@ typedef struct phenomd_noise_table {
                                           not > 0, range not covered */
 #define PHENOMD_POPULATION_NO_MEMORY 3 /* the row buffers failed */
 #define PHENOMD_POPULATION_BAD_ARGUMENT                                    \
-  4 /* phenomd_population_snr_gauss: rtol outside [1e-10, 0.1] or NaN,   \
+  4 /* phenomd_population_snr_gauss: rtol outside [1e-9, 0.1] or NaN,   \
        num_noise_kinks < 0, kinks NULL with a count, or a kink not a     \
        finite positive frequency */
 
@@ -144,8 +144,8 @@ PHENOMD_POPULATION_API int phenomd_population_snr(
  *                        NULL when
  *                        num_noise_kinks is 0
  *   num_binaries in      n (<= 0: nothing is written)
- *   rtol         in      relative tolerance, in [1e-10, 0.1] (below
- *                        1e-10 the table's own rounding is reached)
+ *   rtol         in      relative tolerance, in [1e-9, 0.1] (the
+ *                        calibration's own reference is good to ~4e-11)
  *   fast         in      0: the model's exact operations (pow) at each node;
  *                        otherwise the powers as exp(alpha ln f) (SIMD exp),
  *                        agreeing to ~1e-15 relative

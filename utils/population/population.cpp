@@ -287,7 +287,7 @@ extern "C" PHENOMD_POPULATION_API int phenomd_population_snr_gauss(
 #endif
   // The codes in the trapezoid entry's order: the table, then the rest.
   if (!TableUsable(table)) return PHENOMD_POPULATION_BAD_TABLE;
-  if (!(rtol >= 1e-10 && rtol <= 0.1)) return PHENOMD_POPULATION_BAD_ARGUMENT;
+  if (!(rtol >= 1e-9 && rtol <= 0.1)) return PHENOMD_POPULATION_BAD_ARGUMENT;
   return GaussPopulationSnr(snr_all, snr_ins, snr_mrg, snr_rd, f_merger_start,
                             f_ringdown_start, n_outside, inverted, m1, m2,
                             spin1, spin2, dist, z, t_start, t_end, factor,

@@ -198,9 +198,10 @@ bool Agree(double fine, double coarse, double total, double rtol) {
 
 QuadratureRule RuleForTolerance(double rtol) {
   // Calibrated on random populations against 16-node, 64-panel-per-decade
-  // values (bench/README.md, "Calibration"): the largest SNR error seen was
-  // 2.2e-6 with 8 nodes at 3 panels per decade, 1e-9 at 4, 7e-11 with 12
-  // nodes at 4.  Each step keeps a margin of at least 4 below its rtol.
+  // values (bench/README.md, "Calibration"): the largest SNR error seen
+  // over two populations was 2.2e-6 with 8 nodes at 3 panels per decade,
+  // 1.8e-9 at 4, 1.2e-10 with 12 nodes at 4.  Each step keeps a margin of
+  // at least 2 below the smallest rtol it serves.
   QuadratureRule r;
   r.adaptive = false;
   r.rtol = rtol;

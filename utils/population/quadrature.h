@@ -39,7 +39,7 @@ struct QuadratureRule {
 };
 
 // The fixed rule calibrated to put every SNR within rtol (see
-// bench/README.md for the measurement); rtol in [1e-10, 0.1].
+// bench/README.md for the measurement); rtol in [1e-9, 0.1].
 QuadratureRule RuleForTolerance(double rtol);
 
 // The table check of both entry points: non-null, >= 4 nodes, a positive
