@@ -4,6 +4,7 @@ at the top of harness.h, fast_fuzzer.cpp and snr_fuzzer.cpp):
   corpus/       batches (phenomd_fuzzer; fast_fuzzer reads them too)
   corpus_fast/  batches followed by kernel rows (fast_fuzzer)
   corpus_snr/   raw SNR_function inputs (snr_fuzzer)
+  corpus_population/  population module inputs (population_fuzzer)
 Run from anywhere."""
 import math
 import os
@@ -160,8 +161,60 @@ SNR_SEEDS = {
     "empty": count(0) + bytes([8 + 3]),
 }
 
+
+
+# population_fuzzer.cpp: count, trapezoid length, flags, rtol, table, kinks,
+# then per binary the eight values and the factor.
+def pop_table(mode, n_nodes, u_spacing, u_first, u_slope):
+    return bytes([mode % 4 + 4 * (n_nodes - 4)]) + struct.pack(
+        "<QQQ", u64(u_spacing), u64(u_first), u64(u_slope))
+
+
+def pop_binary(m1, m2, s1, s2, dist, z, t0, t1, factor):
+    return b"".join([phys_mass(m1), phys_mass(m2), raw(s1), raw(s2), raw(dist),
+                     raw(z), raw(t0), raw(t1), raw(factor)])
+
+
+def pop_rtol(rtol):
+    return unit((math.log10(rtol) + 11.0) / 10.5)
+
+
+def pop_kink(f):
+    return unit((math.log10(f) + 6.0) / 9.0)
+
+
+# 64 nodes 0.1 dex apart from 1e-5 Hz, flat 1e-20.
+LISA_LIKE = pop_table(0, 64, 0.8, 1.0 / 9.0, 0.5)
+
+POPULATION_SEEDS = {
+    # Three physical binaries through ringdown and over an inner band, one
+    # declared kink, the fast row.
+    "physical": count(3) + length(64) + bytes([1]) + pop_rtol(1e-6) + LISA_LIKE
+    + bytes([1]) + pop_kink(3e-3)
+    + pop_binary(1e6, 5e5, 0.3, -0.2, 1e4, 1.0, 4.0, 0.0, 1.79)
+    + pop_binary(3e4, 3e5, 0.9, -0.5, 2.6e4, 3.0, 1.0, 0.0, 1.0)
+    + pop_binary(1e5, 1e5, 0.0, 0.0, 6.8e3, 1.0, 2.0, 0.01, 2.8),
+    # An inverted band and one past the table's top, the exact row, no
+    # factor and no inverted array.
+    "inverted": count(2) + length(16) + bytes([6]) + pop_rtol(1e-4) + LISA_LIKE
+    + bytes([0])
+    + pop_binary(1e6, 1e6, 0.0, 0.0, 6.8e3, 1.0, 0.5, 1.0, 1.0)
+    + pop_binary(10.0, 10.0, 0.0, 0.0, 6.8e3, 0.1, 1.0, 0.0, 1.0),
+    # A tolerance outside the range, a node of the table NaN, a negative
+    # kink count.
+    "bad_arguments": count(1) + length(8) + bytes([0]) + raw(0.5)
+    + pop_table(1, 16, 0.5, 0.3, 0.2) + bytes([0x80])
+    + pop_binary(1e6, 5e5, 0.3, -0.2, 1e4, 1.0, 4.0, 0.0, 1.0),
+    # No table; an empty batch.
+    "no_table": count(1) + length(8) + bytes([0]) + pop_rtol(1e-6)
+    + pop_table(3, 4, 0, 0, 0) + bytes([0])
+    + pop_binary(1e6, 5e5, 0.3, -0.2, 1e4, 1.0, 4.0, 0.0, 1.0),
+    "empty": count(0) + length(8) + bytes([0]) + pop_rtol(1e-6) + LISA_LIKE,
+}
+
 for folder, seeds in (("corpus", SEEDS), ("corpus_fast", FAST_SEEDS),
-                      ("corpus_snr", SNR_SEEDS)):
+                      ("corpus_snr", SNR_SEEDS),
+                      ("corpus_population", POPULATION_SEEDS)):
     os.makedirs(os.path.join(HERE, folder), exist_ok=True)
     for name, data in seeds.items():
         with open(os.path.join(HERE, folder, name), "wb") as f:

@@ -1,6 +1,7 @@
 // The batch loops of Amplitude and SNR_function; the modules' entry files
 // (entry_exact.cpp, entry_fast.cpp) bind them to the C names with their row.
 #include "batch.h"
+#include "binary.h"
 
 #include <cmath>
 #include <cstddef>
@@ -13,17 +14,6 @@ namespace phenomd {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-// Band end when t_end <= 0: the grid then runs through merger and ringdown.
-constexpr double kBandEndMf = 0.2;
-
-// Leading-order-plus-1PN frequency Mf reached t years before merger
-// (Newtonian chirp with the 1PN correction in theta^(-1/4)).
-double FrequencyAtTime(double t, double eta, double Msec) {
-  const double theta = t * SECONDS_PER_YEAR * eta / (Msec * 5.0);
-  return (1.0 / (std::pow(theta, 0.375) * 8.0 * Pi)) *
-         ((0.34375 * eta + 0.27641369047619047) / std::pow(theta, 0.25) + 1.0);
-}
 
 void FillRow(double* f, double* h, std::ptrdiff_t n, double fv, double hv) {
   for (std::ptrdiff_t j = 0; j < n; ++j) {
@@ -50,28 +40,13 @@ BinaryBand AmplitudeOfBinary(RowFunction row, const CallContext& c,
                              double* freqs, double* hc,
                              double* f_merger_start,
                              double* f_ringdown_start) {
-  // The heavier body first; for equal masses the second body counts as the
-  // heavier one.
-  const bool first_heavier = m1 > m2;
-  const double mh = first_heavier ? m1 : m2;
-  const double ml = first_heavier ? m2 : m1;
-  const double chi1 = first_heavier ? spin1 : spin2;
-  const double chi2 = first_heavier ? spin2 : spin1;
-
-  const double M = mh + ml;
-  const double eta = (ml * mh) / (M * M);
-  const double Mz = (z + 1.0) * M;  // observed-frame total mass, M_sun
-  const double Msec = c.mtsun * Mz;
-
-  const double Mf_start = FrequencyAtTime(t_start, eta, Msec);
-  const double Mf_end =
-      t_end > 0.0 ? FrequencyAtTime(t_end, eta, Msec) : kBandEndMf;
-
-  AmpModel a;
-  FillAmpModel(eta, chi1, chi2, c.k, tables, a);
-
-  const double amp_scale = c.amp_prefactor * Mz * c.mrsun * Mz * c.mtsun /
-                           (dist * c.mpc) * a.t.amp_norm;
+  BinarySetup b;
+  SetUpBinary(c, tables, m1, m2, spin1, spin2, dist, z, t_start, t_end, b);
+  const AmpModel& a = b.a;
+  const double Msec = b.Msec;
+  const double amp_scale = b.amp_scale;
+  const double Mf_start = b.Mf_start;
+  const double Mf_end = b.Mf_end;
 
   BinaryBand band{0.0, 0.0, Msec, false};
   if (length >= 1) {

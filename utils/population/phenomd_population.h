@@ -59,6 +59,10 @@ typedef struct phenomd_noise_table {
   2                                    /* table NULL, too short, spacing \
                                           not > 0, range not covered */
 #define PHENOMD_POPULATION_NO_MEMORY 3 /* the row buffers failed */
+#define PHENOMD_POPULATION_BAD_ARGUMENT                                    \
+  4 /* phenomd_population_snr_gauss: rtol outside [1e-9, 0.1] or NaN,   \
+       num_noise_kinks < 0, kinks NULL with a count, or a kink not a     \
+       finite positive frequency */
 
 /*
  * phenomd_population_snr: for each binary i,
@@ -100,6 +104,69 @@ PHENOMD_POPULATION_API int phenomd_population_snr(
     const double *z, const double *t_start, const double *t_end,
     const double *factor, const phenomd_noise_table *table,
     int64_t num_binaries, int length, int fast);
+
+/*
+ * phenomd_population_snr_gauss: the same SNRs as converged integrals.  For
+ * each binary i,
+ *
+ *   rho^2 = integral over ln f of (factor[i] hc(f) / h_n(f))^2
+ *
+ * over the part of the band [f(t_start), f(t_end)] (the band of Amplitude;
+ * t_end <= 0: up to Mf = 0.2) that lies inside the table's [f_min, f_max]
+ * (outside, h_n = +inf), split exactly at f_merger_start and
+ * f_ringdown_start: inspiral below f_merger_start, merger between, ringdown
+ * from f_ringdown_start (if f_ringdown_start < f_merger_start, ringdown
+ * from f_merger_start).  hc is the model's strain at each frequency (the
+ * formula of Amplitude's grid, at quadrature nodes), h_n the table's
+ * interpolant.
+ *
+ * The integral is composite Gauss-Legendre in ln f with panel breaks at the
+ * band's ends, both phase boundaries, the model's two piece joins (Mf = 0.014
+ * and the start of its merger-ringdown piece, where the amplitude is only
+ * C^1), f_min, f_max and noise_kinks; the number of panels per decade is
+ * chosen from rtol so that every SNR (total, and each phase carrying at
+ * least 1e-3 of the total rho^2) is within rtol of the exact integral of the
+ * same strain and interpolated noise (calibrated by measurement on random
+ * populations; bench/README.md).
+ *
+ *   snr_*, f_merger_start, f_ringdown_start, inverted, m1 ... factor, table:
+ *                    as phenomd_population_snr
+ *   n_outside   out [n]  how many of the band's two ends lie outside
+ *                        [f_min, f_max] (0, 1 or 2; 0 for an inverted
+ *                        band): the part of the band beyond the table adds
+ *                        nothing, and a non-zero count says the SNR covers
+ *                        only part of the band
+ *   noise_kinks in  [num_noise_kinks]  frequencies (Hz, finite, > 0, any
+ *                        order) where h_n is not smooth (a knee of a
+ *                        piecewise curve, a line's edge); panels break at
+ *                        each one inside the band and at the table nodes
+ *                        whose interpolation reaches across it.  May be
+ *                        NULL when
+ *                        num_noise_kinks is 0
+ *   num_binaries in      n (<= 0: nothing is written)
+ *   rtol         in      relative tolerance, in [1e-9, 0.1] (the
+ *                        calibration's own reference is good to ~4e-11)
+ *   fast         in      0: the model's exact operations (pow) at each node;
+ *                        otherwise the powers as exp(alpha ln f) (SIMD exp),
+ *                        agreeing to ~1e-15 relative
+ *
+ * A band that ends below its start has SNR 0 and inverted = 1; a band whose
+ * end is not finite, and a binary whose remnant is outside the model's
+ * tables (spins outside [-1, 1]), have NaN SNRs.  The SNR over a sub-band is
+ * had by passing that sub-band's t_start and t_end.  Reentrant, as
+ * phenomd_population_snr.  Returns PHENOMD_POPULATION_OK, or a code above
+ * before anything is written (NO_MEMORY can come after some binaries are
+ * written).
+ */
+PHENOMD_POPULATION_API int phenomd_population_snr_gauss(
+    double *snr_all, double *snr_ins, double *snr_mrg, double *snr_rd,
+    double *f_merger_start, double *f_ringdown_start, int64_t *n_outside,
+    unsigned char *inverted, const double *m1, const double *m2,
+    const double *spin1, const double *spin2, const double *dist,
+    const double *z, const double *t_start, const double *t_end,
+    const double *factor, const phenomd_noise_table *table,
+    const double *noise_kinks, int64_t num_noise_kinks,
+    int64_t num_binaries, double rtol, int fast);
 
 /* 1 when the module has the fast row (x86-64 built with SLEEF), else 0. */
 PHENOMD_POPULATION_API int phenomd_population_has_fast_row(void);

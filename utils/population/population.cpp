@@ -1,9 +1,11 @@
-// The population entry point: per binary, the model's row into a buffer,
-// then the noise from the table, the factor and the split trapezoid of
-// SNR_function over it (row_sums.h).  The buffer holds one row (three
+// The population entry points.  The trapezoid one: per binary, the model's
+// row into a buffer, then the noise from the table, the factor and the split
+// trapezoid of SNR_function over it (row_sums.h).  The Gauss one: per
+// binary, the quadrature of quadrature.h.  The buffer holds one row (three
 // arrays of `length` doubles), so a row is written, read back and summed
 // while it is still in cache, and nothing of size num_binaries x length
 // ever exists.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -12,15 +14,13 @@
 #include <vector>
 
 #include "batch.h"
+#include "binary.h"
 #include "phenomd_population.h"
+#include "quadrature.h"
 #include "row_sums.h"
 
 namespace phenomd {
 namespace population {
-namespace {
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kLn10 = 2.302585092994045684;
 
 // The table must give every f in [f_min, f_max] its four nodes: index
 // x = (log10 f - log10_f0) / dlog10_f within [1, length - 2] (up to a
@@ -38,6 +38,11 @@ bool TableUsable(const phenomd_noise_table* t) {
   return x_lo >= 1.0 - slack &&
          x_hi <= static_cast<double>(t->length - 2) + slack;
 }
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kLn10 = 2.302585092994045684;
 
 struct Outputs {
   double *snr_all, *snr_ins, *snr_mrg, *snr_rd;
@@ -163,4 +168,129 @@ extern "C" PHENOMD_POPULATION_API int phenomd_population_snr(
               std::sqrt(s.rd));
   }
   return PHENOMD_POPULATION_OK;
+}
+
+namespace phenomd {
+namespace population {
+
+int GaussPopulationSnr(double* snr_all, double* snr_ins, double* snr_mrg,
+                       double* snr_rd, double* f_merger_start,
+                       double* f_ringdown_start, std::int64_t* n_outside,
+                       unsigned char* inverted, const double* m1,
+                       const double* m2, const double* spin1,
+                       const double* spin2, const double* dist,
+                       const double* z, const double* t_start,
+                       const double* t_end, const double* factor,
+                       const phenomd_noise_table* table,
+                       const double* noise_kinks, std::int64_t num_noise_kinks,
+                       std::int64_t num_binaries, const QuadratureRule& rule,
+                       int fast) {
+#ifndef PHENOMD_HAVE_FAST_ROW
+  if (fast) return PHENOMD_POPULATION_NO_FAST_ROW;
+#endif
+  if (!TableUsable(table)) return PHENOMD_POPULATION_BAD_TABLE;
+  if (!(rule.panels_per_decade > 0.0) || !(rule.panels_per_decade <= 1e6) ||
+      rule.nodes < 1 || rule.nodes > 64 ||
+      !(rule.rtol > 0.0))
+    return PHENOMD_POPULATION_BAD_ARGUMENT;
+  if (num_noise_kinks < 0 || (num_noise_kinks > 0 && noise_kinks == nullptr))
+    return PHENOMD_POPULATION_BAD_ARGUMENT;
+  for (std::int64_t k = 0; k < num_noise_kinks; ++k)
+    if (!(noise_kinks[k] > 0.0) || !std::isfinite(noise_kinks[k]))
+      return PHENOMD_POPULATION_BAD_ARGUMENT;
+  if (num_binaries <= 0) return PHENOMD_POPULATION_OK;
+
+  const std::ptrdiff_t n = num_binaries;
+  const Outputs o{snr_all,        snr_ins,          snr_mrg,  snr_rd,
+                  f_merger_start, f_ringdown_start, n_outside};
+  QuadratureWork work;
+  std::vector<double> ln_kinks;
+  try {
+    // A kink breaks the panels at its frequency and at every table node
+    // whose interpolation stencil reaches across it: on [i, i + 1] the
+    // interpolant uses nodes i - 1 .. i + 2, so the intervals from node
+    // ceil(x) - 2 to floor(x) + 2 (x the kink's table index) are cubics of
+    // a non-smooth curve, each smooth only within itself.
+    const double per_ln_f = 1.0 / (2.302585092994045684 * table->dlog10_f);
+    const double offset = table->log10_f0 / table->dlog10_f;
+    for (std::int64_t k = 0; k < num_noise_kinks; ++k) {
+      const double ln_k = std::log(noise_kinks[k]);
+      ln_kinks.push_back(ln_k);
+      const double x = ln_k * per_ln_f - offset;
+      for (double m = std::ceil(x) - 2.0; m <= std::floor(x) + 2.0; m += 1.0)
+        ln_kinks.push_back((m + offset) / per_ln_f);
+    }
+    std::sort(ln_kinks.begin(), ln_kinks.end());
+    // Room for a typical binary's nodes, so that the loop rarely allocates.
+    work.ln_f.reserve(4096);
+  } catch (const std::bad_alloc&) {
+    return PHENOMD_POPULATION_NO_MEMORY;
+  }
+  std::vector<double> cells;
+  try {
+    CellWidths(*table, rule.nodes, rule.rtol, cells);
+  } catch (const std::bad_alloc&) {
+    return PHENOMD_POPULATION_NO_MEMORY;
+  }
+  const NoiseView nv = ViewOf(*table, ln_kinks.data(),
+                              static_cast<std::ptrdiff_t>(ln_kinks.size()),
+                              &cells);
+
+  const RingdownTables tables;
+  if (!tables.ok()) {
+    for (std::ptrdiff_t i = 0; i < n; ++i) {
+      SetRatios(o, i, kNaN, kNaN, kNaN, kNaN);
+      f_merger_start[i] = f_ringdown_start[i] = kNaN;
+      n_outside[i] = 0;
+      if (inverted != nullptr) inverted[i] = 0;
+    }
+    return PHENOMD_POPULATION_OK;
+  }
+  const CallContext c;
+  BinarySetup b;
+  for (std::ptrdiff_t i = 0; i < n; ++i) {
+    SetUpBinary(c, tables, m1[i], m2[i], spin1[i], spin2[i], dist[i], z[i],
+                t_start[i], t_end[i], b);
+    const BinaryBreaks br = BreaksOf(c, b);
+    f_merger_start[i] = br.f_merger_start;
+    f_ringdown_start[i] = br.f_ringdown_start;
+    if (inverted != nullptr) inverted[i] = br.inverted ? 1 : 0;
+    QuadratureSums s;
+    try {
+      s = IntegrateBinary(b, br, nv, factor != nullptr ? factor[i] : 1.0,
+                          rule, fast != 0, work);
+    } catch (const std::bad_alloc&) {
+      return PHENOMD_POPULATION_NO_MEMORY;
+    }
+    n_outside[i] = s.outside;
+    SetRatios(o, i, std::sqrt(s.all), std::sqrt(s.ins), std::sqrt(s.mrg),
+              std::sqrt(s.rd));
+  }
+  return PHENOMD_POPULATION_OK;
+}
+
+}  // namespace population
+}  // namespace phenomd
+
+extern "C" PHENOMD_POPULATION_API int phenomd_population_snr_gauss(
+    double* snr_all, double* snr_ins, double* snr_mrg, double* snr_rd,
+    double* f_merger_start, double* f_ringdown_start, int64_t* n_outside,
+    unsigned char* inverted, const double* m1, const double* m2,
+    const double* spin1, const double* spin2, const double* dist,
+    const double* z, const double* t_start, const double* t_end,
+    const double* factor, const phenomd_noise_table* table,
+    const double* noise_kinks, int64_t num_noise_kinks,
+    int64_t num_binaries, double rtol, int fast) {
+  using namespace phenomd::population;
+#ifndef PHENOMD_HAVE_FAST_ROW
+  if (fast) return PHENOMD_POPULATION_NO_FAST_ROW;
+#endif
+  // The codes in the trapezoid entry's order: the table, then the rest.
+  if (!TableUsable(table)) return PHENOMD_POPULATION_BAD_TABLE;
+  if (!(rtol >= 1e-9 && rtol <= 0.1)) return PHENOMD_POPULATION_BAD_ARGUMENT;
+  return GaussPopulationSnr(snr_all, snr_ins, snr_mrg, snr_rd, f_merger_start,
+                            f_ringdown_start, n_outside, inverted, m1, m2,
+                            spin1, spin2, dist, z, t_start, t_end, factor,
+                            table, noise_kinks, num_noise_kinks, num_binaries,
+                            RuleForTolerance(rtol), fast);
 }
