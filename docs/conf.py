@@ -42,7 +42,9 @@ exclude_patterns = ["_build", "**.ipynb_checkpoints", "bad_inputs.md", "cluster.
 # The three notes above stay where they are (README and other engineers
 # link them) and are included into guide/ pages instead of being pages.
 
-myst_enable_extensions = ["dollarmath", "amsmath"]
+# No dollar math: the site is read offline too (MathJax would come from a CDN),
+# so the pages write formulas in Unicode or as code.
+myst_enable_extensions = []
 myst_heading_anchors = 3
 
 # API reference: numpydoc sections; members in source order.

@@ -45,7 +45,36 @@ def _directive(obj):
         return "autoclass", "   :members:\n"
     if inspect.isroutine(obj):
         return "autofunction", ""
-    return "autodata", "   :annotation:\n"
+    return None, ""
+
+
+def _attr_doc(name, modules):
+    """A constant's ``#:`` comment in the source of any public module, as
+    Sphinx's source analyser finds it ([] when there is none)."""
+    from sphinx.pycode import ModuleAnalyzer
+
+    for module in modules:
+        try:
+            docs = ModuleAnalyzer.for_module(module.__name__).find_attr_docs()
+        except Exception:  # a module without source: no comments to find
+            continue
+        if ("", name) in docs:
+            return [line for line in docs[("", name)] if line.strip()]
+    return []
+
+
+def _data(module, name, obj, modules):
+    """A constant: its value (when short) and its ``#:`` comment.  Not
+    autodata, which shows the docstring of the value's type (int's) when
+    the constant has no comment."""
+    text = f".. py:data:: {module.__name__}.{name}\n"
+    value = repr(obj)
+    if len(value) <= 60 and "\n" not in value:
+        text += f"   :value: {value}\n"
+    doc = _attr_doc(name, modules)
+    if doc:
+        text += "\n" + "".join(f"   {line}\n" for line in doc)
+    return text
 
 
 def _summary(module):
@@ -58,20 +87,27 @@ def write(outdir):
     os.makedirs(outdir, exist_ok=True)
     seen = set()
     pages = []
-    for module in public_modules():
+    modules = public_modules()
+    for module in modules:
         entries = []
         for name in module.__all__:
             obj = getattr(module, name)
-            if inspect.ismodule(obj) or id(obj) in seen:
+            if inspect.ismodule(obj):
                 continue
-            if not (inspect.isclass(obj) or inspect.isroutine(obj)):
-                # Constants: documented by name (ids of small ints and strings are shared).
-                key = (module.__name__, name)
-            else:
+            if inspect.isclass(obj) or inspect.isroutine(obj):
                 key = id(obj)
+            else:
+                # Constants: by name and value (ids of small ints and strings are
+                # shared), so a re-exported one is documented once.
+                key = (name, repr(obj))
+            if key in seen:
+                continue
             seen.add(key)
             directive, options = _directive(obj)
-            entries.append(f".. {directive}:: {module.__name__}.{name}\n{options}")
+            if directive is None:
+                entries.append(_data(module, name, obj, modules))
+            else:
+                entries.append(f".. {directive}:: {module.__name__}.{name}\n{options}")
         if not entries:
             continue
         title = f"``{module.__name__}``"
