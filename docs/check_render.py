@@ -18,10 +18,14 @@ the check finds the figure whatever the theme's layout:
   region at least 5 % of the pixels are not white and at least 12 distinct
   colours (4 bits per channel) each cover 30 pixels or more.
 
+It also checks that every gallery page offers its example as a Jupyter
+notebook: a link to an .ipynb file that was built.
+
 Prints each screenshot's path and what was measured; exits 1 if a check
 fails.  Needs Debian's chromium, numpy and matplotlib (its PNG reader).
 """
 
+import glob
 import os
 import re
 import shutil
@@ -114,6 +118,23 @@ def check(page, shot, plain):
     return faults, summary
 
 
+def notebook_links(site):
+    """Faults: gallery pages whose .ipynb download link is missing or dangling."""
+    pages = [p for p in sorted(glob.glob(os.path.join(site, "gallery", "*.html")))
+             if os.path.basename(p) not in ("index.html", "sg_execution_times.html")]
+    faults = []
+    if not pages:
+        faults.append(f"{site}/gallery: no example pages")
+    for html in pages:
+        links = re.findall(r'href="([^"]+\.ipynb)"', open(html, encoding="utf-8").read())
+        if not links:
+            faults.append(f"{html}: no notebook link")
+        for link in links:
+            if not os.path.exists(os.path.normpath(os.path.join(os.path.dirname(html), link))):
+                faults.append(f"{html}: notebook {link} not built")
+    return faults, len(pages)
+
+
 def main(argv):
     site = argv[1] if len(argv) > 1 else "docs/_build/html"
     outdir = argv[2] if len(argv) > 2 else "docs/_build/screenshots"
@@ -138,10 +159,15 @@ def main(argv):
         for fault in faults:
             print(f"  FAIL: {fault}")
         failed |= bool(faults)
+    faults, n = notebook_links(site)
+    print(f"gallery: {n} example pages checked for their notebook link")
+    for fault in faults:
+        print(f"  FAIL: {fault}")
+    failed |= bool(faults)
     if failed:
         print("check_render: some page does not render as it should")
         return 1
-    print("check_render: every page renders with its figure")
+    print("check_render: every page renders with its figure; every example has its notebook")
     return 0
 
 
