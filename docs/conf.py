@@ -2,10 +2,21 @@
 ``bash scripts/docs``, which sets PYTHONPATH and PHENOMD_LIBRARY to the
 package and the modules it built).
 
-Pages are Markdown (MyST) or reStructuredText files under docs/ listed in a
-toctree; a gallery example is a script dropped into examples/gallery/; the
-detectors page's figure and table are generated here at build time from
-``phenomd.noise.names()``, so a new built-in curve appears by itself.
+Adding to the site:
+
+* a user-guide page: a Markdown (MyST) or reST file in docs/guide/ and
+  its name in docs/guide/index.md's list, where it takes its place (a page
+  left out of the list fails the build: "document isn't included in any
+  toctree"); a note kept at the top of docs/ is a page holding
+  ```{include} ../NOTE.md```;
+* a gallery example: examples/gallery/plot_NAME.py, a script that draws one
+  figure, opening with a docstring whose first line is a reST title; it is
+  run at every build and offered as a notebook;
+* an API entry: nothing, the reference is generated from each public
+  module's ``__all__`` (docs/_ext/api_pages.py), its Examples run as
+  doctests;
+* a noise curve: nothing, the detectors page draws ``phenomd.noise.names()``
+  (docs/_ext/detector_pages.py).
 """
 
 import os
@@ -37,13 +48,14 @@ extensions = [
 ]
 
 source_suffix = {".rst": "restructuredtext", ".md": "markdown"}
-exclude_patterns = ["_build", "**.ipynb_checkpoints", "bad_inputs.md", "cluster.md", "conventions.md",
+# The notes at the top of docs/ (conventions.md, cluster.md, bad_inputs.md,
+# and any added later) stay where they are, linked from the README and
+# edited with the code; guide/ pages include them ({include}) rather than
+# the site reading them as pages of their own.
+notes = sorted(n for n in os.listdir(here) if n.endswith(".md") and n != "index.md")
+exclude_patterns = ["_build", "**.ipynb_checkpoints", *notes,
                     "gallery/*.md5", "gallery/*.py", "gallery/*.ipynb", "gallery/*.pickle"]
-# The three notes above stay where they are (README and other engineers
-# link them) and are included into guide/ pages instead of being pages.
 
-# No dollar math: the site is read offline too (MathJax would come from a CDN),
-# so the pages write formulas in Unicode or as code.
 myst_enable_extensions = []
 myst_heading_anchors = 3
 
