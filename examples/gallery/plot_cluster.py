@@ -24,6 +24,7 @@ import numpy as np
 import pandas as pd
 from distributed import Client, LocalCluster
 
+import phenomd.plotting
 from phenomd.distributed import snr_catalog
 
 # The guard: Dask starts its workers as new Python processes, which import
@@ -50,7 +51,8 @@ if __name__ == "__main__":
     print(summary.line())
 
     parts = [pd.read_csv(f, comment="#") for f in summary.files]
-    fig, ax = plt.subplots(figsize=(7.0, 4.6))
+    fig = phenomd.plotting.figure("column")
+    ax = fig.add_subplot()
     for k, part in enumerate(parts):
         ax.scatter(part["m1"] + part["m2"], part["snr_all"], s=12, marker="os^D"[k % 4],
                    label=f"partition {k}")
@@ -59,7 +61,6 @@ if __name__ == "__main__":
     ax.set_yscale("log")
     ax.set_xlabel(r"source-frame total mass ($M_\odot$)")
     ax.set_ylabel("SNR (sky-, polarisation-,\ninclination-averaged)")
-    ax.set_title(f"{n} binaries on a local Dask cluster (LISA, 4-yr foreground)", fontsize=10)
-    ax.legend(loc="upper left", bbox_to_anchor=(1.01, 1.0), fontsize=8, frameon=False)
-    fig.tight_layout()
+    ax.set_title(f"{n} binaries on a local Dask cluster\n(LISA, 4-yr foreground)", fontsize=8)
+    ax.legend(loc="upper center", bbox_to_anchor=(0.5, -0.3), ncol=3, fontsize=7, frameon=False)
     plt.show()

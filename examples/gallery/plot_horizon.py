@@ -20,7 +20,7 @@ horizons = {
     for name in ("lisa", "tianqin", "taiji")
 }
 
-fig, ax = plt.subplots(figsize=(7.0, 4.8))
+fig = phenomd.plotting.figure("column")
+ax = fig.add_subplot()
 phenomd.plotting.draw_horizon(ax, horizons)
-fig.tight_layout()
 plt.show()

@@ -18,7 +18,7 @@ axes = dict(x=("mass", 1e3, 1e10, 29, "log"), y=("redshift", 1e-2, 20.0, 15, "lo
 taiji = phenomd.waterfall(**axes, noise=phenomd.noise.curve("taiji", years=4))
 lisa = phenomd.waterfall(**axes, noise=phenomd.noise.curve("lisa", years=4))
 
-fig, ax = plt.subplots(figsize=(7.0, 5.0))
+fig = phenomd.plotting.figure("column")
+ax = fig.add_subplot()
 phenomd.plotting.draw_ratio(ax, taiji, lisa, "Taiji", "LISA")
-fig.tight_layout()
 plt.show()

@@ -40,11 +40,11 @@ curves = {name: curve(name) for name in phenomd.noise.names()}
 amp = phenomd.amplitude(m1, m2, spin1, spin2, None, z, t_start)
 snr = phenomd.binary_snr(m1, m2, spin1, spin2, None, z, t_start, noise=curves["lisa"])
 
-fig, ax = plt.subplots(figsize=(7.0, 5.0))
+fig = phenomd.plotting.figure("column", aspect=1.0)
+ax = fig.add_subplot()
 phenomd.plotting.draw_strain(
     ax, amp, snr, ["stellar-mass", "massive", "supermassive"], curves,
     params=dict(m1=m1, m2=m2, spin1=spin1, spin2=spin2, t_start=np.full(3, t_start)),
     snr_against="lisa",
 )
-fig.tight_layout()
 plt.show()

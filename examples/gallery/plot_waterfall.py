@@ -12,6 +12,7 @@ over a grid of source-frame total mass and redshift, against LISA with its
 import matplotlib.pyplot as plt
 
 import phenomd
+import phenomd.plotting
 
 grid = phenomd.waterfall(
     x=("mass", 1e3, 1e10, 29, "log"),
@@ -20,9 +21,9 @@ grid = phenomd.waterfall(
     noise=phenomd.noise.curve("lisa", years=4),
 )
 
-fig, ax = plt.subplots(figsize=(7.0, 5.0))
+fig = phenomd.plotting.figure("column")
+ax = fig.add_subplot()
 grid.draw(ax)
-fig.tight_layout()
 plt.show()
 
 # %%
