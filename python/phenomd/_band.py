@@ -172,7 +172,10 @@ def band_start(text, m1, m2, redshift, curve, library=None):
     if not (np.isfinite(f_min) and f_min > 0):
         raise inp.InputError("t_start", None, f"t_start = 'band': the noise curve's f_min = {f_min!r} Hz has no "
                                               "start time; give t_start in years")
-    t = np.asarray(t_start_for_frequency(m1, m2, redshift, f_min, library=library))
+    # The round trip through the library's pow() returns f_min to a few
+    # parts in 1e16, either side; aiming 1e-13 above it keeps the band's
+    # first point inside the curve's range.
+    t = np.asarray(t_start_for_frequency(m1, m2, redshift, f_min * (1.0 + 1e-13), library=library))
     far = t > T_START_RANGE[1]
     if far.any():
         i = int(np.flatnonzero(far.ravel())[0])
