@@ -520,7 +520,11 @@ def draw_horizon(ax, horizons, *, quantity="redshift", distance_axis=True, title
         params = ""
         if q.size == 1 and s1.size == 1 and s2.size == 1:
             params = rf"; q = {q[0]:.3g}, $\chi_1$ = {s1[0]:.3g}, $\chi_2$ = {s2[0]:.3g}"
-        artists["title"] = _title(ax, f"horizon: {thr} {phase} ({conv}){params}", fontsize)
+        detected = {(h.provenance or {}).get("p_det") for h in horizons.values()}
+        if len(detected) == 1 and None not in detected:  # horizon(..., p_det=): a fraction detected
+            artists["title"] = _title(ax, f"horizon: {detected.pop()}{params}", fontsize)
+        else:
+            artists["title"] = _title(ax, f"horizon: {thr} {phase} ({conv}){params}", fontsize)
     artists["legend"] = fs.legend_below(ax, handles, fontsize=small)
     return artists
 
