@@ -81,6 +81,7 @@ def frequency_at_time(m1, m2, redshift, t, *, library=None):
 
     Examples
     --------
+    >>> from phenomd._band import frequency_at_time
     >>> f = frequency_at_time(36.0, 29.0, 0.09, 4.0)
     >>> print(f"{f:.4g} Hz")
     0.01632 Hz
@@ -130,6 +131,7 @@ def t_start_for_frequency(m1, m2, redshift, frequency, *, library=None):
     A GW150914-like binary enters Advanced LIGO's range (10 Hz) 5.5 s
     before merger in this relation:
 
+    >>> from phenomd._band import frequency_at_time, t_start_for_frequency
     >>> t = t_start_for_frequency(36.0, 29.0, 0.09, 10.0)
     >>> print(f"{t * 365.25 * 86400:.3g} s")
     5.55 s
