@@ -385,10 +385,11 @@ def horizon(
         check_request(threshold, noise_fluctuations, inclination)
         if phase != "all":
             raise inp.InputError("phase", None, f"phase = {phase!r}: p_det is that of the whole band (phase 'all')")
-        if getattr(curve, "p_det_approximation", None) and getattr(curve, "sites", None) is None:
-            raise inp.InputError("p_det", None, f"network {curve.name}: with the independent-members approximation "
-                                                "p_det depends on each member's SNR, not on the network's alone, "
-                                                "so it has no single required SNR for a horizon")
+        if hasattr(curve, "member_names") and getattr(curve, "sites", None) is None:
+            raise inp.InputError("p_det", None, f"network {curve.name}: a p_det horizon needs the network's "
+                                                "geometry (ground members CURVE@SITE); for detectors on different "
+                                                "orbits p_det depends on each member's SNR, not on the network's "
+                                                "alone (even in the independent-members approximation)")
         averaged = required_snr(p_det, threshold, curve, noise_fluctuations)
         detection = dict(p_det=f"{float(p_det):g} of sky positions, polarisations and inclinations with SNR > "
                                f"{threshold:g}", p_det_detector=describe(curve),

@@ -161,7 +161,8 @@ def cmd_snr(args):
         table["p_det"] = np.asarray(res.p_det)
         extra.update({k: res._record[k] for k in ("p_det", "p_det_detector", "threshold", "noise_fluctuations")})
     if t_start_default(args, [curve]) == "band":
-        extra["t_start"] = f"band: where each binary enters the noise curve's range (f_min = {curve.range[0]:g} Hz)"
+        extra["t_start"] = (f"band: where each binary enters the noise curve's range (f_min = {curve.range[0]:g} Hz), "
+                            "for rows without a t_start of their own")
     prov = provenance(args, curve, input=cat.source, snr_convention=convention(args.inclination),
                       columns="snr_all, snr_ins, snr_mrg, snr_rd: SNR of the whole band, inspiral, merger, "
                               "ringdown; f_merger_start, f_ringdown_start: Hz; distance: Mpc"
