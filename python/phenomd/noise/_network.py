@@ -147,6 +147,12 @@ class Network(NoiseCurve):
             from ..detection import ground_network
 
             return ground_network(self.sites)
+        if self.p_det_approximation == "independent":
+            raise InputError(
+                "detector", None,
+                f"network {self.name}: the independent-members approximation needs each member's SNR, not the "
+                "network's alone: use binary_snr(..., noise=network, threshold=) or network.p_det(member_snrs, "
+                "threshold)")
         raise InputError(
             "detector", None,
             f"network {self.name}: the members' relative orientation is not fixed (detectors on different "
