@@ -438,7 +438,8 @@ def horizon(
 
     # Inputs checked once per mass (a two-point grid), so that an error
     # names the mass's index rather than a place in the batches below.
-    binary_snr(m1, m2, full["spin1"], full["spin2"], None, z_min, t_start if band else full["t_start"], full["t_end"], 2,
+    binary_snr(m1, m2, full["spin1"], full["spin2"], None, z_min, t_start if band else full["t_start"],
+               full["t_end"], 2,
                inclination=inclination, noise=curve, cosmology=cosmo, library=library, fast=fast)
     k, scale = core._factor(inclination if per_mass is None else per_mass, n)
     lib = load_library(library, fast=fast)

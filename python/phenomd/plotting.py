@@ -33,8 +33,8 @@ from ._conventions import PHASE_NAMES, CALIBRATED_MASS_RATIO, CALIBRATED_SPIN, c
 from ._figure_style import MIN_FONT, format_mass, format_number
 from .horizon import noise_label
 
-__all__ = ["draw_waterfall", "draw_p_det", "draw_ratio", "draw_horizon", "draw_strain", "source_label", "figure", "format_mass",
-           "format_number", "MAX_LEGEND"]
+__all__ = ["draw_waterfall", "draw_ratio", "draw_horizon", "draw_strain", "source_label", "figure", "format_mass",
+           "format_number", "MAX_LEGEND", "draw_p_det"]
 
 # More sources than this are summarised by a colour bar, not listed.
 MAX_LEGEND = 12

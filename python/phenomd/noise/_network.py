@@ -261,8 +261,9 @@ def _parse_member(item, years):
         raise InputError("members", None, f"network member {item!r}: unknown site {site!r}; use one of "
                                           f"{', '.join(GROUND_SITES)}")
     if CURVE_GEOMETRY.get(key) != "L":
+        shaped = ", ".join(k for k, g in CURVE_GEOMETRY.items() if g == "L")
         raise InputError("members", None, f"network member {item!r}: a site takes an L-shaped "
-                                          f"interferometer's curve ({', '.join(k for k, g in CURVE_GEOMETRY.items() if g == 'L')})")
+                                          f"interferometer's curve ({shaped})")
     return curve(key), f"{key}@{site}", site
 
 
