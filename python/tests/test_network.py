@@ -131,3 +131,19 @@ def test_cli_network_columns_and_typo(tmp_path, capsys):
     assert "independent-members approximation" in out.read_text()
     assert cli.main(["snr", str(src), "--noise", "lisa+taij"]) == 2
     assert "unknown curve 'taij'" in capsys.readouterr().err
+
+
+def test_waterfall_draws_p_det_of_its_cells():
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    w = phenomd.waterfall(x=("mass", 5.0, 500.0, 4), y=("redshift", 0.01, 2.0, 3), fixed={"t_start": "band"},
+                          noise=noise.curve("aligo"), threshold=8.0, length=200)
+    np.testing.assert_array_equal(w.p_det, detection_probability(w.snr_all, 8.0, "aligo"))
+    assert w.p_det.min() < 0.1 and w.p_det.max() > 0.9 and "band" in w.provenance["fixed"]
+    fig, ax = plt.subplots()
+    artists = w.draw(ax)
+    assert "detection probability" in artists["colorbar"].ax.get_ylabel()
+    plt.close(fig)

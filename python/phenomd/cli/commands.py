@@ -125,7 +125,13 @@ def _snrs(cat, cols, curve, args, bar=None):
 # -------------------------------------------------------------------- snr
 
 
+def _check_detection(args):
+    if getattr(args, "noise_fluctuations", False) and getattr(args, "threshold", None) is None:
+        raise CLIError("--noise-fluctuations applies with --threshold")
+
+
 def cmd_snr(args):
+    _check_detection(args)
     inputs = list(args.input or [])
     if args.scheduler or args.workers:
         return _snr_distributed(args, inputs)
@@ -440,7 +446,10 @@ def _check_figure_and_table(args):
 
 def cmd_waterfall(args):
     if args.compare:
+        if args.threshold is not None:
+            raise CLIError("--threshold draws p_det of one curve: not with --compare")
         return cmd_ratio(args)
+    _check_detection(args)
     _check_figure_and_table(args)
     curve = noise_curve(args)
     grid = _grid(args, curve)
