@@ -291,6 +291,8 @@ def horizon(
     per_decade=4,
     rtol=1e-5,
     max_iterations=60,
+    p_det=None,
+    noise_fluctuations=False,
 ):
     """Redshift and luminosity distance at which each binary's SNR equals ``snr``.
 
@@ -309,7 +311,8 @@ def horizon(
     spin1, spin2 : float or array_like
         Aligned spins of m1 and m2, a scalar or one per mass.
     snr : float
-        The SNR threshold.
+        The SNR threshold (with ``p_det``: the detection threshold on the
+        SNR at the source's own orientation).
     noise : noise curve or callable, optional
         Default: ``LISA(years=4)``, as ``binary_snr``.
     inclination : {"average", "face-on", "edge-on"} or float or array_like
@@ -319,7 +322,9 @@ def horizon(
         Whose SNR: the whole band (default), inspiral, merger or ringdown.
     t_start, t_end : float or array_like
         The band, observer-frame years before merger (``t_end`` <= 0:
-        through merger and ringdown).
+        through merger and ringdown); ``t_start="band"``: from where each
+        binary, at each redshift searched, enters the curve's range (as
+        ``binary_snr``).
     cosmology : astropy Cosmology, str or None
         Gives D_L(z); None is Planck18.
     length, fast, threads, library
@@ -335,6 +340,16 @@ def horizon(
         bracket at least every second step, so 60 reach 1e-5 from any grid
         interval; the final bracket is returned as ``z_low``, ``z_high``
         whatever ``rtol`` asked.
+    p_det : float or None
+        In (0, 1): the horizon is the redshift at which a fraction p_det of
+        sky positions, polarisations and inclinations has SNR above
+        ``snr``, i.e. where the averaged SNR equals
+        ``required_snr(p_det, snr, noise, noise_fluctuations)`` (needs the
+        averaged SNR of the whole band and a curve whose geometry is known,
+        see ``phenomd.detection``); None: where the averaged SNR equals
+        ``snr``.
+    noise_fluctuations : bool
+        With ``p_det``: as for ``detection_probability``.
 
     Returns
     -------
@@ -360,6 +375,27 @@ def horizon(
     """
     key = check_phase(phase)
     threshold = _positive_scalar(snr, "snr", "the SNR threshold")
+    curve = None if noise is None else noise
+    detection = None
+    if p_det is not None:
+        from . import noise as noise_module
+        from .detection import check_request, describe, required_snr
+
+        curve = noise_module.LISA(4) if noise is None else noise
+        check_request(threshold, noise_fluctuations, inclination)
+        if phase != "all":
+            raise inp.InputError("phase", None, f"phase = {phase!r}: p_det is that of the whole band (phase 'all')")
+        if hasattr(curve, "member_names") and getattr(curve, "sites", None) is None:
+            raise inp.InputError("p_det", None, f"network {curve.name}: a p_det horizon needs the network's "
+                                                "geometry (ground members CURVE@SITE); for detectors on different "
+                                                "orbits p_det depends on each member's SNR, not on the network's "
+                                                "alone (even in the independent-members approximation)")
+        averaged = required_snr(p_det, threshold, curve, noise_fluctuations)
+        detection = dict(p_det=f"{float(p_det):g} of sky positions, polarisations and inclinations with SNR > "
+                               f"{threshold:g}", p_det_detector=describe(curve),
+                         noise_fluctuations="included" if noise_fluctuations else "not included",
+                         required_averaged_snr=f"{averaged:.10g}")
+        threshold = float(averaged)
     z_min = _positive_scalar(z_min, "z_min", "the lowest redshift searched")
     z_max = _positive_scalar(z_max, "z_max", "the highest redshift searched")
     if not z_max > z_min:
@@ -372,7 +408,7 @@ def horizon(
         "mass_ratio": inp.as_float_array(mass_ratio, "mass_ratio", ""),
         "spin1": inp.as_float_array(spin1, "spin1", ""),
         "spin2": inp.as_float_array(spin2, "spin2", ""),
-        "t_start": inp.as_float_array(t_start, "t_start", "yr"),
+        "t_start": inp.as_float_array(1.0 if isinstance(t_start, str) else t_start, "t_start", "yr"),
         "t_end": inp.as_float_array(t_end, "t_end", "yr"),
     }
     n = inp.broadcast_length(arrays)
@@ -388,6 +424,11 @@ def horizon(
 
     curve = noise_module.LISA(4) if noise is None else noise
     threads = inp.as_threads(threads)
+    band = isinstance(t_start, str)
+    if band:
+        from ._band import band_start
+
+        band_start(t_start, m1, m2, z_min, curve, library)  # checks the word and the curve
 
     if isinstance(inclination, str):
         per_mass = None
@@ -397,7 +438,8 @@ def horizon(
 
     # Inputs checked once per mass (a two-point grid), so that an error
     # names the mass's index rather than a place in the batches below.
-    binary_snr(m1, m2, full["spin1"], full["spin2"], None, z_min, full["t_start"], full["t_end"], 2,
+    binary_snr(m1, m2, full["spin1"], full["spin2"], None, z_min, t_start if band else full["t_start"],
+               full["t_end"], 2,
                inclination=inclination, noise=curve, cosmology=cosmo, library=library, fast=fast)
     k, scale = core._factor(inclination if per_mass is None else per_mass, n)
     lib = load_library(library, fast=fast)
@@ -409,8 +451,11 @@ def horizon(
     zs = np.geomspace(z_min, z_max, max(2, int(np.ceil(decades * per_decade)) + 1))
     nz = zs.size
     every = np.repeat(np.arange(n), nz)
+    starts = full["t_start"][every]
+    if band:
+        starts = band_start(t_start, m1[every], m2[every], np.tile(zs, n), curve, library)
     coarse = core._prepare(m1[every], m2[every], full["spin1"][every], full["spin2"][every], None, np.tile(zs, n),
-                           full["t_start"][every], full["t_end"][every], length, cosmo)
+                           starts, full["t_end"][every], length, cosmo)
     base = np.stack([m1, m2, full["spin1"], full["spin2"], np.zeros(n), np.zeros(n), full["t_start"],
                      full["t_end"]])
 
@@ -428,6 +473,8 @@ def horizon(
         values = base.take(index, axis=1)  # C-contiguous (8, m), as _prepare makes it
         values[5] = z
         values[4] = luminosity_distance(z, cosmo)
+        if band:  # the band's start moves with the redshifted mass
+            values[6] = band_start(t_start, values[0], values[1], z, curve, library)
         return ln_snr(core._Batch(values=values, n=index.size, length=coarse.length), index)[0]
 
     g, res = ln_snr(coarse, every)
@@ -441,6 +488,8 @@ def horizon(
         library=lib, fast=fast, noise=curve, inclination=inclination, cosmology=cosmo, length=length,
         snr_threshold=threshold, phase=phase, z_min=z_min, z_max=z_max, rtol=rtol,
         snr_convention=convention_label(inclination),
+        **({"t_start": f"band: from the noise curve's f_min = {curve.range[0]:g} Hz"} if band else {}),
+        **(detection or {}),
     )
     return HorizonResult(
         mass=full["masses"],

@@ -34,7 +34,7 @@ from ._figure_style import MIN_FONT, format_mass, format_number
 from .horizon import noise_label
 
 __all__ = ["draw_waterfall", "draw_ratio", "draw_horizon", "draw_strain", "source_label", "figure", "format_mass",
-           "format_number", "MAX_LEGEND"]
+           "format_number", "MAX_LEGEND", "draw_p_det"]
 
 # More sources than this are summarised by a colour bar, not listed.
 MAX_LEGEND = 12
@@ -177,6 +177,9 @@ def _fixed_text(grid):
             parts.append("through merger")
             continue
         symbol, unit = _SYMBOLS[name]
+        if isinstance(value, str):  # t_start = "band"
+            parts.append(f"{symbol}: {value} (from the curve's lowest frequency)")
+            continue
         parts.append(f"{symbol} = {format_number(value)}" + (f" {unit}" if unit else ""))
     return f"{grid.noise_name}; " + ", ".join(parts)
 
@@ -517,7 +520,11 @@ def draw_horizon(ax, horizons, *, quantity="redshift", distance_axis=True, title
         params = ""
         if q.size == 1 and s1.size == 1 and s2.size == 1:
             params = rf"; q = {q[0]:.3g}, $\chi_1$ = {s1[0]:.3g}, $\chi_2$ = {s2[0]:.3g}"
-        artists["title"] = _title(ax, f"horizon: {thr} {phase} ({conv}){params}", fontsize)
+        detected = {(h.provenance or {}).get("p_det") for h in horizons.values()}
+        if len(detected) == 1 and None not in detected:  # horizon(..., p_det=): a fraction detected
+            artists["title"] = _title(ax, f"horizon: {detected.pop()}{params}", fontsize)
+        else:
+            artists["title"] = _title(ax, f"horizon: {thr} {phase} ({conv}){params}", fontsize)
     artists["legend"] = fs.legend_below(ax, handles, fontsize=small)
     return artists
 
@@ -699,4 +706,54 @@ def draw_strain(ax, amplitude_result, snrs, labels, noise_curves, *, params=None
     artists["legend"] = fs.legend_below(ax, artists["sources"] if listed else [artists["summary"]], fontsize=small,
                                         title=f"SNR against {snr_against}" if snr_against else None, max_columns=1,
                                         after=artists["keys"])
+    return artists
+
+
+#: Contours of a detection-probability map.
+P_DET_LEVELS = (0.1, 0.5, 0.9)
+
+
+def draw_p_det(ax, grid, *, cmap="viridis", colorbar=True, title=True, legend=True, fontsize=8):
+    """Draw a WaterfallGrid's detection probability (``grid.p_det``, from
+    ``waterfall(..., threshold=)``) onto ``ax``: colour p_det in [0, 1] in
+    steps of 0.05, labelled contour lines at 0.1, 0.5 and 0.9, cells
+    outside the noise curve's range and empty bands hatched as in
+    ``draw_waterfall``; the colour bar names the threshold and the
+    geometry's convention; the title the noise curve and the fixed
+    parameters.  Returns a dict of the artists."""
+    from matplotlib.colors import Normalize
+
+    if grid.p_det is None:
+        raise ValueError("the grid has no p_det: compute it with waterfall(..., threshold=...)")
+    X, Y = np.meshgrid(grid.x.values, grid.y.values)
+    p = np.asarray(grid.p_det, dtype=float)
+    blocked = grid.outside | grid.inverted
+    artists = {}
+    _axes_of(ax, grid)
+    small = fs.style_axes(ax, fontsize)
+    levels = np.linspace(0.0, 1.0, 21)
+    norm = Normalize(0.0, 1.0)
+    filled = np.where(blocked, np.nan, p)
+    artists["filled"] = ax.contourf(X, Y, filled, levels=levels, norm=norm, cmap=cmap, zorder=1, extend="neither")
+    inside = [v for v in P_DET_LEVELS if np.nanmin(filled, initial=1.0) < v < np.nanmax(filled, initial=0.0)]
+    if inside:
+        artists["lines"] = ax.contour(X, Y, filled, levels=inside, colors="white", linewidths=0.9, zorder=3)
+        artists["labels"] = ax.clabel(artists["lines"], fmt=lambda v: f"{v:g}", fontsize=small)
+    legend_items = []
+    if grid.outside.any():
+        artists["outside"] = _mask_cells(ax, grid, grid.outside, _OUTSIDE_STYLE)
+        legend_items.append(("outside the noise curve's range", _OUTSIDE_STYLE))
+    if grid.inverted.any():
+        artists["empty"] = _mask_cells(ax, grid, grid.inverted, _EMPTY_STYLE)
+        legend_items.append(("empty band (start after its end)", _EMPTY_STYLE))
+    handles = _legend_patches(legend_items)
+    if colorbar:
+        cb = ax.figure.colorbar(artists["filled"], ax=ax, ticks=[0, 0.1, 0.25, 0.5, 0.75, 0.9, 1.0])
+        _colorbar_label(cb, f"detection probability: fraction of orientations with SNR > {grid.threshold:g}",
+                        fontsize)
+        artists["colorbar"] = cb
+    if title:
+        artists["title"] = _title(ax, _fixed_text(grid), fontsize)
+    if legend and handles:
+        artists["legend"] = fs.legend_below(ax, handles, fontsize=small)
     return artists

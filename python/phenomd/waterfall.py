@@ -179,6 +179,12 @@ class WaterfallGrid:
         The curve.
     provenance : dict
         str -> str: how the grid was made.
+    p_det : numpy.ndarray or None
+        (ny, nx) with ``threshold``: the fraction of sky positions,
+        polarisations and inclinations whose SNR of the whole band exceeds
+        ``threshold`` (``binary_snr(..., threshold=)``); else None.
+    threshold : float or None
+        The SNR threshold of ``p_det``.
 
     Examples
     --------
@@ -208,6 +214,8 @@ class WaterfallGrid:
     noise_name: str
     length: int
     provenance: dict = field(default_factory=dict)
+    p_det: np.ndarray = None
+    threshold: float = None
 
     @property
     def shape(self):
@@ -230,6 +238,9 @@ class WaterfallGrid:
                 parts.append("through merger")
                 continue
             symbol, unit = _SYMBOLS[name]
+            if isinstance(value, str):  # t_start = "band"
+                parts.append(f"{symbol}: {value}")
+                continue
             parts.append(f"{symbol} = {value:.3g}" + (f" {unit}" if unit else ""))
         return f"{self.noise_name}; " + ", ".join(parts)
 
@@ -242,8 +253,10 @@ class WaterfallGrid:
         for name, values in (("redshift", self.redshift), ("distance", self.distance)):
             if name not in cols:  # the one not on an axis, as used
                 cols[name] = values.ravel()
+        extra = {} if self.p_det is None else {"p_det": self.p_det.ravel()}
         return {
             **cols,
+            **extra,
             "snr_all": self.snr_all.ravel(),
             "snr_ins": self.snr_ins.ravel(),
             "snr_mrg": self.snr_mrg.ravel(),
@@ -254,9 +267,12 @@ class WaterfallGrid:
         }
 
     def draw(self, ax, **kwargs):
-        """Draw onto a matplotlib Axes; see ``phenomd.plotting.draw_waterfall``."""
-        from .plotting import draw_waterfall
+        """Draw onto a matplotlib Axes; see ``phenomd.plotting.draw_waterfall``
+        (``draw_p_det`` where the grid has ``p_det``)."""
+        from .plotting import draw_p_det, draw_waterfall
 
+        if self.p_det is not None:
+            return draw_p_det(ax, self, **kwargs)
         return draw_waterfall(ax, self, **kwargs)
 
 
@@ -310,6 +326,8 @@ def waterfall(
     progress=None,
     library=None,
     fast=False,
+    threshold=None,
+    noise_fluctuations=False,
 ):
     """The SNR over a grid of two parameters.
 
@@ -333,6 +351,10 @@ def waterfall(
         inclination-averaged SNR; or one angle in radians for the whole grid.
     cosmology, length, threads, progress, library, fast
         As for ``binary_snr``.
+    threshold, noise_fluctuations
+        As for ``binary_snr``: with a threshold the grid also holds
+        ``p_det`` (and draws it).  ``fixed={"t_start": "band"}``: each
+        cell's band starts where it enters the curve's range.
 
     Returns
     -------
@@ -359,11 +381,20 @@ def waterfall(
     check_phase(phase)
     xa = _axis(x, "x")
     ya = _axis(y, "y")
+    band = None
+    if fixed is not None and isinstance(dict(fixed).get("t_start"), str):
+        fixed = dict(fixed)
+        band = fixed.pop("t_start")
+        if "tobs" in {xa.name, ya.name} | {_canonical(k, "fixed") for k in fixed}:
+            raise inp.InputError("fixed", None, "'t_start' and 'tobs' describe the same thing: give only one")
     fixed_values = _parameters(xa, ya, fixed)
+    if band is not None:
+        fixed_values["t_start"] = band
     cosmo = resolve_cosmology(cosmology)
 
     X, Y = np.meshgrid(xa.values, ya.values)  # (ny, nx): rows along y
-    cells = {**{k: np.full(X.shape, v) for k, v in fixed_values.items()}, xa.name: X, ya.name: Y}
+    cells = {**{k: np.full(X.shape, v) for k, v in fixed_values.items() if not isinstance(v, str)}, xa.name: X,
+             ya.name: Y}
     if "spin" in cells:
         cells["spin1"] = cells["spin2"] = cells["spin"]
     if "tobs" in cells:
@@ -387,9 +418,10 @@ def waterfall(
 
     curve = noise_module.LISA(4) if noise is None else noise
     res = binary_snr(
-        m1, m2, cells["spin1"].ravel(), cells["spin2"].ravel(), distance, redshift, cells["t_start"].ravel(),
+        m1, m2, cells["spin1"].ravel(), cells["spin2"].ravel(), distance, redshift,
+        band if band is not None else cells["t_start"].ravel(),
         cells["t_end"].ravel(), length, noise=curve, inclination=inclination, cosmology=cosmo, threads=threads,
-        progress=progress, library=library, fast=fast,
+        progress=progress, library=library, fast=fast, threshold=threshold, noise_fluctuations=noise_fluctuations,
     )
     shape = X.shape
     snrs = {name: np.asarray(getattr(res, key)).reshape(shape) for name, key in PHASES.items()}
@@ -404,8 +436,11 @@ def waterfall(
         library=res._record["library"], fast=fast, noise=curve, inclination=inclination, cosmology=cosmo, length=length,
         phase=phase, x=f"{xa.name} {xa.scale} {xa.values[0]:.6g}..{xa.values[-1]:.6g} ({xa.values.size})",
         y=f"{ya.name} {ya.scale} {ya.values[0]:.6g}..{ya.values[-1]:.6g} ({ya.values.size})",
-        fixed=", ".join(f"{k}={v:.6g}" for k, v in fixed_values.items()),
+        fixed=", ".join(f"{k}={v}" if isinstance(v, str) else f"{k}={v:.6g}" for k, v in fixed_values.items()),
         snr_convention=convention_label(inclination),
+        **{k: v for k, v in (res._record or {}).items() if k.startswith("p_det") or k in ("threshold",
+                                                                                          "noise_fluctuations",
+                                                                                          "members")},
     )
     return WaterfallGrid(
         x=xa,
@@ -426,4 +461,6 @@ def waterfall(
         noise_name=noise_label(curve),
         length=int(length),
         provenance=record,
+        p_det=None if res.p_det is None else np.asarray(res.p_det).reshape(shape),
+        threshold=None if threshold is None else float(threshold),
     )

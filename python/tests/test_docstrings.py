@@ -8,11 +8,12 @@ import pytest
 
 import phenomd
 from phenomd import noise
+from phenomd._band import t_start_for_frequency
 
 pytestmark = pytest.mark.needs_library
 
 FUNCTIONS = [phenomd.amplitude, phenomd.binary_snr, phenomd.snr, phenomd.horizon, phenomd.waterfall,
-             phenomd.inclination_factor, noise.curve, noise.from_file]
+             phenomd.inclination_factor, noise.curve, noise.from_file, noise.network, t_start_for_frequency]
 RESULTS = [phenomd.AmplitudeResult, phenomd.BinarySNR, phenomd.HorizonResult, phenomd.WaterfallGrid]
 
 

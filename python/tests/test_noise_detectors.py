@@ -180,11 +180,11 @@ class TestForegrounds:
 
 class TestAccess:
     def test_names_and_classes(self):
-        assert noise.names() == ("lisa", "lisa-scird", "tianqin", "taiji")
+        assert noise.names() == ("lisa", "lisa-scird", "tianqin", "taiji", "aligo", "et")
         for name in noise.names():
             c = noise.curve(name, response="approximate") if name == "lisa" else noise.curve(name)
             assert c.name == name
-            assert c.years is None  # years=None: instrument noise only
+            assert getattr(c, "years", None) is None  # years=None: instrument noise only (ground: no foreground)
             assert "sky- and polarisation-averaged" in c.convention
         assert isinstance(noise.curve("TianQin", years=5), noise.TianQin)
 

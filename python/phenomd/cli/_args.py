@@ -52,6 +52,28 @@ def _finite_float(text):
     return value
 
 
+def _t_start(text):
+    if text.strip().lower() == "band":
+        return "band"
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r}: --t-start must be a number of years or 'band'") from None
+    if not (value > 0 and value < float("inf")):
+        raise argparse.ArgumentTypeError(f"{text}: --t-start must be finite and positive (years) or 'band'")
+    return value
+
+
+def _probability(text):
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r}: a detection probability must be a number") from None
+    if not 0 < value < 1:
+        raise argparse.ArgumentTypeError(f"{text}: a detection probability must lie strictly between 0 and 1")
+    return value
+
+
 def _years(text):
     value = _finite_float(text)
     if value < 0:
@@ -77,8 +99,10 @@ def _common(p, *, several_noise=False):
                    help=f"worker threads (default: one per core, here {os.cpu_count() or 1})")
     g.add_argument("--cosmology", default="Planck18",
                    help="astropy realization for distances from redshifts (default Planck18)")
-    g.add_argument("--t-start", type=_positive_float("--t-start"), default=4.0,
-                   help="band start, years before merger (observer frame), where a binary gives none (default 4)")
+    g.add_argument("--t-start", type=_t_start, default=None, metavar="YEARS|band",
+                   help="band start, years before merger (observer frame), where a binary gives none; 'band': "
+                        "where each binary enters the noise curve's range (default: band for ground curves "
+                        "aligo, et; 4 years otherwise)")
 
     g = p.add_argument_group("convention")
     g.add_argument("--inclination", type=parse_inclination, default="average",
@@ -90,11 +114,13 @@ def _common(p, *, several_noise=False):
     g = p.add_argument_group("noise")
     names = ", ".join(noise_names())
     if several_noise:
-        g.add_argument("--noise", action="append", metavar="NAME|FILE",
-                       help=f"noise curve, repeatable: {names} (default lisa) or a two-column file")
+        g.add_argument("--noise", action="append", metavar="NAME|FILE|A+B",
+                       help=f"noise curve, repeatable: {names} (default lisa), a two-column file, or a "
+                            "network such as lisa+taiji")
     else:
-        g.add_argument("--noise", default="lisa", metavar="NAME|FILE",
-                       help=f"noise curve: {names} (default lisa) or a two-column file")
+        g.add_argument("--noise", default="lisa", metavar="NAME|FILE|A+B",
+                       help=f"noise curve: {names} (default lisa), a two-column file, or a network of "
+                            "independent detectors such as lisa+taiji or aligo@H1+aligo@L1+aligo@V1")
     g.add_argument("--years", type=_years, default=4.0,
                    help="observation time setting the galactic foreground of a named curve (default 4; "
                         "0: instrument noise only)")
@@ -102,6 +128,9 @@ def _common(p, *, several_noise=False):
                    help="LISA's sky-averaged response: numerical (default) or the approximation of Robson, "
                         "Cornish & Liu (2019) eq. 9")
     g.add_argument("--noise-kind", choices=KINDS, help="what a noise file's second column is")
+    g.add_argument("--p-det-approximation", choices=("independent",),
+                   help="p_det of a network whose geometry is unknown (e.g. lisa+taiji): independent = each "
+                        "member's orientation drawn independently (default: refuse)")
     g.add_argument("--noise-channels", type=int, choices=(1, 2),
                    help="a noise file is the sensitivity of 1 channel or 2 combined (default 2)")
     g.add_argument("--noise-sky-averaged", type=_yes_no, metavar="yes|no",
@@ -161,14 +190,25 @@ def _grid_options(p):
     g.add_argument("--spin1", type=_finite_float, default=0.8, help="spin of m1 when not an axis (default 0.8)")
     g.add_argument("--spin2", type=_finite_float, default=0.8, help="spin of m2 when not an axis (default 0.8)")
     g.add_argument("--mass-range", type=_positive_float("--mass-range"), nargs=2, metavar=("LOW", "HIGH"),
-                   help="total source-frame mass range of a mass axis, Msun (default 1e2 1e10)")
+                   help="total source-frame mass range of a mass axis, Msun (default 1e2 1e10; 1 1e3 for a "
+                        "ground curve)")
     g.add_argument("--z-range", type=_positive_float("--z-range"), nargs=2, metavar=("LOW", "HIGH"),
-                   help="range of a redshift axis (default 0.01 20)")
+                   help="range of a redshift axis (default 0.01 20; 1e-3 10 for a ground curve)")
     g.add_argument("--nm", type=_int_at_least(2, "--nm"), help="points of a mass axis (default 97)")
     g.add_argument("--nz", type=_int_at_least(2, "--nz"), help="points of a redshift axis (default 61)")
     g.add_argument("--phase", choices=("all", "ins", "mrg", "rd"), default="all",
                    help="whose SNR: the whole band (default), inspiral, merger or ringdown")
     g.add_argument("--table", metavar="FILE", help="also write the grid: .csv, .h5, .hdf5 or .npz")
+
+
+def _detection(p):
+    g = p.add_argument_group("detection probability")
+    g.add_argument("--threshold", type=_positive_float("--threshold"),
+                   help="SNR threshold: adds p_det, the fraction of sky positions, polarisations and "
+                        "inclinations whose SNR exceeds it (waterfall: draws p_det)")
+    g.add_argument("--noise-fluctuations", action="store_true",
+                   help="with --threshold: include the detector noise's fluctuation of the observed SNR "
+                        "(non-central chi^2)")
 
 
 def build_parser():
@@ -191,6 +231,7 @@ def build_parser():
     _common(p)
     p.add_argument("-o", "--output", help="output table: .csv, .h5, .hdf5 or .npz (default: CSV on stdout); "
                                           "with --workers/--scheduler a directory")
+    _detection(p)
     g = p.add_argument_group("cluster (Dask)")
     g.add_argument("--scheduler", metavar="ADDRESS", help="a running Dask scheduler, e.g. tcp://head:8786")
     g.add_argument("--workers", type=_int_at_least(1, "--workers"),
@@ -212,6 +253,7 @@ def build_parser():
     _figure(p, "out/waterfall.png")
     _grid_options(p)
     p.add_argument("--compare", metavar="NAME|FILE", help="draw SNR(--noise) / SNR(NOISE) instead")
+    _detection(p)
     p.set_defaults(func=commands.cmd_waterfall)
 
     p = sub.add_parser(
@@ -243,8 +285,9 @@ def build_parser():
     _common(p, several_noise=True)
     _figure(p, "out/horizon.png")
     p.add_argument("--snr", type=_positive_float("--snr"), default=10.0, help="SNR threshold (default 10)")
-    p.add_argument("--mass-range", type=_positive_float("--mass-range"), nargs=2, default=(1e2, 1e10),
-                   metavar=("LOW", "HIGH"), help="total source-frame masses, Msun (default 1e2 1e10)")
+    p.add_argument("--mass-range", type=_positive_float("--mass-range"), nargs=2, default=None,
+                   metavar=("LOW", "HIGH"), help="total source-frame masses, Msun (default 1e2 1e10; 1 1e3 for "
+                                                 "ground curves; 1 1e10 for space and ground together)")
     p.add_argument("--nm", type=_int_at_least(2, "--nm"), default=49, help="masses, log-spaced (default 49)")
     p.add_argument("--q", type=_positive_float("--q"), default=0.2, help="mass ratio m2/m1 (default 0.2)")
     p.add_argument("--spin1", type=_finite_float, default=0.8, help="spin of m1 (default 0.8)")
@@ -256,6 +299,11 @@ def build_parser():
     p.add_argument("--quantity", choices=("redshift", "distance"), default="redshift",
                    help="vertical axis: redshift (with the distance on the right) or luminosity distance")
     p.add_argument("--table", metavar="FILE", help="also write the horizons: .csv, .h5, .hdf5 or .npz")
+    p.add_argument("--p-det", type=_probability, metavar="P",
+                   help="the redshift where a fraction P of sky positions, polarisations and inclinations has "
+                        "SNR above --snr (instead of where the averaged SNR equals --snr)")
+    p.add_argument("--noise-fluctuations", action="store_true",
+                   help="with --p-det: include the detector noise's fluctuation of the observed SNR")
     p.set_defaults(func=commands.cmd_horizon)
     return parser
 
@@ -265,6 +313,7 @@ def parse(argv=None):
     argv = sys.argv[1:] if argv is None else list(argv)
     args = parser.parse_args(argv)
     args.command_line = shlex.join(["phenomd"] + argv)
+    args.years_given = any(a == "--years" or a.startswith("--years=") for a in argv)
     if isinstance(args.noise, list) or args.noise is None:
         args.noise = args.noise or ["lisa"]
     return parser, args

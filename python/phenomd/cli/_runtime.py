@@ -37,6 +37,10 @@ class CLIError(Exception):
 # ---------------------------------------------------------- noise curves
 
 
+#: Built-in ground curves (no galactic foreground).
+GROUND_NAMES = ("aligo", "et")
+
+
 def noise_names():
     return noise_mod.names()
 
@@ -47,6 +51,20 @@ def noise_curve(args, choice=None):
     (``--noise-kind`` says what its second column is; ``--noise-channels``
     and ``--noise-sky-averaged`` what convention the file is in)."""
     choice = args.noise if choice is None else choice
+    approx = getattr(args, "p_det_approximation", None)
+    if "+" in choice and not os.path.exists(choice):
+        # A network of independent detectors: lisa+taiji, aligo@H1+aligo@L1.
+        options = {"p_det_approximation": approx} if approx else {}
+        return _call_checked(noise_mod.network, choice, years=args.years, **options)
+    if approx:
+        raise CLIError(f"--p-det-approximation applies to a network (A+B); --noise {choice} is one detector")
+    if choice in GROUND_NAMES:
+        # No galactic foreground: --years (default 4) does not apply, and
+        # is refused when given.
+        if getattr(args, "years_given", False) and args.years is not None:
+            raise CLIError(f"--years {args.years:g}: the {choice} curve has no galactic foreground (give --years 0 "
+                           "or leave it out)")
+        return _call_checked(noise_mod.curve, choice)
     if choice in noise_names():
         options = {"response": args.response} if args.response else {}
         return _call_checked(noise_mod.curve, choice, years=args.years, **options)
@@ -68,6 +86,25 @@ def noise_curve(args, choice=None):
         raise CLIError("--noise-response applies only to a file that is not sky-averaged "
                        "(--noise-sky-averaged no)")
     return _call_checked(noise_mod.from_file, choice, args.noise_kind, **options)
+
+
+def is_ground(curves):
+    """Whether every curve is a ground detector's (its range starts at 1 Hz
+    or above: aligo, et, their networks): the CLI's defaults then change to
+    stellar masses, nearby redshifts and bands from the curve's f_min."""
+    curves = curves if isinstance(curves, (list, tuple)) else [curves]
+    return all(getattr(c, "range", (0.0,))[0] >= 1.0 for c in curves)
+
+
+def any_ground(curves):
+    return any(getattr(c, "range", (0.0,))[0] >= 1.0 for c in curves)
+
+
+def t_start_default(args, curves):
+    """--t-start as given; by default 'band' for ground curves, else 4."""
+    if args.t_start is not None:
+        return args.t_start
+    return "band" if is_ground(curves) else 4.0
 
 
 def _call_checked(func, *a, **kw):

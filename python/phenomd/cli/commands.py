@@ -23,7 +23,9 @@ from ._runtime import (
     convention,
     distances,
     figure,
+    any_ground,
     flags,
+    is_ground,
     noise_curve,
     noise_label,
     progress,
@@ -31,6 +33,7 @@ from ._runtime import (
     refuse_overwriting_inputs,
     save,
     say,
+    t_start_default,
     warn,
     warning_text,
 )
@@ -44,7 +47,8 @@ are copied to the output unchanged):
   distance    luminosity distance, Mpc (empty/absent: from the redshift
               with --cosmology)
   t_start     band start, years before merger, observer frame
-              (default --t-start)
+              (default --t-start; 'band' fills it with the time at which
+              each binary enters the noise curve's range)
   t_end       band end, years before merger; <= 0 runs through merger and
               ringdown                                           (default 0)
 An empty cell means the default; 'nan' is an error.
@@ -53,23 +57,37 @@ distance (if absent), snr_all, snr_ins, snr_mrg, snr_rd (sky-,
 polarisation- and inclination-averaged by default: see --inclination),
 f_merger_start, f_ringdown_start (Hz), n_outside (grid points outside the
 noise curve's range) and flags (inverted, outside_noise, uncalibrated,
-zero_snr; ';'-separated)."""
+zero_snr; ';'-separated).  With --threshold: p_det, the fraction of sky
+positions, polarisations and inclinations whose SNR exceeds it.  For a
+network (--noise lisa+taiji): snr_all_<member> for every member too."""
 
 
 # --------------------------------------------------------------- binaries
 
 
-def _binaries(cat, args):
+def _binaries(cat, args, curves=None):
     """The batch of a catalog: every column filled by the one rule for
-    defaults (spins 0, t_end 0, t_start --t-start) and for distances
+    defaults (spins 0, t_end 0, t_start --t-start, 'band': from where the
+    binary enters the lowest-starting curve's range) and for distances
     (given, else from the redshift through --cosmology)."""
+    start = t_start_default(args, curves or [])
+    if start == "band":
+        from .._band import band_start
+
+        lowest = min(curves, key=lambda c: c.range[0])
+        try:
+            start = band_start("band", cat.column("m1"), cat.column("m2"), cat.column("redshift"), lowest,
+                               args.library)
+        except InputError as exc:
+            raise CLIError(_located(exc, cat)) from None
     cols = {
         "m1": cat.column("m1"),
         "m2": cat.column("m2"),
         "spin1": cat.column("spin1", 0.0),
         "spin2": cat.column("spin2", 0.0),
         "redshift": cat.column("redshift"),
-        "t_start": cat.column("t_start", args.t_start),
+        "t_start": (cat.column("t_start", start) if np.ndim(start) == 0
+                    else np.where(np.isnan(cat.column("t_start")), start, cat.column("t_start"))),
         "t_end": cat.column("t_end", 0.0),
     }
     cols["distance"] = distances(cat.numbers.get("distance"), cols["redshift"], args.cosmology, cat.where)
@@ -92,7 +110,8 @@ def _snrs(cat, cols, curve, args, bar=None):
             cols["m1"], cols["m2"], cols["spin1"], cols["spin2"], cols["distance"], cols["redshift"],
             cols["t_start"], cols["t_end"], args.length,
             noise=curve, inclination=args.inclination, cosmology=args.cosmology, threads=args.threads,
-            progress=bar, library=args.library, fast=args.fast,
+            progress=bar, library=args.library, fast=args.fast, threshold=getattr(args, "threshold", None),
+            noise_fluctuations=bool(getattr(args, "noise_fluctuations", False)),
         )
     except InputError as exc:
         raise CLIError(_located(exc, cat)) from None
@@ -106,7 +125,13 @@ def _snrs(cat, cols, curve, args, bar=None):
 # -------------------------------------------------------------------- snr
 
 
+def _check_detection(args):
+    if getattr(args, "noise_fluctuations", False) and getattr(args, "threshold", None) is None:
+        raise CLIError("--noise-fluctuations applies with --threshold")
+
+
 def cmd_snr(args):
+    _check_detection(args)
     inputs = list(args.input or [])
     if args.scheduler or args.workers:
         return _snr_distributed(args, inputs)
@@ -120,7 +145,7 @@ def cmd_snr(args):
         refuse_overwriting_inputs([out], inputs)
     curve = noise_curve(args)
     cat = examples.example_catalog() if not inputs else read_catalog(inputs[0], column_help=COLUMN_HELP)
-    cols = _binaries(cat, args)
+    cols = _binaries(cat, args, [curve])
     res, snr = _snrs(cat, cols, curve, args, progress(args, len(cat)))
 
     flag_text, counts = flags(res)
@@ -133,9 +158,23 @@ def cmd_snr(args):
         table[name] = snr[name] if name in snr else np.asarray(getattr(res, name))
     table["n_outside"] = np.asarray(res.n_outside, dtype=np.int64)
     table["flags"] = flag_text
+    extra = {}
+    if res.members is not None:
+        for name, member in res.members.items():
+            table[f"snr_all_{name}"] = np.asarray(member.snr_all)
+        extra["members"] = res._record.get("members", "")
+    if res.p_det is not None:
+        table["p_det"] = np.asarray(res.p_det)
+        extra.update({k: res._record[k] for k in ("p_det", "p_det_detector", "threshold", "noise_fluctuations")})
+    if t_start_default(args, [curve]) == "band":
+        extra["t_start"] = (f"band: where each binary enters the noise curve's range (f_min = {curve.range[0]:g} Hz), "
+                            "for rows without a t_start of their own")
     prov = provenance(args, curve, input=cat.source, snr_convention=convention(args.inclination),
                       columns="snr_all, snr_ins, snr_mrg, snr_rd: SNR of the whole band, inspiral, merger, "
-                              "ringdown; f_merger_start, f_ringdown_start: Hz; distance: Mpc")
+                              "ringdown; f_merger_start, f_ringdown_start: Hz; distance: Mpc"
+                              + ("; snr_all_<member>: each network member's alone" if res.members else "")
+                              + ("; p_det: detection probability (see p_det_detector)" if res.p_det is not None
+                                 else ""), **extra)
     if to_stdout:
         write_csv_stream(sys.stdout, table, prov)
         sys.stdout.flush()
@@ -171,10 +210,14 @@ def _snr_distributed(args, inputs):
         raise CLIError(f"-o {args.output}: exists and is not a directory (a distributed run writes a "
                        "directory of partitions)")
     curve = noise_curve(args)
+    t_start = t_start_default(args, [curve])
+    if t_start == "band" or args.threshold is not None or "+" in str(args.noise):
+        raise CLIError("--workers/--scheduler compute SNRs only: give --t-start in years, and no --threshold or "
+                       "network (A+B)")
     kwargs = dict(scheduler=args.scheduler, workers=args.workers, fast=args.fast, noise=curve,
                   inclination=args.inclination, length=args.length, cosmology=args.cosmology,
                   partition_size=args.partition_size, progress=not args.no_progress,
-                  t_start=args.t_start, library=args.library, format=args.format, command=args.command_line,
+                  t_start=t_start, library=args.library, format=args.format, command=args.command_line,
                   overwrite=args.overwrite)
     try:
         summary = distributed.snr_catalog(inputs, args.output, **kwargs)
@@ -213,6 +256,10 @@ def _binary_catalog(specs, t_start):
 
 
 STRAIN_DEFAULTS = ["6e5,4e5,0.5,0.2,2.0", "6e6,2e6,0.8,0.8,5.0", "5e3,5e3,0.0,0.0,0.3"]
+# With a ground curve: a GW150914-like binary (36 + 29 Msun, z = 0.09,
+# spins 0), the multiband source that sweeps through LISA's band years
+# before it merges in Advanced LIGO's, and a 1000 Msun one.
+STRAIN_GROUND_DEFAULTS = ["36,29,0,0,0.09", "500,500,0,0,0.5"]
 
 
 def cmd_strain(args):
@@ -225,8 +272,9 @@ def cmd_strain(args):
     if args.input:
         cat = read_catalog(args.input, column_help=COLUMN_HELP)
     else:
-        cat = _binary_catalog(args.binary or STRAIN_DEFAULTS, args.t_start)
-    cols = _binaries(cat, args)
+        cat = _binary_catalog(args.binary or (STRAIN_GROUND_DEFAULTS if any_ground(curves) else STRAIN_DEFAULTS),
+                              math.nan)
+    cols = _binaries(cat, args, curves)
     try:
         amp = amplitude(
             cols["m1"], cols["m2"], cols["spin1"], cols["spin2"], cols["distance"], cols["redshift"],
@@ -249,7 +297,7 @@ def cmd_strain(args):
                 inclination=args.inclination, snr_against=noise_label(curves[0]))
     fig.tight_layout()
     prov = provenance(args, curves, strain_convention=f"h_c {convention(args.inclination)}",
-                      snr_noise=noise_label(curves[0]))
+                      snr_noise=noise_label(curves[0]), t_start=str(t_start_default(args, curves)))
     save(plt, fig, args, prov, title=f"characteristic strain ({convention(args.inclination)})")
     line = (f"phenomd strain: {len(cat)} binaries against {', '.join(noise_label(c) for c in curves)} "
             f"({convention(args.inclination)} h_c); wrote {args.output}")
@@ -285,11 +333,15 @@ def _canonical_axis(name):
     return key
 
 
-def _axis_spec(text, args, which):
+# Ground curves: stellar and intermediate masses, nearby redshifts.
+GROUND_AXIS_DEFAULTS = {"mass": (1.0, 1e3, 97), "redshift": (1e-3, 10.0, 61), "distance": (5.0, 1e5, 61)}
+
+
+def _axis_spec(text, args, which, ground=False):
     """--x/--y NAME[:LOW:HIGH[:N[:log|linear]]]"""
     parts = text.split(":")
     name = _canonical_axis(parts[0])
-    lo, hi, n = AXIS_DEFAULTS[name]
+    lo, hi, n = (GROUND_AXIS_DEFAULTS if ground and name in GROUND_AXIS_DEFAULTS else AXIS_DEFAULTS)[name]
     if name == "mass" and args.mass_range:
         lo, hi = args.mass_range
     if name == "redshift" and args.z_range:
@@ -315,7 +367,7 @@ def _axis_spec(text, args, which):
     return (name, lo, hi, n) if scale is None else (name, lo, hi, n, scale)
 
 
-def _fixed(args, axes):
+def _fixed(args, axes, curve=None):
     """The parameters held fixed: --q, --spin1, --spin2, --t-start (unless
     an axis or a --fix entry covers them: "spin" covers both spins, "tobs"
     the start), then every --fix NAME=VALUE."""
@@ -334,7 +386,8 @@ def _fixed(args, axes):
     chosen = set(axes) | set(given)
     covered_by = {"spin1": "spin", "spin2": "spin", "t_start": "tobs"}
     fixed = {}
-    for name, value in (("q", args.q), ("spin1", args.spin1), ("spin2", args.spin2), ("t_start", args.t_start)):
+    start = t_start_default(args, [curve] if curve is not None else [])
+    for name, value in (("q", args.q), ("spin1", args.spin1), ("spin2", args.spin2), ("t_start", start)):
         if name not in chosen and covered_by.get(name) not in chosen:
             fixed[name] = value
     fixed.update(given)
@@ -346,14 +399,16 @@ def _fixed(args, axes):
 def _grid(args, curve):
     from ..waterfall import waterfall
 
-    x = _axis_spec(args.x, args, "x")
-    y = _axis_spec(args.y, args, "y")
-    fixed = _fixed(args, (x[0], y[0]))
+    ground = is_ground([curve])
+    x = _axis_spec(args.x, args, "x", ground)
+    y = _axis_spec(args.y, args, "y", ground)
+    fixed = _fixed(args, (x[0], y[0]), curve)
     bar = progress(args, x[3] * y[3])
     try:
         return waterfall(x=x, y=y, fixed=fixed, noise=curve, phase=args.phase, inclination=args.inclination,
                          cosmology=args.cosmology, length=args.length, threads=args.threads, progress=bar,
-                         library=args.library, fast=args.fast)
+                         library=args.library, fast=args.fast, threshold=getattr(args, "threshold", None),
+                         noise_fluctuations=bool(getattr(args, "noise_fluctuations", False)))
     except InputError as exc:
         raise CLIError(str(exc)) from None
     finally:
@@ -391,7 +446,10 @@ def _check_figure_and_table(args):
 
 def cmd_waterfall(args):
     if args.compare:
+        if args.threshold is not None:
+            raise CLIError("--threshold draws p_det of one curve: not with --compare")
         return cmd_ratio(args)
+    _check_detection(args)
     _check_figure_and_table(args)
     curve = noise_curve(args)
     grid = _grid(args, curve)
@@ -399,9 +457,12 @@ def cmd_waterfall(args):
     ax = fig.add_subplot(1, 1, 1)
     grid.draw(ax)
     fig.tight_layout()
+    detection = {k: v for k, v in grid.provenance.items() if k.startswith("p_det") or k in ("threshold",
+                                                                                               "noise_fluctuations")}
     prov = provenance(args, curve, snr_convention=convention(args.inclination), phase=args.phase,
-                      x=grid.x.name, y=grid.y.name, fixed=repr(grid.fixed))
-    save(plt, fig, args, prov, title=f"{grid.snr_label()}; {grid.title()}")
+                      x=grid.x.name, y=grid.y.name, fixed=repr(grid.fixed), **detection)
+    what = (f"detection probability at SNR > {grid.threshold:g}" if grid.p_det is not None else grid.snr_label())
+    save(plt, fig, args, prov, title=f"{what}; {grid.title()}")
     table = args.table
     if table:
         write_table(table, _grid_table(grid), prov)
@@ -411,7 +472,8 @@ def cmd_waterfall(args):
             f"{grid.y.values.size} {grid.y.name}) against {curve!r} ({convention(args.inclination)} "
             f"SNR); wrote {args.output}{' and ' + table if table else ''} (highest SNR {snr[best]:.4g} at "
             f"{grid.x.name} = {grid.x.values[best[1]]:.3g}, {grid.y.name} = {grid.y.values[best[0]]:.3g}; "
-            f"SNR >= 10 on {np.mean(snr >= 10) * 100:.0f}% of the grid)")
+            f"SNR >= 10 on {np.mean(snr >= 10) * 100:.0f}% of the grid"
+            + (f"; p_det >= 0.5 on {np.mean(grid.p_det >= 0.5) * 100:.0f}%" if grid.p_det is not None else "") + ")")
     _summary(args, line, _grid_counts(grid), snr.size)
     return 0
 
@@ -472,19 +534,27 @@ def cmd_horizon(args):
     from ..horizon import horizon
 
     _check_figure_and_table(args)
-    lo, hi, n = args.mass_range[0], args.mass_range[1], args.nm
+    curves = [noise_curve(args, choice) for choice in args.noise]
+    if args.mass_range is not None:
+        lo, hi = args.mass_range
+    else:
+        lo, hi = (1.0, 1e3) if is_ground(curves) else (1.0, 1e10) if any_ground(curves) else (1e2, 1e10)
+    n = args.nm
     if not (0 < lo < hi and math.isfinite(hi)):
         raise CLIError(f"--mass-range {lo} {hi}: need 0 < low < high")
+    if args.noise_fluctuations and args.p_det is None:
+        raise CLIError("--noise-fluctuations applies with --p-det")
     masses = np.geomspace(lo, hi, n)
-    curves = [noise_curve(args, choice) for choice in args.noise]
+    t_start = t_start_default(args, curves)
     results = {}
     for curve in curves:
         label = noise_label(curve)
         try:
             results[label] = horizon(
                 masses, args.q, args.spin1, args.spin2, snr=args.snr, noise=curve, inclination=args.inclination,
-                phase=args.phase, t_start=args.t_start, t_end=args.t_end, cosmology=args.cosmology,
+                phase=args.phase, t_start=t_start, t_end=args.t_end, cosmology=args.cosmology,
                 length=args.length, fast=args.fast, threads=args.threads, library=args.library,
+                p_det=args.p_det, noise_fluctuations=args.noise_fluctuations,
             )
         except InputError as exc:
             raise CLIError(str(exc)) from None
@@ -497,8 +567,14 @@ def cmd_horizon(args):
     fig.tight_layout()
     prov = provenance(args, curves, snr_convention=convention(args.inclination), phase=args.phase,
                       threshold=args.snr, mass_ratio=args.q, spin1=args.spin1, spin2=args.spin2,
-                      t_start=args.t_start, t_end=args.t_end)
-    save(plt, fig, args, prov, title=f"horizon at SNR {args.snr:g} ({convention(args.inclination)})")
+                      t_start=t_start, t_end=args.t_end,
+                      **({"p_det": f"{args.p_det:g} of orientations with SNR > {args.snr:g}",
+                          "noise_fluctuations": "included" if args.noise_fluctuations else "not included",
+                          "p_det_detector": "; ".join(r.provenance.get("p_det_detector", "")
+                                                      for r in results.values())} if args.p_det else {}))
+    what = (f"horizon where p_det = {args.p_det:g} at SNR > {args.snr:g}" if args.p_det else
+            f"horizon at SNR {args.snr:g} ({convention(args.inclination)})")
+    save(plt, fig, args, prov, title=what)
     table = args.table
     if table:
         parts = [r.columns() for r in results.values()]
