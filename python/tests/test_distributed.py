@@ -6,6 +6,8 @@ on the whole catalog in this process, whose results the cluster must
 reproduce bitwise.
 """
 
+import contextlib
+import ipaddress
 import json
 import os
 import signal
@@ -491,3 +493,71 @@ def test_scheduler_and_worker_started_from_the_command_line(tmp_path):
             except subprocess.TimeoutExpired:
                 p.kill()
                 p.wait()
+
+
+# ------------------------------------------------------- local exposure
+
+
+def listening_sockets(root_pid):
+    """(address, port) of every TCP socket listening in process root_pid or
+    its descendants, from /proc: the processes' socket inodes matched
+    against /proc/net/tcp and tcp6 (state 0A: LISTEN)."""
+    children = {}
+    for d in os.listdir("/proc"):
+        if d.isdigit():
+            try:
+                with open(f"/proc/{d}/stat") as fh:
+                    ppid = int(fh.read().rsplit(")", 1)[1].split()[1])
+            except (OSError, IndexError, ValueError):
+                continue
+            children.setdefault(ppid, []).append(int(d))
+    pids, todo = set(), [root_pid]
+    while todo:
+        p = todo.pop()
+        pids.add(p)
+        todo.extend(children.get(p, []))
+    inodes = set()
+    for p in pids:
+        try:
+            for fd in os.listdir(f"/proc/{p}/fd"):
+                with contextlib.suppress(OSError):
+                    link = os.readlink(f"/proc/{p}/fd/{fd}")
+                    if link.startswith("socket:["):
+                        inodes.add(link[8:-1])
+        except OSError:
+            continue
+    found = set()
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        with open(table) as fh:
+            next(fh)
+            for line in fh:
+                f = line.split()
+                if f[3] == "0A" and f[9] in inodes:
+                    addr, port = f[1].split(":")
+                    raw = bytes.fromhex(addr)
+                    # /proc prints each 32-bit word in host (little-endian) order.
+                    words = b"".join(raw[i:i + 4][::-1] for i in range(0, len(raw), 4))
+                    found.add((str(ipaddress.ip_address(words)), int(port, 16)))
+    return found
+
+
+def test_local_cluster_listens_on_loopback_only(tmp_path):
+    """`phenomd snr --workers 2`: every socket of the run's processes that
+    listens (scheduler, nannies, workers, HTTP servers) is on 127.0.0.1,
+    sampled while the run goes on; no dashboard port asked for."""
+    src = write_csv(make_catalog(400, seed=5), tmp_path / "cat.csv")
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(phenomd.__file__)))
+    proc = subprocess.Popen([sys.executable, "-m", "phenomd", "snr", src, "-o", str(tmp_path / "out"), "--workers",
+                             "2", "--partition-size", "50", "--length", "4000", "--no-progress"], env=env,
+                            stderr=subprocess.PIPE, text=True)
+    seen = set()
+    try:
+        while proc.poll() is None:
+            seen |= listening_sockets(proc.pid)
+            time.sleep(0.2)
+    finally:
+        _, err = proc.communicate(timeout=120)
+    assert proc.returncode == 0, err[-2000:]
+    assert seen, "no listening socket seen during the run"
+    assert {a for a, _ in seen} == {"127.0.0.1"}, seen
+    assert "8787" not in err and "Traceback" not in err

@@ -176,6 +176,9 @@ def build_parser():
     g.add_argument("--scheduler", metavar="ADDRESS", help="a running Dask scheduler, e.g. tcp://head:8786")
     g.add_argument("--workers", type=_int_at_least(1, "--workers"),
                    help="start a local Dask cluster of N worker processes")
+    g.add_argument("--timeout", type=_positive_float("--timeout"), default=20.0, metavar="SECONDS",
+                   help="with --scheduler: how long to wait for the scheduler to answer and for its first "
+                        "worker to join before giving up with an error (default 20)")
     g.add_argument("--partition-size", type=_int_at_least(1, "--partition-size"),
                    help="binaries per partition (default: the package's)")
     g.add_argument("--format", choices=("csv", "h5"), default="csv", help="partition files' format (default csv)")

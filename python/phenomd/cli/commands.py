@@ -176,12 +176,13 @@ def _snr_distributed(args, inputs):
                   inclination=args.inclination, length=args.length, cosmology=args.cosmology,
                   partition_size=args.partition_size, progress=not args.no_progress,
                   t_start=args.t_start, library=args.library, format=args.format, command=args.command_line,
-                  overwrite=args.overwrite)
+                  overwrite=args.overwrite, timeout=args.timeout)
     try:
         summary = distributed.snr_catalog(inputs, args.output, **kwargs)
     except (InputError, ValueError, ConnectionError, distributed.CatalogBusyError,
             distributed.WorkerLibraryNotFoundError) as exc:
-        raise CLIError(str(exc)) from None
+        # The library's advice names its keyword; here the option is --overwrite.
+        raise CLIError(str(exc).replace("(overwrite=True)", "(--overwrite)")) from None
     line = summary.line() if hasattr(summary, "line") else str(summary)
     say(args, f"phenomd snr: {line}")
     return 0
