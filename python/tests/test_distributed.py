@@ -261,6 +261,39 @@ def test_resume_recomputes_only_missing_or_damaged_partitions(client, tmp_path):
     assert_matches(read_parts(redo), df, reference(df, fast=False))
 
 
+def test_resume_knows_inputs_by_content(client, tmp_path):
+    df = make_catalog(60, seed=23)
+    src = write_csv(df, tmp_path / "cat.csv")
+    out = tmp_path / "out"
+    kw = dict(client=client, partition_size=30, length=LENGTH, progress=False)
+    first = pdist.snr_catalog(src, out, **kw)
+    n = first.partitions
+    # Damaged manifest records (not an object; without rows): each file is
+    # judged on its own provenance, as without a manifest.
+    manifest = json.loads((out / pdist.MANIFEST).read_text())
+    keys = sorted(manifest["partitions"])
+    manifest["partitions"][keys[0]] = "tampered"
+    del manifest["partitions"][keys[1]]["rows"]
+    (out / pdist.MANIFEST).write_text(json.dumps(manifest))
+    again = pdist.snr_catalog(src, out, **kw)
+    assert (again.computed, again.reused, again.binaries) == (0, n, 60)
+    # One digit of one mass changed in place, size and modification time
+    # kept: other inputs, not a resume.
+    st = os.stat(src)
+    text = open(src).read()
+    head, first_row = text.split("\n")[:2]
+    col = head.split(",").index("m1")
+    cell = first_row.split(",")[col]
+    digit = "2" if cell[0] != "2" else "3"
+    edited = text.replace(first_row, first_row.replace(cell, digit + cell[1:], 1), 1)
+    assert len(edited) == len(text) and edited != text
+    with open(src, "w") as fh:
+        fh.write(edited)
+    os.utime(src, ns=(st.st_atime_ns, st.st_mtime_ns))
+    with pytest.raises(pdist.CatalogMismatchError, match="other inputs"):
+        pdist.snr_catalog(src, out, **kw)
+
+
 def test_interrupt_keeps_finished_partitions(client, tmp_path):
     df = make_catalog(800, seed=11)
     src = write_csv(df, tmp_path / "cat.csv")
