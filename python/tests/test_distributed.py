@@ -594,3 +594,31 @@ def test_local_cluster_listens_on_loopback_only(tmp_path):
     assert seen, "no listening socket seen during the run"
     assert {a for a, _ in seen} == {"127.0.0.1"}, seen
     assert "8787" not in err and "Traceback" not in err
+
+
+def test_external_scheduler_without_workers(tmp_path):
+    """A scheduler with no worker: one error line after --timeout naming it
+    and saying that no worker joined (it used to wait forever)."""
+    port = free_port()
+    address = f"tcp://127.0.0.1:{port}"
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(phenomd.__file__)))
+    py = sys.executable
+    sched = subprocess.Popen([py, "-m", "distributed.cli.dask_scheduler", "--host", "127.0.0.1", "--port", str(port),
+                              "--no-dashboard"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        src = write_csv(make_catalog(20, seed=29), tmp_path / "cat.csv")
+        t0 = time.monotonic()
+        cli = subprocess.run([py, "-m", "phenomd", "snr", src, "-o", str(tmp_path / "cli"), "--scheduler", address,
+                              "--timeout", "3", "--no-progress"], env=env, capture_output=True, text=True, timeout=120)
+        lines = [line for line in cli.stderr.splitlines() if line.strip()]
+        assert cli.returncode == 2 and len(lines) == 1, cli.stderr[-2000:]
+        assert f"the Dask scheduler at {address} answered, but no worker joined it within 3 s" in lines[0]
+        assert time.monotonic() - t0 < 60
+        # A malformed address: one line at once, no retrying client.
+        bad = subprocess.run([py, "-m", "phenomd", "snr", src, "-o", str(tmp_path / "bad"), "--scheduler",
+                              "127.0.0.1:notaport"], env=env, capture_output=True, text=True, timeout=60)
+        lines = [line for line in bad.stderr.splitlines() if line.strip()]
+        assert bad.returncode == 2 and len(lines) == 1 and "not a Dask scheduler address" in lines[0], bad.stderr
+    finally:
+        sched.kill()
+        sched.wait()
