@@ -15,7 +15,7 @@ from ._runtime import noise_names, parse_inclination
 KINDS = ("asd", "psd", "hn")
 
 
-def _int_at_least(low, what):
+def _int_at_least(low, what, high=None, why=""):
     def parse(text):
         try:
             value = int(text)
@@ -23,9 +23,24 @@ def _int_at_least(low, what):
             raise argparse.ArgumentTypeError(f"{text!r}: {what} must be an integer") from None
         if value < low:
             raise argparse.ArgumentTypeError(f"{text}: {what} must be at least {low}")
+        if high is not None and value > high:
+            raise argparse.ArgumentTypeError(f"{text}: {what} must be at most {high}{why}")
         return value
 
     return parse
+
+
+def _memory_size(text):
+    from .._limits import parse_size
+
+    try:
+        return parse_size(text)
+    except ValueError as exc:
+        raise argparse.ArgumentTypeError(f"--max-memory {exc}") from None
+
+
+# Matplotlib's raster renderer draws at most 2^16 - 1 pixels each way.
+MAX_PIXELS = (1 << 16) - 1
 
 
 def _positive_float(what):
@@ -68,7 +83,8 @@ def _yes_no(text):
 
 def _common(p, *, several_noise=False):
     g = p.add_argument_group("model and grid")
-    g.add_argument("--length", type=_int_at_least(2, "--length"), default=DEFAULT_LENGTH,
+    g.add_argument("--length", type=_int_at_least(2, "--length", 2**31 - 1, " (the C interface's int)"),
+                   default=DEFAULT_LENGTH,
                    help=f"grid points per binary, at least 2 (default {DEFAULT_LENGTH})")
     g.add_argument("--fast", action="store_true", help="use the fast module libphenomd_fast.so")
     g.add_argument("--library", help="path to libphenomd.so (default: search, see phenomd.load_library)")
@@ -115,16 +131,21 @@ def _common(p, *, several_noise=False):
                    help="a progress bar on stderr even when it is not a terminal")
     g.add_argument("--no-progress", action="store_true", help="no progress bar")
     g.add_argument("-q", "--quiet", action="store_true", help="no summary on stderr (warnings still print)")
+    g.add_argument("--max-memory", type=_memory_size, metavar="SIZE",
+                   help="refuse work whose grids, tables or figures would need more memory than SIZE (e.g. 8G, "
+                        "512M; default half the physical memory)")
 
 
 def _figure(p, output, width=900, height=650):
     p.add_argument("-o", "--output", default=output,
                    help=f"figure: .png, .pdf or .svg (default {output})")
-    p.add_argument("--width", type=_int_at_least(1, "--width"), default=width,
-                   help=f"figure width, pixels (default {width})")
-    p.add_argument("--height", type=_int_at_least(1, "--height"), default=height,
-                   help=f"figure height, pixels (default {height})")
-    p.add_argument("--dpi", type=_int_at_least(1, "--dpi"), default=100, help="dots per inch (default 100)")
+    p.add_argument("--width", type=_int_at_least(1, "--width", MAX_PIXELS, " pixels (the renderer's limit)"),
+                   default=width, help=f"figure width, pixels (default {width})")
+    p.add_argument("--height", type=_int_at_least(1, "--height", MAX_PIXELS, " pixels (the renderer's limit)"),
+                   default=height, help=f"figure height, pixels (default {height})")
+    p.add_argument("--dpi", type=_int_at_least(1, "--dpi"), default=100,
+                   help="dots per inch (default 100); at most the width and height, so that the figure is at "
+                        "least an inch each way (text and lines are sized in points)")
 
 
 def _grid_options(p):
@@ -249,6 +270,9 @@ def parse(argv=None):
     argv = sys.argv[1:] if argv is None else list(argv)
     args = parser.parse_args(argv)
     args.command_line = shlex.join(["phenomd"] + argv)
+    from .._limits import set_max_memory
+
+    set_max_memory(getattr(args, "max_memory", None))
     if isinstance(args.noise, list) or args.noise is None:
         args.noise = args.noise or ["lisa"]
     return parser, args

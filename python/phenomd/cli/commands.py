@@ -19,6 +19,8 @@ from ..tables import Catalog, check_output_path, read_catalog, write_csv_stream,
 from ._runtime import (
     RESULT_COLUMNS,
     CLIError,
+    check_figure,
+    check_work,
     convention,
     distances,
     figure,
@@ -119,6 +121,7 @@ def cmd_snr(args):
         refuse_overwriting_inputs([out], inputs)
     curve = noise_curve(args)
     cat = examples.example_catalog() if not inputs else read_catalog(inputs[0], column_help=COLUMN_HELP)
+    check_work(args, len(cat), kept_bytes_per_binary=8 * 24)
     cols = _binaries(cat, args)
     res, snr = _snrs(cat, cols, curve, args, progress(args, len(cat)))
 
@@ -222,12 +225,16 @@ def cmd_strain(args):
     if args.binary and args.input:
         raise CLIError("give binaries either with --binary or as an input file, not both")
     check_output_path(args.output, "figure")
+    check_figure(args)
     refuse_overwriting_inputs([args.output], [args.input])
     curves = [noise_curve(args, choice) for choice in args.noise]
     if args.input:
         cat = read_catalog(args.input, column_help=COLUMN_HELP)
     else:
         cat = _binary_catalog(args.binary or STRAIN_DEFAULTS, args.t_start)
+    # Every binary's grid and strain are kept to be drawn (matplotlib copies
+    # each line's points once more, twice for the path).
+    check_work(args, len(cat), kept_bytes_per_binary=6 * 8 * args.length)
     cols = _binaries(cat, args)
     try:
         amp = amplitude(
@@ -351,6 +358,8 @@ def _grid(args, curve):
     x = _axis_spec(args.x, args, "x")
     y = _axis_spec(args.y, args, "y")
     fixed = _fixed(args, (x[0], y[0]))
+    check_work(args, x[3] * y[3], kept_bytes_per_binary=8 * 24,
+               what=f"a grid of {x[3]:,} x {y[3]:,} binaries of --length {args.length:,} points")
     bar = progress(args, x[3] * y[3])
     try:
         return waterfall(x=x, y=y, fixed=fixed, noise=curve, phase=args.phase, inclination=args.inclination,
@@ -387,6 +396,7 @@ def _table_output(args):
 
 def _check_figure_and_table(args):
     check_output_path(args.output, "figure")
+    check_figure(args)
     table = _table_output(args)
     if table:
         check_output_path(table, "table")
@@ -480,6 +490,7 @@ def cmd_horizon(args):
     lo, hi, n = args.mass_range[0], args.mass_range[1], args.nm
     if not (0 < lo < hi and math.isfinite(hi)):
         raise CLIError(f"--mass-range {lo} {hi}: need 0 < low < high")
+    check_work(args, n, kept_bytes_per_binary=8 * 24, what=f"--nm {n:,} masses of --length {args.length:,} points")
     masses = np.geomspace(lo, hi, n)
     curves = [noise_curve(args, choice) for choice in args.noise]
     results = {}
@@ -493,6 +504,12 @@ def cmd_horizon(args):
             )
         except InputError as exc:
             raise CLIError(str(exc)) from None
+
+    if not any(np.isin(np.asarray(r.reached), ("ok", "above")).any() for r in results.values()):
+        why = (f" (--t-end {args.t_end:g} is not below --t-start {args.t_start:g}: the band is empty)"
+               if args.t_end >= args.t_start else "")
+        raise CLIError(f"no mass in {lo:g}-{hi:g} Msun reaches SNR {args.snr:g} even at the smallest redshift "
+                       f"searched, against {', '.join(results)}{why}: nothing to draw")
 
     from ..plotting import draw_horizon
 
