@@ -4,7 +4,10 @@ directory and renamed over the target only once complete.
 A reader of the target therefore sees either the previous file or the new
 one whole, never a file cut short by a full disk, an exception or Ctrl-C;
 on any failure the temporary file is removed and the previous file is left
-as it was.
+as it was.  A target that is a symbolic link is written through (its
+target replaced, the link kept).  The writer holds a lock on its temporary
+file; a later write of the same output removes such files that nobody
+holds (left by a writer killed with SIGKILL).
 """
 
 from __future__ import annotations
