@@ -173,8 +173,8 @@ def as_length(length):
     if value < 1:
         raise InputError("length", None, f"length = {value}: must be at least 1")
     if value > INT_MAX:
-        raise InputError("length", None, f"length = {value}: grid points per binary must be at most {INT_MAX} "
-                                         "(the C interface's int)")
+        raise InputError("length", None, f"length {value} exceeds the C interface's int range ({INT_MAX}): "
+                                         "give fewer grid points per binary")
     return value
 
 
