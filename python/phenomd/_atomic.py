@@ -43,8 +43,11 @@ def atomic_path(path):
     try:
         # The writer holds a lock on its temporary file while it lives, so
         # that a later run can tell a killed writer's leftover (unlocked)
-        # from a file another run is still writing.
-        fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        # from a file another run is still writing.  (Where the file system
+        # has no locks, none is held, and no other run removes anything:
+        # it cannot take a lock there either.)
+        with contextlib.suppress(OSError):
+            fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
         yield tmp
         with open(tmp, "rb") as fh:
             os.fsync(fh.fileno())
@@ -76,7 +79,7 @@ def _remove_stale(directory, stem, ext):
         try:
             fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
         except OSError:
-            continue  # a live writer holds it
+            continue  # a live writer holds it (or the file system has no locks)
         else:
             with contextlib.suppress(OSError):
                 os.unlink(stale)
