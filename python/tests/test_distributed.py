@@ -622,3 +622,53 @@ def test_external_scheduler_without_workers(tmp_path):
     finally:
         sched.kill()
         sched.wait()
+
+
+def test_killed_external_scheduler_is_named(tmp_path):
+    """The external scheduler killed mid-run: the error says the scheduler
+    went away (it used to be a bare CancelledError of a task key)."""
+    script = tmp_path / "run.py"
+    script.write_text('''
+import socket, subprocess, sys, time
+from phenomd import noise
+from phenomd.distributed import snr_catalog
+
+class SlowLISA:
+    def __init__(self, delay):
+        self.delay, self.curve = delay, noise.LISA(4)
+    def __call__(self, f):
+        time.sleep(self.delay)
+        return self.curve(f)
+    def __repr__(self):
+        return f"SlowLISA({self.delay})"
+
+s = socket.socket(); s.bind(("127.0.0.1", 0)); port = s.getsockname()[1]; s.close()
+address = f"tcp://127.0.0.1:{port}"
+procs = [subprocess.Popen([sys.executable, "-m", "distributed.cli.dask_scheduler", "--host", "127.0.0.1", "--port",
+                           str(port), "--no-dashboard"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)]
+procs.append(subprocess.Popen([sys.executable, "-m", "distributed.cli.dask_worker", address, "--nthreads", "1",
+                               "--nworkers", "1", "--no-dashboard", "--host", "127.0.0.1"],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+
+def progress(done, total):
+    if done == 1:
+        procs[0].kill()
+
+try:
+    snr_catalog(sys.argv[1], sys.argv[2], scheduler=address, timeout=60, partition_size=10, length=120,
+                noise=SlowLISA(0.3), progress=progress)
+    print("finished")
+except Exception as exc:
+    print("ERROR", type(exc).__name__, exc, address)
+finally:
+    for p in procs:
+        p.kill()
+''')
+    src = write_csv(make_catalog(300, seed=31), tmp_path / "cat.csv")
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(phenomd.__file__)))
+    run = subprocess.run([sys.executable, str(script), src, str(tmp_path / "out")], env=env, capture_output=True,
+                         text=True, timeout=240)
+    line = run.stdout.strip().splitlines()[-1]
+    address = line.rsplit(" ", 1)[-1]
+    assert line.startswith("ERROR SchedulerUnreachableError partition"), run.stdout + run.stderr[-2000:]
+    assert f"was cancelled by the Dask scheduler at {address}: it stopped or the connection to it was lost" in line
