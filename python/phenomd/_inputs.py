@@ -172,7 +172,9 @@ def as_length(length):
         raise InputError("length", None, f"length must be an integer; got {length!r}") from None
     if value < 1:
         raise InputError("length", None, f"length = {value}: must be at least 1")
-    check_count(value, "length", "length")
+    if value > INT_MAX:
+        raise InputError("length", None, f"length {value} exceeds the C interface's int range ({INT_MAX}): "
+                                         "give fewer grid points per binary")
     return value
 
 

@@ -328,7 +328,13 @@ def _open(path, cls=None):
     with _cache_lock:
         lib = _cache.get(key)
         if lib is None:
-            lib = cls(text)
+            try:
+                lib = cls(text)
+            except AttributeError as exc:
+                # ctypes: "PATH: undefined symbol: NAME": a shared library,
+                # but another one (e.g. --library pointing at libm).
+                symbol = str(exc).rsplit(": ", 1)[-1]
+                raise OSError(f"a shared library, but not this package's module: it lacks {symbol}") from None
             _cache[key] = lib
         return lib
 

@@ -601,6 +601,8 @@ def _valid(outdir, entry, key, index, fmt):
     path = os.path.join(outdir, _part_name(index, fmt))
     if not os.path.isfile(path):
         return None
+    if entry is not None and not _entry_complete(entry):
+        entry = None  # a damaged record: judged by the file alone, as without a manifest
     if entry is not None and entry.get("key") == key:
         if entry.get("bytes") == os.path.getsize(path) and entry.get("sha256") == _sha256(path):
             return entry
@@ -619,6 +621,17 @@ def _valid(outdir, entry, key, index, fmt):
             "bytes": os.path.getsize(path), "sha256": _sha256(path), "seconds": None, "worker": None,
             "n_inverted": int(flag["inverted"].sum()), "n_uncalibrated": int(flag["uncalibrated"].sum()),
             "n_outside_rows": int((flag["n_outside"] > 0).sum()), "snr_max": float(snr.max()) if snr.size else 0.0}
+
+
+_ENTRY_FIELDS = {"index": int, "file": str, "rows": int, "key": str, "bytes": int, "sha256": str,
+                 "n_inverted": int, "n_uncalibrated": int, "n_outside_rows": int, "snr_max": (int, float)}
+
+
+def _entry_complete(entry):
+    """A manifest entry as _write_partition records it: an object with
+    every field the summary reads, each of its type."""
+    return isinstance(entry, dict) and all(
+        isinstance(entry.get(k), t) and not isinstance(entry.get(k), bool) for k, t in _ENTRY_FIELDS.items())
 
 
 # ------------------------------------------------------------------ client
@@ -660,6 +673,22 @@ class Summary:
                 f"{self.seconds:.1f} s on {self.scheduler}" + ("; " + ", ".join(flags) if flags else ""))
 
 
+def _check_address(scheduler):
+    """A scheduler address Dask can parse (e.g. tcp://head:8786, or
+    head:8786), checked before a Client would retry a malformed one."""
+    from distributed.comm import parse_address, parse_host_port
+
+    try:
+        protocol, location = parse_address(str(scheduler))
+        if protocol in ("tcp", "tls", "ws", "wss"):
+            host, port = parse_host_port(location, default_port=8786)
+            if not (host and 0 < int(port) < 65536):
+                raise ValueError("needs a host and a port from 1 to 65535")
+    except (ValueError, TypeError) as exc:
+        raise ValueError(f"scheduler {scheduler!r}: not a Dask scheduler address such as tcp://HOST:PORT "
+                         f"({exc})") from None
+
+
 @contextlib.contextmanager
 def _connect(client, scheduler, workers, timeout):
     if client is not None:
@@ -668,6 +697,7 @@ def _connect(client, scheduler, workers, timeout):
     from distributed import Client, LocalCluster
 
     if scheduler is not None:
+        _check_address(scheduler)
         try:
             c = Client(scheduler, timeout=timeout, set_as_default=False)
         except (OSError, TimeoutError) as exc:
@@ -677,6 +707,14 @@ def _connect(client, scheduler, workers, timeout):
                 "--workers N on the command line)"
             ) from None
         try:
+            try:
+                # A scheduler without workers would hold the tasks forever.
+                c.wait_for_workers(1, timeout=timeout)
+            except (OSError, TimeoutError):
+                raise SchedulerUnreachableError(
+                    f"the Dask scheduler at {scheduler} answered, but no worker joined it within {timeout:g} s; "
+                    f"start workers with `dask worker {scheduler}`, or allow them longer (timeout=; --timeout "
+                    "on the command line)") from None
             yield c
         finally:
             c.close()
@@ -686,8 +724,13 @@ def _connect(client, scheduler, workers, timeout):
         raise ValueError(f"workers must be a positive number of processes, not {workers!r}")
     # Errors reach the caller as exceptions; the workers' own log lines
     # (which print a failed partition's rows) stay quiet.
-    with LocalCluster(n_workers=n, threads_per_worker=1, processes=True, dashboard_address=None,
-                      silence_logs=logging.ERROR) as cluster:
+    # Every server of the local cluster (scheduler, nannies, workers and
+    # their HTTP servers) on loopback, on ports the system picks: nothing
+    # is reachable from another machine, and no fixed port (the dashboard's
+    # 8787) can be taken already.  No dashboard.
+    with LocalCluster(n_workers=n, threads_per_worker=1, processes=True, host="127.0.0.1",
+                      dashboard_address="127.0.0.1:0", worker_dashboard_address="127.0.0.1:0",
+                      scheduler_kwargs={"dashboard": False}, silence_logs=logging.ERROR) as cluster:
         with Client(cluster, set_as_default=False) as c:
             yield c
 
@@ -746,6 +789,8 @@ def snr_catalog(inputs, outdir, *, scheduler=None, workers=None, fast=True, nois
     fmt = {"csv": "csv", "h5": "h5", "hdf5": "h5"}.get(str(format).lower())
     if fmt is None:
         raise ValueError(f"format must be 'csv' or 'h5', not {format!r}")
+    if scheduler is not None and client is None:
+        _check_address(scheduler)
     opts = _options(fast, noise, inclination, length, cosmology, t_start, library)
     described = _describe_options(opts, fmt)
     if command is None:
@@ -763,6 +808,14 @@ def snr_catalog(inputs, outdir, *, scheduler=None, workers=None, fast=True, nois
         identity = {"kind": "dataframe", "token": ddf._name, "npartitions": ddf.npartitions}
     else:
         ddf, identity = read_catalog(inputs, partition_size=partition_size)
+        # Files are known by their content: a catalog edited in place with
+        # its size and modification time kept is not the one a manifest
+        # describes, and one merely copied or touched still is.  (SHA-256
+        # streamed: about 3 s per GB here, against hours of SNRs for a
+        # catalog that size.)
+        for entry in identity.get("files", []):
+            entry.pop("mtime_ns", None)
+            entry["sha256"] = _sha256(entry["path"])
     identity["npartitions"] = ddf.npartitions
     nparts = ddf.npartitions
     keys = [_key(identity, i, described) for i in range(nparts)]
@@ -867,6 +920,13 @@ def _fill(outdir, ddf, identity, keys, described, opts, fmt, command, overwrite,
                             raise
                         except Exception as exc:
                             i = index_of.get(fut.key)
+                            if "CancelledError" in type(exc).__name__:
+                                # Nothing here cancels a task: the scheduler
+                                # went away (stopped, killed, unreachable).
+                                raise SchedulerUnreachableError(
+                                    f"partition {i} was cancelled by the Dask scheduler at {where}: it stopped "
+                                    "or the connection to it was lost; the finished partitions are kept, and "
+                                    "the same command resumes from them") from None
                             raise CatalogError(f"partition {i}: {type(exc).__name__}: {exc}", i) from exc
                         record(entry)
                         if report is not None:

@@ -213,18 +213,29 @@ def write_csv_stream(stream, columns, provenance=None, *, block_rows=None):
 
 
 def _write_hdf5(path, columns, provenance):
+    # The file is built in memory (HDF5's core driver, no backing store) and
+    # its bytes written by atomic_open: HDF5 itself never writes to the disk,
+    # so a full disk is an ordinary OSError from a Python write.  (Through
+    # h5py onto a full disk, HDF5's failed flushes surface in objects'
+    # destructors and may crash the interpreter.)  Measured on 1e6 rows x
+    # 13 columns (136 MB): 2.1 s against 0.4-0.8 s directly, small beside
+    # the SNRs that fill such a table.
     import h5py
 
-    with atomic_path(path) as tmp:
-        with h5py.File(tmp, "w", track_order=True) as f:
-            for name, arr in columns.items():
-                if arr.dtype.kind in "UO":
-                    data = np.array([str(v) for v in arr.tolist()], dtype=object)
-                    f.create_dataset(name, data=data, dtype=h5py.string_dtype("utf-8"))
-                else:
-                    f.create_dataset(name, data=arr)
-            for key, value in provenance.items():
-                f.attrs[str(key)] = str(value)
+    with h5py.File(f"{os.fspath(path)}.in-memory", "w", driver="core", backing_store=False,
+                   track_order=True) as f:
+        for name, arr in columns.items():
+            if arr.dtype.kind in "UO":
+                data = np.array([str(v) for v in arr.tolist()], dtype=object)
+                f.create_dataset(name, data=data, dtype=h5py.string_dtype("utf-8"))
+            else:
+                f.create_dataset(name, data=arr)
+        for key, value in provenance.items():
+            f.attrs[str(key)] = str(value)
+        f.flush()
+        image = f.id.get_file_image()
+    with atomic_open(path, "wb") as fh:
+        fh.write(image)
 
 
 def _write_npz(path, columns, provenance):
@@ -232,8 +243,66 @@ def _write_npz(path, columns, provenance):
     for name, arr in columns.items():
         arrays[name] = np.array([str(v) for v in arr.tolist()], dtype=str) if arr.dtype.kind == "O" else arr
     arrays["__provenance__"] = np.array(json.dumps({str(k): str(v) for k, v in provenance.items()}))
+    # The archive np.savez writes (one stored NAME.npy member per array),
+    # written here so that an archive abandoned mid-way (a full disk,
+    # Ctrl-C) is let go without writing its directory when collected, into
+    # a file already closed and removed ("Exception ignored in
+    # ZipFile.__del__").
+    import zipfile
+
     with atomic_open(path, "wb") as fh:
-        np.savez(fh, **arrays)
+        sink = _Abandonable(fh)
+        archive = zipfile.ZipFile(sink, mode="w", compression=zipfile.ZIP_STORED, allowZip64=True)
+        try:
+            for name, arr in arrays.items():
+                with archive.open(name + ".npy", mode="w", force_zip64=True) as member:
+                    np.lib.format.write_array(member, np.asanyarray(arr), allow_pickle=False)
+            archive.close()
+        except BaseException:
+            sink.abandoned = True
+            archive.fp = None  # closed as far as ZipFile knows: nothing more is written
+            raise
+
+
+class _Abandonable(io.RawIOBase):
+    """A binary file that forwards to ``fh`` until a write fails or it is
+    abandoned; then every write, seek and flush does nothing."""
+
+    def __init__(self, fh):
+        super().__init__()
+        self._fh = fh
+        self._pos = 0
+        self.abandoned = False
+
+    def writable(self):
+        return True
+
+    def seekable(self):
+        return True
+
+    def write(self, data):
+        if self.abandoned:
+            return len(data)
+        try:
+            n = self._fh.write(data)
+        except BaseException:
+            self.abandoned = True
+            raise
+        self._pos = self._fh.tell()
+        return n
+
+    def tell(self):
+        return self._pos if self.abandoned else self._fh.tell()
+
+    def seek(self, offset, whence=0):
+        if self.abandoned:
+            return self._pos
+        self._pos = self._fh.seek(offset, whence)
+        return self._pos
+
+    def flush(self):
+        if not self.abandoned and not self._fh.closed:
+            self._fh.flush()
 
 
 def write_table(path, columns, provenance=None, *, block_rows=None):

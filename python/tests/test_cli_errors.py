@@ -14,6 +14,7 @@ import pytest
 from hypothesis import event, given, settings
 from hypothesis import strategies as st
 
+import phenomd
 from phenomd import cli, tables
 from phenomd.cli import commands
 from conftest import PYTHON_DIR
@@ -97,12 +98,115 @@ class TestAtomicOutputs:
             assert len(rows["snr_all"]) == n
         assert leftovers(tmp_path, {"big.csv", "out.csv"}) == []
 
+    @pytest.mark.parametrize("ext", ["csv", "h5", "npz"])
+    def test_real_full_disk(self, tmp_path, library_path, ext):
+        # A 64 KiB tmpfs (needs root; skipped elsewhere): one error line, exit
+        # 2, the previous file as it was, no temporary file, no crash (HDF5
+        # written onto it used to abort in h5py's destructors, SIGSEGV).
+        tiny = tmp_path / "tiny"
+        tiny.mkdir()
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", str(tiny)],
+                          capture_output=True).returncode:
+            pytest.skip("cannot mount a tmpfs here (not root?)")
+        try:
+            (tiny / f"out.{ext}").write_bytes(b"previous")
+            rows = "".join(f"b{i},{1e5 + i},{5e4 + i},1.0\n" for i in range(2000))
+            (tmp_path / "c.csv").write_text("name,m1,m2,redshift\n" + rows)
+            env = dict(os.environ, PYTHONPATH=str(PYTHON_DIR), PHENOMD_LIBRARY=library_path)
+            run = subprocess.run([sys.executable, "-m", "phenomd", "snr", "c.csv", "-o", f"tiny/out.{ext}",
+                                  "--length", "100", "-q"], cwd=tmp_path, env=env, capture_output=True, text=True,
+                                 timeout=120)
+            assert run.returncode == 2, run.stderr[-3000:]
+            assert "no space left" in one_error_line(run.stderr) and "Exception ignored" not in run.stderr
+            assert os.listdir(tiny) == [f"out.{ext}"] and (tiny / f"out.{ext}").read_bytes() == b"previous"
+        finally:
+            subprocess.run(["umount", str(tiny)], check=False)
+
+    @pytest.mark.parametrize("sig", [signal.SIGTERM, signal.SIGHUP])
+    def test_termination_signals_mid_write(self, tmp_path, library_path, sig):
+        # Sent while the output's temporary file exists: exit 128 + N, the
+        # previous output as it was, the temporary file removed.
+        n = 150000
+        rows = "".join(f"b{i},{1e5 + i},{5e4 + i},1.0\n" for i in range(n))
+        (tmp_path / "big.csv").write_text("name,m1,m2,redshift\n" + rows)
+        out = tmp_path / "out.csv"
+        out.write_text("previous result\n")
+        env = dict(os.environ, PYTHONPATH=str(PYTHON_DIR), PHENOMD_LIBRARY=library_path)
+        proc = subprocess.Popen([sys.executable, "-m", "phenomd", "snr", "big.csv", "-o", "out.csv", "--length",
+                                 "4", "-q"], cwd=tmp_path, env=env, stderr=subprocess.PIPE, text=True)
+        deadline = time.monotonic() + 120
+        while proc.poll() is None and time.monotonic() < deadline:
+            if any(p.startswith(".out.") for p in os.listdir(tmp_path)):
+                proc.send_signal(sig)
+                break
+        _, err = proc.communicate(timeout=120)
+        if proc.returncode == 0:
+            pytest.skip("the run ended before its output was being written")
+        assert proc.returncode == 128 + sig and "Traceback" not in err
+        assert f"stopped by {signal.Signals(sig).name}" in err and out.read_text() == "previous result\n"
+        assert leftovers(tmp_path, {"big.csv", "out.csv"}) == []
+
     def test_output_equal_to_an_input_is_refused(self, tmp_path, good, capsys):
         status, _, err = run(capsys, "snr", str(good), "-o", str(good), "-q")
         assert status == 2 and "is the input file" in one_error_line(err)
         assert good.read_text() == GOOD
         status, _, err = run(capsys, "strain", str(good), "-o", str(tmp_path / "in.csv"), "-q")
         assert status == 2 and "unknown figure format" in one_error_line(err, "strain")
+
+
+def run_status(capsys, *argv):
+    """cli.main, with argparse's own exit (a bad option value) as a status."""
+    try:
+        status = cli.main(list(argv))
+    except SystemExit as exc:
+        status = exc.code
+    captured = capsys.readouterr()
+    return status, captured.out, captured.err
+
+
+@pytest.mark.needs_library
+class TestBoundsAndCauses:
+    """Sizes that would exhaust memory refused with the size and the limit
+    before any work; causes named instead of a traceback or a hang."""
+
+    @pytest.mark.parametrize("argv, words", [
+        (["snr", "{good}", "--length", "2147483648"], "--length must be at most 2147483647 (the C interface's int)"),
+        (["snr", "{good}", "--length", "2147483647"], "2 binaries of --length 2,147,483,647 points on"),
+        (["snr", "{good}", "--max-memory", "1M"], "above the memory limit of 1 MiB (--max-memory"),
+        (["strain", "--length", "300000000", "-o", "{tmp}/s.png"], "3 binaries of --length 300,000,000 points"),
+        (["waterfall", "--nm", "1000000", "--nz", "1000000", "-o", "{tmp}/w.png"],
+         "a grid of 1,000,000 x 1,000,000 binaries"),
+        (["horizon", "--nm", "1000000000", "-o", "{tmp}/h.png"], "--nm 1,000,000,000 masses"),
+        (["horizon", "--width", "100000000", "-o", "{tmp}/h.png"], "--width must be at most 65535 pixels"),
+        (["horizon", "--dpi", "10000000", "-o", "{tmp}/h.png"], "--dpi 10000000: at most the figure's smaller side"),
+        (["horizon", "--snr", "1e300", "--nm", "4", "-o", "{tmp}/h.png"], "reaches SNR 1e+300 even at the smallest"),
+        (["horizon", "--t-end", "5", "--nm", "4", "-o", "{tmp}/h.png"], "--t-end 5 is not below --t-start 4"),
+        (["snr", "{good}", "--library", "{numpy_so}"], "not this package's module: it lacks Amplitude"),
+        (["snr", "{good}", "--noise", "/dev/zero", "--noise-kind", "hn"], "not a regular file"),
+    ])
+    def test_one_error_line(self, tmp_path, good, capsys, argv, words):
+        numpy_so = np.core._multiarray_umath.__file__
+        argv = [a.format(good=good, tmp=tmp_path, numpy_so=numpy_so) for a in argv] + ["-q"]
+        t0 = time.monotonic()
+        status, out, err = run_status(capsys, *argv)
+        assert status == 2 and out == "" and one_error_line(err, argv[0]) and words in err, err
+        assert time.monotonic() - t0 < 30  # refused before the work, not after it
+        assert not list(tmp_path.glob("*.png"))
+
+    def test_noise_table_bounded(self, tmp_path):
+        # A file whose table would need more nodes than the limit allows.
+        from phenomd import _limits, noise
+
+        f = np.geomspace(1e-300, 1e300, 2000)
+        p = tmp_path / "wide.txt"
+        p.write_text("".join(f"{a!r} {1e-20 * (1.5 + np.sin(7 * np.log(a))):.6g}\n" for a in f))
+        _limits.set_max_memory(64 << 20)
+        try:
+            with pytest.raises(phenomd.InputError, match=r"the noise table of .*wide.txt.* nodes .* above the memory "
+                                                         r"limit of 64 MiB"):
+                noise.from_file(p, "hn").table()
+        finally:
+            _limits.set_max_memory(None)
 
 
 @pytest.mark.needs_library

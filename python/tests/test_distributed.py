@@ -6,6 +6,8 @@ on the whole catalog in this process, whose results the cluster must
 reproduce bitwise.
 """
 
+import contextlib
+import ipaddress
 import json
 import os
 import signal
@@ -259,6 +261,39 @@ def test_resume_recomputes_only_missing_or_damaged_partitions(client, tmp_path):
     assert_matches(read_parts(redo), df, reference(df, fast=False))
 
 
+def test_resume_knows_inputs_by_content(client, tmp_path):
+    df = make_catalog(60, seed=23)
+    src = write_csv(df, tmp_path / "cat.csv")
+    out = tmp_path / "out"
+    kw = dict(client=client, partition_size=30, length=LENGTH, progress=False)
+    first = pdist.snr_catalog(src, out, **kw)
+    n = first.partitions
+    # Damaged manifest records (not an object; without rows): each file is
+    # judged on its own provenance, as without a manifest.
+    manifest = json.loads((out / pdist.MANIFEST).read_text())
+    keys = sorted(manifest["partitions"])
+    manifest["partitions"][keys[0]] = "tampered"
+    del manifest["partitions"][keys[1]]["rows"]
+    (out / pdist.MANIFEST).write_text(json.dumps(manifest))
+    again = pdist.snr_catalog(src, out, **kw)
+    assert (again.computed, again.reused, again.binaries) == (0, n, 60)
+    # One digit of one mass changed in place, size and modification time
+    # kept: other inputs, not a resume.
+    st = os.stat(src)
+    text = open(src).read()
+    head, first_row = text.split("\n")[:2]
+    col = head.split(",").index("m1")
+    cell = first_row.split(",")[col]
+    digit = "2" if cell[0] != "2" else "3"
+    edited = text.replace(first_row, first_row.replace(cell, digit + cell[1:], 1), 1)
+    assert len(edited) == len(text) and edited != text
+    with open(src, "w") as fh:
+        fh.write(edited)
+    os.utime(src, ns=(st.st_atime_ns, st.st_mtime_ns))
+    with pytest.raises(pdist.CatalogMismatchError, match="other inputs"):
+        pdist.snr_catalog(src, out, **kw)
+
+
 def test_interrupt_keeps_finished_partitions(client, tmp_path):
     df = make_catalog(800, seed=11)
     src = write_csv(df, tmp_path / "cat.csv")
@@ -491,3 +526,149 @@ def test_scheduler_and_worker_started_from_the_command_line(tmp_path):
             except subprocess.TimeoutExpired:
                 p.kill()
                 p.wait()
+
+
+# ------------------------------------------------------- local exposure
+
+
+def listening_sockets(root_pid):
+    """(address, port) of every TCP socket listening in process root_pid or
+    its descendants, from /proc: the processes' socket inodes matched
+    against /proc/net/tcp and tcp6 (state 0A: LISTEN)."""
+    children = {}
+    for d in os.listdir("/proc"):
+        if d.isdigit():
+            try:
+                with open(f"/proc/{d}/stat") as fh:
+                    ppid = int(fh.read().rsplit(")", 1)[1].split()[1])
+            except (OSError, IndexError, ValueError):
+                continue
+            children.setdefault(ppid, []).append(int(d))
+    pids, todo = set(), [root_pid]
+    while todo:
+        p = todo.pop()
+        pids.add(p)
+        todo.extend(children.get(p, []))
+    inodes = set()
+    for p in pids:
+        try:
+            for fd in os.listdir(f"/proc/{p}/fd"):
+                with contextlib.suppress(OSError):
+                    link = os.readlink(f"/proc/{p}/fd/{fd}")
+                    if link.startswith("socket:["):
+                        inodes.add(link[8:-1])
+        except OSError:
+            continue
+    found = set()
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        with open(table) as fh:
+            next(fh)
+            for line in fh:
+                f = line.split()
+                if f[3] == "0A" and f[9] in inodes:
+                    addr, port = f[1].split(":")
+                    raw = bytes.fromhex(addr)
+                    # /proc prints each 32-bit word in host (little-endian) order.
+                    words = b"".join(raw[i:i + 4][::-1] for i in range(0, len(raw), 4))
+                    found.add((str(ipaddress.ip_address(words)), int(port, 16)))
+    return found
+
+
+def test_local_cluster_listens_on_loopback_only(tmp_path):
+    """`phenomd snr --workers 2`: every socket of the run's processes that
+    listens (scheduler, nannies, workers, HTTP servers) is on 127.0.0.1,
+    sampled while the run goes on; no dashboard port asked for."""
+    src = write_csv(make_catalog(400, seed=5), tmp_path / "cat.csv")
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(phenomd.__file__)))
+    proc = subprocess.Popen([sys.executable, "-m", "phenomd", "snr", src, "-o", str(tmp_path / "out"), "--workers",
+                             "2", "--partition-size", "50", "--length", "4000", "--no-progress"], env=env,
+                            stderr=subprocess.PIPE, text=True)
+    seen = set()
+    try:
+        while proc.poll() is None:
+            seen |= listening_sockets(proc.pid)
+            time.sleep(0.2)
+    finally:
+        _, err = proc.communicate(timeout=120)
+    assert proc.returncode == 0, err[-2000:]
+    assert seen, "no listening socket seen during the run"
+    assert {a for a, _ in seen} == {"127.0.0.1"}, seen
+    assert "8787" not in err and "Traceback" not in err
+
+
+def test_external_scheduler_without_workers(tmp_path):
+    """A scheduler with no worker: one error line after --timeout naming it
+    and saying that no worker joined (it used to wait forever)."""
+    port = free_port()
+    address = f"tcp://127.0.0.1:{port}"
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(phenomd.__file__)))
+    py = sys.executable
+    sched = subprocess.Popen([py, "-m", "distributed.cli.dask_scheduler", "--host", "127.0.0.1", "--port", str(port),
+                              "--no-dashboard"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        src = write_csv(make_catalog(20, seed=29), tmp_path / "cat.csv")
+        t0 = time.monotonic()
+        cli = subprocess.run([py, "-m", "phenomd", "snr", src, "-o", str(tmp_path / "cli"), "--scheduler", address,
+                              "--timeout", "3", "--no-progress"], env=env, capture_output=True, text=True, timeout=120)
+        lines = [line for line in cli.stderr.splitlines() if line.strip()]
+        assert cli.returncode == 2 and len(lines) == 1, cli.stderr[-2000:]
+        assert f"the Dask scheduler at {address} answered, but no worker joined it within 3 s" in lines[0]
+        assert time.monotonic() - t0 < 60
+        # A malformed address: one line at once, no retrying client.
+        bad = subprocess.run([py, "-m", "phenomd", "snr", src, "-o", str(tmp_path / "bad"), "--scheduler",
+                              "127.0.0.1:notaport"], env=env, capture_output=True, text=True, timeout=60)
+        lines = [line for line in bad.stderr.splitlines() if line.strip()]
+        assert bad.returncode == 2 and len(lines) == 1 and "not a Dask scheduler address" in lines[0], bad.stderr
+    finally:
+        sched.kill()
+        sched.wait()
+
+
+def test_killed_external_scheduler_is_named(tmp_path):
+    """The external scheduler killed mid-run: the error says the scheduler
+    went away (it used to be a bare CancelledError of a task key)."""
+    script = tmp_path / "run.py"
+    script.write_text('''
+import socket, subprocess, sys, time
+from phenomd import noise
+from phenomd.distributed import snr_catalog
+
+class SlowLISA:
+    def __init__(self, delay):
+        self.delay, self.curve = delay, noise.LISA(4)
+    def __call__(self, f):
+        time.sleep(self.delay)
+        return self.curve(f)
+    def __repr__(self):
+        return f"SlowLISA({self.delay})"
+
+s = socket.socket(); s.bind(("127.0.0.1", 0)); port = s.getsockname()[1]; s.close()
+address = f"tcp://127.0.0.1:{port}"
+procs = [subprocess.Popen([sys.executable, "-m", "distributed.cli.dask_scheduler", "--host", "127.0.0.1", "--port",
+                           str(port), "--no-dashboard"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)]
+procs.append(subprocess.Popen([sys.executable, "-m", "distributed.cli.dask_worker", address, "--nthreads", "1",
+                               "--nworkers", "1", "--no-dashboard", "--host", "127.0.0.1"],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+
+def progress(done, total):
+    if done == 1:
+        procs[0].kill()
+
+try:
+    snr_catalog(sys.argv[1], sys.argv[2], scheduler=address, timeout=60, partition_size=10, length=120,
+                noise=SlowLISA(0.3), progress=progress)
+    print("finished")
+except Exception as exc:
+    print("ERROR", type(exc).__name__, exc, address)
+finally:
+    for p in procs:
+        p.kill()
+''')
+    src = write_csv(make_catalog(300, seed=31), tmp_path / "cat.csv")
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(phenomd.__file__)))
+    run = subprocess.run([sys.executable, str(script), src, str(tmp_path / "out")], env=env, capture_output=True,
+                         text=True, timeout=240)
+    line = run.stdout.strip().splitlines()[-1]
+    address = line.rsplit(" ", 1)[-1]
+    assert line.startswith("ERROR SchedulerUnreachableError partition"), run.stdout + run.stderr[-2000:]
+    assert f"was cancelled by the Dask scheduler at {address}: it stopped or the connection to it was lost" in line

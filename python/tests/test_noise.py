@@ -162,14 +162,52 @@ class TestFromFile:
         ("f h\n1e-3 1e-20\nabc 2e-20\n", 3, "expected two numbers"),
         ("1e-3 1e-20\n", None, "at least 2"),
         ("# nothing\n", None, "0 data point(s)"),
+        ("1e-3 1e-20\n0.0031622776601683794 2e-20\n0.00316227766016838 3e-20\n", 3, "within a relative 1e-09 of line 2"),
+        (b"# f [Hz] \xb5 asd\n1e-3 1e-20\n2e-3 2e-20\n", 1, "byte 10 (0xb5) is not UTF-8"),  # cp1252 micro sign
+        (b"/dev/zero", None, "not a regular file"),
     ])
     def test_bad_files_name_file_and_line(self, tmp_path, text, line, words):
-        p = write(tmp_path, text, "bad.txt")
+        if text == b"/dev/zero":  # a device streams without end
+            p = "/dev/zero"
+            with pytest.raises(noise.NoiseFileError, match=words):
+                noise.from_file(p, "asd")
+            return
+        p = tmp_path / "bad.txt"
+        p.write_bytes(text if isinstance(text, bytes) else text.encode())
         with pytest.raises(noise.NoiseFileError) as err:
             noise.from_file(p, "asd")
         assert err.value.line == line and err.value.path == str(p)
         assert str(err.value).startswith(f"{p}, line {line}:" if line else f"{p}:")
         assert words in str(err.value)
+
+    def test_byte_order_mark_is_accepted(self, tmp_path):
+        p = tmp_path / "bom.txt"
+        p.write_bytes(b"\xef\xbb\xbf1e-3 1e-20\n2e-3 2e-20\n")
+        assert noise.from_file(p, "hn")(1e-3) == pytest.approx(1e-20, rel=1e-14)
+
+    def test_spline_that_would_ring_gives_way_to_pchip(self, tmp_path):
+        # A clean file (LISA's curve, 4 digits) and the same with one point
+        # 1e-6 (relative) after another, 0.1 % off: the spline through the
+        # pair swings far outside the data (a 70-fold SNR before); PCHIP
+        # stays, on every interval, between its two nodes (Fritsch &
+        # Carlson 1980), and the clean file keeps the cubic spline.
+        f = np.geomspace(1e-5, 1.0, 301)
+        h = np.array([float(f"{v:.4g}") for v in noise.lisa(f)])
+        clean = noise.from_file(write(tmp_path, "".join(f"{a!r} {b!r}\n" for a, b in zip(f, h))), "hn")
+        g, hh = np.insert(f, 151, f[150] * (1 + 1e-6)), np.insert(h, 151, h[150] * 1.001)
+        paired = noise.from_file(write(tmp_path, "".join(f"{a!r} {b!r}\n" for a, b in zip(g, hh)), "pair.txt"), "hn")
+        assert clean.interpolation == "cubic" and paired.interpolation == "pchip" and "overshoots" in repr(paired)
+        u = np.linspace(0, 1, 41)[1:-1]
+        x = np.exp(np.log(g[:-1, None]) + u * np.diff(np.log(g))[:, None])
+        got = np.log(paired(x))
+        lo, hi = np.log(np.minimum(hh[:-1], hh[1:])), np.log(np.maximum(hh[:-1], hh[1:]))
+        assert (got >= lo[:, None] - 1e-12).all() and (got <= hi[:, None] + 1e-12).all()
+        # PCHIP is local (a node's slope depends on its two neighbours): away
+        # from the pair the curve is PCHIP's through the clean file.
+        dense = np.geomspace(1e-5, 1.0, 20001)
+        far = (dense < f[148]) | (dense > f[153])
+        ref = noise.TabulatedNoise(f, h, interpolation="pchip")
+        np.testing.assert_allclose(paired(dense[far]), ref(dense[far]), rtol=1e-12, atol=0)
 
     def test_missing_file_and_unknown_kind(self, tmp_path):
         with pytest.raises(noise.NoiseFileError, match="cannot read"):

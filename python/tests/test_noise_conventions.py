@@ -139,7 +139,7 @@ class TestFileInterpolation:
     (dict(channels=3), "must be 1 or 2"),
     (dict(sky_averaged="yes"), "must be True or False"),
     (dict(sky_averaged=False, response="virgo"), "a curve name"),
-    (dict(interpolation="quintic"), "'cubic' or 'linear'"),
+    (dict(interpolation="quintic"), "'pchip' or 'linear'"),
 ])
 def test_convention_arguments_checked(tmp_path, kwargs, words):
     p = write(tmp_path / "c.txt", [1e-3, 2e-3], [1e-40, 2e-40])

@@ -5,6 +5,7 @@ its messages."""
 import contextlib
 import errno
 import json
+import os
 import struct
 import zlib
 
@@ -141,6 +142,53 @@ class TestAtomic:
             write_table(path, cols, {}, block_rows=10)  # fails after two blocks
         assert path.read_text() == "previous\n"
         assert [p.name for p in tmp_path.iterdir()] == ["t.csv"]  # no temporary left
+
+    def test_link_written_through_and_stale_temporaries_removed(self, tmp_path):
+        # -o link.csv replaces the link's target and keeps the link; a
+        # temporary file of a killed writer of the same output (no lock
+        # held) is removed by the next write, one a live writer holds is not.
+        import fcntl
+
+        target = tmp_path / "data" / "t.csv"
+        target.parent.mkdir()
+        target.write_text("old\n")
+        link = tmp_path / "link.csv"
+        link.symlink_to(target)
+        killed = target.parent / ".t.abcd1234.tmp.csv"
+        killed.write_text("partial")
+        alive = target.parent / ".t.efgh5678.tmp.csv"
+        alive.write_text("being written")
+        other = target.parent / ".u.abcd1234.tmp.csv"  # another output's
+        other.write_text("x")
+        with open(alive) as held:
+            fcntl.flock(held, fcntl.LOCK_EX)
+            write_table(link, {"a": np.arange(3.0)}, {})
+        assert link.is_symlink() and list(read_table(link)[0]["a"]) == [0.0, 1.0, 2.0]
+        assert sorted(p.name for p in target.parent.iterdir()) == [alive.name, other.name, "t.csv"]
+
+    def test_npz_abandoned_without_zip_noise(self, tmp_path):
+        # A full disk under np.savez: the error, the previous file, and no
+        # "Exception ignored in ZipFile.__del__" when the archive is collected.
+        import subprocess
+        import sys
+
+        code = (
+            "import errno, numpy as np\n"
+            "from phenomd import tables\n"
+            "from test_tables import failing_writes\n"
+            "import pytest\n"
+            "mp = pytest.MonkeyPatch()\n"
+            "with failing_writes(mp, 3, OSError(errno.ENOSPC, 'No space left on device')):\n"
+            "    try:\n"
+            "        tables.write_table('t.npz', {'a': np.arange(1e5), 'b': np.arange(1e5)}, {})\n"
+            "    except OSError as exc:\n"
+            "        print('raised', exc.errno)\n"
+        )
+        (tmp_path / "t.npz").write_bytes(b"old")
+        env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+        run = subprocess.run([sys.executable, "-c", code], cwd=tmp_path, env=env, capture_output=True, text=True)
+        assert run.stdout == f"raised {errno.ENOSPC}\n" and run.stderr == "", run.stderr
+        assert (tmp_path / "t.npz").read_bytes() == b"old" and os.listdir(tmp_path) == ["t.npz"]
 
     def test_failing_figure_writer_keeps_the_previous_figure(self, tmp_path, monkeypatch):
         import matplotlib

@@ -13,12 +13,14 @@ the commands share: noise, inclination, distances, warnings, provenance);
 tables and figures are read and written by ``phenomd.tables``.
 
 Every fault a user can fix prints one ``phenomd COMMAND: error: ...`` line
-and exits with status 2; Ctrl-C exits with status 130 and leaves every
-output as it was (outputs are replaced only when complete).
+and exits with status 2; Ctrl-C exits with status 130, SIGTERM 143 and
+SIGHUP 129, each leaving every output as it was (outputs are replaced only
+when complete; the temporary file is removed).
 """
 
 from __future__ import annotations
 
+import contextlib
 import errno
 import os
 import sys
@@ -42,9 +44,51 @@ def _os_message(exc):
     return f"{name}: {what}" if name else what
 
 
+class _Terminated(BaseException):
+    """SIGTERM or SIGHUP, raised in the main thread like Ctrl-C's
+    KeyboardInterrupt, so that every output being written is abandoned
+    and its temporary file removed on the way out."""
+
+    def __init__(self, signum):
+        super().__init__(signum)
+        self.signum = signum
+
+
+def _raise_terminated(signum, frame):
+    raise _Terminated(signum)
+
+
+@contextlib.contextmanager
+def _terminating():
+    """SIGTERM and SIGHUP end the command as Ctrl-C does (in the main
+    thread only; the previous handlers are restored after)."""
+    import signal
+    import threading
+
+    if threading.current_thread() is not threading.main_thread():
+        yield
+        return
+    previous = {}
+    for sig in (signal.SIGTERM, signal.SIGHUP):
+        with contextlib.suppress(OSError, ValueError):
+            previous[sig] = signal.signal(sig, _raise_terminated)
+    try:
+        yield
+    finally:
+        for sig, handler in previous.items():
+            signal.signal(sig, handler)
+
+
 def main(argv=None):
     """Run the command line ``argv`` (default sys.argv[1:]); returns the exit
-    status: 0 done, 2 an error, 130 interrupted."""
+    status: 0 done, 2 an error, 130 interrupted, 128 + N on signal N
+    (SIGTERM 143, SIGHUP 129)."""
+    command = "?"
+    with _terminating():
+        return _main(argv)
+
+
+def _main(argv):
     command = "?"
     try:
         from .._inputs import InputError
@@ -68,6 +112,12 @@ def main(argv=None):
     except KeyboardInterrupt:
         print(f"\nphenomd {command}: interrupted; outputs left as they were", file=sys.stderr)
         return 130
+    except _Terminated as exc:
+        import signal
+
+        name = signal.Signals(exc.signum).name
+        print(f"\nphenomd {command}: stopped by {name}; outputs left as they were", file=sys.stderr)
+        return 128 + exc.signum
     except BrokenPipeError:
         # The reader of stdout went away (e.g. `phenomd snr | head`): stop
         # quietly, and keep Python from reporting the failed final flush.

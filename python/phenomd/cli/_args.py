@@ -16,7 +16,7 @@ from ._runtime import noise_names, parse_inclination
 KINDS = ("asd", "psd", "hn")
 
 
-def _int_at_least(low, what):
+def _int_at_least(low, what, high=None, why=""):
     def parse(text):
         try:
             value = int(text)
@@ -24,9 +24,24 @@ def _int_at_least(low, what):
             raise argparse.ArgumentTypeError(f"{text!r}: {what} must be an integer") from None
         if value < low:
             raise argparse.ArgumentTypeError(f"{text}: {what} must be at least {low}")
+        if high is not None and value > high:
+            raise argparse.ArgumentTypeError(f"{text}: {what} must be at most {high}{why}")
         return value
 
     return parse
+
+
+def _memory_size(text):
+    from .._limits import parse_size
+
+    try:
+        return parse_size(text)
+    except ValueError as exc:
+        raise argparse.ArgumentTypeError(f"--max-memory {exc}") from None
+
+
+# Matplotlib's raster renderer draws at most 2^16 - 1 pixels each way.
+MAX_PIXELS = (1 << 16) - 1
 
 
 def _positive_float(what):
@@ -91,7 +106,8 @@ def _yes_no(text):
 
 def _common(p, *, several_noise=False):
     g = p.add_argument_group("model and grid")
-    g.add_argument("--length", type=_int_at_least(2, "--length"), default=DEFAULT_LENGTH,
+    g.add_argument("--length", type=_int_at_least(2, "--length", 2**31 - 1, " (the C interface's int)"),
+                   default=DEFAULT_LENGTH,
                    help=f"grid points per binary, at least 2 (default {DEFAULT_LENGTH})")
     g.add_argument("--fast", action="store_true", help="use the fast module libphenomd_fast.so")
     g.add_argument("--library", help="path to libphenomd.so (default: search, see phenomd.load_library)")
@@ -145,6 +161,9 @@ def _common(p, *, several_noise=False):
                    help="a progress bar on stderr even when it is not a terminal")
     g.add_argument("--no-progress", action="store_true", help="no progress bar")
     g.add_argument("-q", "--quiet", action="store_true", help="no summary on stderr (warnings still print)")
+    g.add_argument("--max-memory", type=_memory_size, metavar="SIZE",
+                   help="refuse work whose grids, tables or figures would need more memory than SIZE (e.g. 8G, "
+                        "512M; default half the physical memory)")
 
 
 def _size(text):
@@ -167,9 +186,9 @@ def _figure(p, output, width=900, height=650, aspect=0.76):
                    help=f"print size: column ({WIDTHS['column']:g} in wide), page ({WIDTHS['page']:g} in), both "
                         f"{aspect:g} times as high, or W,H in inches; text stays 7 pt or larger. Pixels are the "
                         f"size times --dpi (default {PRINT_DPI} with --size); not with --width/--height")
-    p.add_argument("--width", type=_int_at_least(1, "--width"),
+    p.add_argument("--width", type=_int_at_least(1, "--width", MAX_PIXELS, " pixels (the renderer's limit)"),
                    help=f"figure width, pixels (default {width}; not with --size)")
-    p.add_argument("--height", type=_int_at_least(1, "--height"),
+    p.add_argument("--height", type=_int_at_least(1, "--height", MAX_PIXELS, " pixels (the renderer's limit)"),
                    help=f"figure height, pixels (default {height}; not with --size)")
     p.add_argument("--dpi", type=_int_at_least(1, "--dpi"),
                    help=f"dots per inch (default 100; {PRINT_DPI} with --size)")
@@ -236,6 +255,9 @@ def build_parser():
     g.add_argument("--scheduler", metavar="ADDRESS", help="a running Dask scheduler, e.g. tcp://head:8786")
     g.add_argument("--workers", type=_int_at_least(1, "--workers"),
                    help="start a local Dask cluster of N worker processes")
+    g.add_argument("--timeout", type=_positive_float("--timeout"), default=20.0, metavar="SECONDS",
+                   help="with --scheduler: how long to wait for the scheduler to answer and for its first "
+                        "worker to join before giving up with an error (default 20)")
     g.add_argument("--partition-size", type=_int_at_least(1, "--partition-size"),
                    help="binaries per partition (default: the package's)")
     g.add_argument("--format", choices=("csv", "h5"), default="csv", help="partition files' format (default csv)")
@@ -314,6 +336,9 @@ def parse(argv=None):
     args = parser.parse_args(argv)
     args.command_line = shlex.join(["phenomd"] + argv)
     args.years_given = any(a == "--years" or a.startswith("--years=") for a in argv)
+    from .._limits import set_max_memory
+
+    set_max_memory(getattr(args, "max_memory", None))
     if isinstance(args.noise, list) or args.noise is None:
         args.noise = args.noise or ["lisa"]
     return parser, args

@@ -311,6 +311,57 @@ def save(plt, fig, args, prov, title=None):
         plt.close(fig)
 
 
+# Bytes a computing thread holds per grid point (the grid, the strain and
+# the noise of a chunk and a temporary) and the points of a chunk
+# (core.CHUNK_POINTS: a chunk holds whole rows).
+_BYTES_PER_POINT = 4 * 8
+_CHUNK_POINTS = 1 << 20
+
+
+def check_work(args, binaries, kept_bytes_per_binary=0, what=None):
+    """Refuse, before any work, a run whose memory would exceed the limit
+    (--max-memory): each thread's chunk of grids, at least one row of
+    --length points, and ``kept_bytes_per_binary`` for every binary's
+    results kept to the end."""
+    from .._limits import check_memory
+
+    threads = max(1, min(int(args.threads), int(binaries)))
+    per_thread = max(int(args.length), _CHUNK_POINTS) * _BYTES_PER_POINT
+    need = threads * per_thread + int(binaries) * kept_bytes_per_binary
+    what = what or f"{binaries:,} binaries of --length {args.length:,} points on {threads} thread(s)"
+    _check(check_memory, need, what)
+
+
+def check_figure(args):
+    """The figure's size given once (``check_figure_size``), its pixels in
+    memory, and a size of at least an inch each way (a --dpi above the
+    pixel size would scale text beyond the figure)."""
+    from .._figure_style import PRINT_DPI, figure_size
+    from .._limits import check_memory
+
+    check_figure_size(args)
+    width, height, aspect = getattr(args, "figure_defaults", (900, 650, 0.76))
+    if args.size is not None:
+        dpi = args.dpi or PRINT_DPI
+        inches = figure_size(args.size, aspect)
+        width, height = round(inches[0] * dpi), round(inches[1] * dpi)
+    else:
+        dpi = args.dpi or 100
+        width, height = args.width or width, args.height or height
+    if dpi > min(width, height):
+        raise CLIError(f"--dpi {dpi}: at most the figure's smaller side, {min(width, height)} "
+                       f"pixels (a {width} x {height}-pixel figure at {dpi} dpi would be "
+                       f"{width / dpi:.2g} x {height / dpi:.2g} inches)")
+    _check(check_memory, 4 * width * height, f"a {width} x {height}-pixel figure")
+
+
+def _check(func, *a):
+    try:
+        func(*a)
+    except InputError as exc:
+        raise CLIError(str(exc)) from None
+
+
 def same_file(a, b):
     try:
         return os.path.samefile(a, b)

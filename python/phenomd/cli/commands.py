@@ -19,7 +19,8 @@ from ..tables import Catalog, check_output_path, read_catalog, write_csv_stream,
 from ._runtime import (
     RESULT_COLUMNS,
     CLIError,
-    check_figure_size,
+    check_figure,
+    check_work,
     convention,
     distances,
     figure,
@@ -145,6 +146,7 @@ def cmd_snr(args):
         refuse_overwriting_inputs([out], inputs)
     curve = noise_curve(args)
     cat = examples.example_catalog() if not inputs else read_catalog(inputs[0], column_help=COLUMN_HELP)
+    check_work(args, len(cat), kept_bytes_per_binary=8 * 24)
     cols = _binaries(cat, args, [curve])
     res, snr = _snrs(cat, cols, curve, args, progress(args, len(cat)))
 
@@ -218,12 +220,26 @@ def _snr_distributed(args, inputs):
                   inclination=args.inclination, length=args.length, cosmology=args.cosmology,
                   partition_size=args.partition_size, progress=not args.no_progress,
                   t_start=t_start, library=args.library, format=args.format, command=args.command_line,
-                  overwrite=args.overwrite)
+                  overwrite=args.overwrite, timeout=args.timeout)
+    # Dask's client logs each failed reconnection with its traceback; the
+    # fault reaches here as an exception and is said in one line.
+    import logging
+
+    import distributed as dask_distributed  # noqa: F401 - sets up its loggers' levels first
+
+    names = ["distributed"] + [n for n in logging.root.manager.loggerDict if n.startswith("distributed.")]
+    levels = {n: logging.getLogger(n).level for n in names}
+    for n in names:
+        logging.getLogger(n).setLevel(logging.CRITICAL)
     try:
         summary = distributed.snr_catalog(inputs, args.output, **kwargs)
     except (InputError, ValueError, ConnectionError, distributed.CatalogBusyError,
             distributed.WorkerLibraryNotFoundError) as exc:
-        raise CLIError(str(exc)) from None
+        # The library's advice names its keyword; here the option is --overwrite.
+        raise CLIError(str(exc).replace("(overwrite=True)", "(--overwrite)")) from None
+    finally:
+        for n, level in levels.items():
+            logging.getLogger(n).setLevel(level)
     say(args, f"phenomd snr: {summary.line()}")
     return 0
 
@@ -266,7 +282,7 @@ def cmd_strain(args):
     if args.binary and args.input:
         raise CLIError("give binaries either with --binary or as an input file, not both")
     check_output_path(args.output, "figure")
-    check_figure_size(args)
+    check_figure(args)
     refuse_overwriting_inputs([args.output], [args.input])
     curves = [noise_curve(args, choice) for choice in args.noise]
     if args.input:
@@ -275,6 +291,9 @@ def cmd_strain(args):
         cat = _binary_catalog(args.binary or (STRAIN_GROUND_DEFAULTS if any_ground(curves) else STRAIN_DEFAULTS),
                               math.nan)
     cols = _binaries(cat, args, curves)
+    # Every binary's grid and strain are kept to be drawn (matplotlib copies
+    # each line's points once more, twice for the path).
+    check_work(args, len(cat), kept_bytes_per_binary=6 * 8 * args.length)
     try:
         amp = amplitude(
             cols["m1"], cols["m2"], cols["spin1"], cols["spin2"], cols["distance"], cols["redshift"],
@@ -403,6 +422,8 @@ def _grid(args, curve):
     x = _axis_spec(args.x, args, "x", ground)
     y = _axis_spec(args.y, args, "y", ground)
     fixed = _fixed(args, (x[0], y[0]), curve)
+    check_work(args, x[3] * y[3], kept_bytes_per_binary=8 * 24,
+               what=f"a grid of {x[3]:,} x {y[3]:,} binaries of --length {args.length:,} points")
     bar = progress(args, x[3] * y[3])
     try:
         return waterfall(x=x, y=y, fixed=fixed, noise=curve, phase=args.phase, inclination=args.inclination,
@@ -436,7 +457,7 @@ def _grid_counts(grid):
 
 def _check_figure_and_table(args):
     check_output_path(args.output, "figure")
-    check_figure_size(args)
+    check_figure(args)
     table = args.table
     if table:
         check_output_path(table, "table")
@@ -544,6 +565,7 @@ def cmd_horizon(args):
         raise CLIError(f"--mass-range {lo} {hi}: need 0 < low < high")
     if args.noise_fluctuations and args.p_det is None:
         raise CLIError("--noise-fluctuations applies with --p-det")
+    check_work(args, n, kept_bytes_per_binary=8 * 24, what=f"--nm {n:,} masses of --length {args.length:,} points")
     masses = np.geomspace(lo, hi, n)
     t_start = t_start_default(args, curves)
     results = {}
@@ -558,6 +580,12 @@ def cmd_horizon(args):
             )
         except InputError as exc:
             raise CLIError(str(exc)) from None
+
+    if not any(np.isin(np.asarray(r.reached), ("ok", "above")).any() for r in results.values()):
+        why = (f" (--t-end {args.t_end:g} is not below --t-start {t_start:g}: the band is empty)"
+               if not isinstance(t_start, str) and args.t_end >= t_start else "")
+        raise CLIError(f"no mass in {lo:g}-{hi:g} Msun reaches SNR {args.snr:g} even at the smallest redshift "
+                       f"searched, against {', '.join(results)}{why}: nothing to draw")
 
     from ..plotting import draw_horizon
 

@@ -33,7 +33,12 @@ KINDS = {
     "hn": "noise characteristic strain sqrt(f S), dimensionless",
 }
 
-INTERPOLATIONS = ("cubic", "linear")
+INTERPOLATIONS = ("auto", "cubic", "pchip", "linear")
+
+#: Adjacent frequencies of a noise file closer than this (relative) are
+#: refused: in ln f they are a few ulp apart, below what any slope between
+#: them could mean.
+MIN_RELATIVE_SPACING = 1e-9
 
 _SPLIT = re.compile(r"[\s,;]+")
 
@@ -49,10 +54,24 @@ class TabulatedNoise(NoiseCurve):
     """A noise curve tabulated at ascending frequencies, already converted
     to the package's convention, interpolated in (ln f, ln h_n):
 
-    * ``interpolation="cubic"`` (default): the cubic spline with not-a-knot
-      ends (error O(h^4) up to the ends), twice continuously differentiable, so that its table (``table()``) reaches
-      5e-10 in ln h_n at a moderate density; it reproduces the nodes and
-      any power law exactly;
+    * ``interpolation="auto"`` (default): the cubic spline below, unless
+      it overshoots the data somewhere (it leaves, on some interval, the
+      range of the four nodes around it by more than that range: the
+      ringing that unevenly spaced or noisy nodes excite, e.g. two
+      frequencies 1e-4 apart whose values disagree with their neighbours'
+      slope), in which case the whole curve is interpolated by PCHIP; the
+      choice and its reason are in ``interpolation`` and the repr;
+    * ``"cubic"``: the cubic spline with not-a-knot ends (error O(h^4) up
+      to the ends), twice continuously differentiable, so that its table
+      (``table()``) reaches 5e-10 in ln h_n at a moderate density; it
+      reproduces the nodes and any power law exactly;
+    * ``"pchip"``: the piecewise cubic Hermite interpolant whose slopes
+      are weighted harmonic means of the neighbouring secants (Fritsch &
+      Carlson 1980; Fritsch & Butland 1984), as scipy's
+      PchipInterpolator: monotone between monotone nodes, never beyond
+      the two nodes of an interval, so no data can make it ring; only
+      once continuously differentiable, so its table needs more nodes
+      and may stop short of 5e-10 (``max_ln_error`` says what it reached);
     * ``"linear"``: straight lines between nodes (power laws piecewise).
 
     No extrapolation: frequencies outside [freqs[0], freqs[-1]] get
@@ -70,10 +89,10 @@ class TabulatedNoise(NoiseCurve):
 
     _share_tables = False
 
-    def __init__(self, freqs, hn, path=None, kind="hn", interpolation="cubic", convention_note=""):
+    def __init__(self, freqs, hn, path=None, kind="hn", interpolation="auto", convention_note=""):
         if interpolation not in INTERPOLATIONS:
             raise InputError(
-                "interpolation", None, f"interpolation = {interpolation!r}: must be 'cubic' or 'linear'"
+                "interpolation", None, f"interpolation = {interpolation!r}: must be 'auto', 'cubic', 'pchip' or 'linear'"
             )
         self.freqs = np.asarray(freqs, dtype=np.float64)
         self.hn_table = np.asarray(hn, dtype=np.float64)
@@ -84,13 +103,29 @@ class TabulatedNoise(NoiseCurve):
         self.name = f"file:{os.path.basename(path)}" if path else "tabulated"
         self.f_min = float(self.freqs[0])
         self.f_max = float(self.freqs[-1])
-        self._spline = Spline(np.log(self.freqs), np.log(self.hn_table), linear=interpolation == "linear")
+        x, y = np.log(self.freqs), np.log(self.hn_table)
+        self.interpolation_note = ""
+        if interpolation == "pchip":
+            self._spline = _pchip(x, y)
+        else:
+            self._spline = Spline(x, y, linear=interpolation == "linear")
+        if interpolation == "auto":
+            i = _overshoot(self._spline, y)
+            if i is None:
+                self.interpolation = "cubic"
+            else:
+                self.interpolation = "pchip"
+                self.interpolation_note = (
+                    f"the cubic spline overshoots the data between {self.freqs[i]:.6g} and "
+                    f"{self.freqs[i + 1]:.6g} Hz")
+                self._spline = _pchip(x, y)
 
     def __repr__(self):
         lo, hi = self.range
         note = f", {self.convention_note}" if self.convention_note else ""
+        why = f" ({self.interpolation_note})" if self.interpolation_note else ""
         return (
-            f"TabulatedNoise({self.path!r}, kind={self.kind!r}{note}, interpolation={self.interpolation!r}, "
+            f"TabulatedNoise({self.path!r}, kind={self.kind!r}{note}, interpolation={self.interpolation!r}{why}, "
             f"{len(self.freqs)} points, {lo:g}-{hi:g} Hz)"
         )
 
@@ -108,6 +143,46 @@ class TabulatedNoise(NoiseCurve):
             hn[inside] = np.exp(self._ln_hn(f[inside]))
         outside = ~inside
         return NoiseSample(hn, outside.sum(axis=-1).astype(np.int64) if f.ndim else np.int64(bool(outside)))
+
+
+def _pchip(x, y):
+    from scipy.interpolate import PchipInterpolator
+
+    # Beyond the ends only to pad the table by a fraction of an interval.
+    return PchipInterpolator(x, y, extrapolate=True)
+
+
+def _overshoot(spline, y):
+    """The first interval i on which the spline (a ``Spline``) leaves the
+    range [lo, hi] of the nodes y[i-1 .. i+2] around it by more than
+    hi - lo, or None.  A smooth curve's spline stays well inside that
+    bound (between nodes it departs from the chord by O(h^2 y''), less
+    than the four nodes' own spread); ringing exceeds it by orders of
+    magnitude."""
+    n = len(y)
+    if n < 4:
+        return None
+    h = np.diff(spline.xs)
+    c0, c1, c2, c3 = spline.c0, spline.c1, spline.c2, spline.c3
+    lo_v = np.minimum(y[:-1], y[1:])
+    hi_v = np.maximum(y[:-1], y[1:])
+    # Stationary points: c1 + 2 c2 u + 3 c3 u^2 = 0 with 0 < u < h.
+    a, b = 3.0 * c3, 2.0 * c2
+    with np.errstate(all="ignore"):
+        root = np.sqrt(b * b - 4.0 * a * c1)
+        candidates = [(-b + root) / (2.0 * a), (-b - root) / (2.0 * a), -c1 / b]
+        for u in candidates:
+            ok = np.isfinite(u) & (u > 0) & (u < h)
+            u = np.where(ok, u, 0.0)
+            v = c0 + u * (c1 + u * (c2 + u * c3))
+            lo_v = np.where(ok, np.minimum(lo_v, v), lo_v)
+            hi_v = np.where(ok, np.maximum(hi_v, v), hi_v)
+    padded = np.concatenate([[y[0]], y, [y[-1]]])
+    window = np.lib.stride_tricks.sliding_window_view(padded, 4)[: n - 1]
+    lo4, hi4 = window.min(axis=1), window.max(axis=1)
+    slack = (hi4 - lo4) + 1e-12 * (1.0 + np.abs(hi4))
+    bad = np.flatnonzero((lo_v < lo4 - slack) | (hi_v > hi4 + slack))
+    return int(bad[0]) if bad.size else None
 
 
 def _response_function(response):
@@ -135,7 +210,34 @@ def _response_function(response):
     raise InputError("response", None, f"response: expected a name, a curve or a callable; got {type(response).__name__}")
 
 
-def from_file(path, kind, *, channels=None, sky_averaged=True, response=None, interpolation="cubic"):
+def _read_lines(path):
+    """A noise file's lines: a regular file (a FIFO or device could stream
+    without end), UTF-8 with or without a byte-order mark; a byte that is
+    not UTF-8 is reported with its line and byte."""
+    import stat
+
+    try:
+        with open(path, "rb") as fh:
+            mode = os.fstat(fh.fileno()).st_mode
+            if not stat.S_ISREG(mode):
+                raise NoiseFileError(path, None, "not a regular file (a device, FIFO or directory): give a text "
+                                                 "file of two columns")
+            raw = fh.read()
+    except OSError as exc:
+        raise NoiseFileError(path, None, f"cannot read: {exc.strerror or exc}") from None
+    if raw.startswith(b"\xef\xbb\xbf"):
+        raw = raw[3:]
+    try:
+        text = raw.decode("utf-8")
+    except UnicodeDecodeError as exc:
+        line = raw.count(b"\n", 0, exc.start) + 1
+        byte = exc.start - (raw.rfind(b"\n", 0, exc.start) + 1) + 1
+        raise NoiseFileError(path, line, f"byte {byte} (0x{raw[exc.start]:02x}) is not UTF-8 text; save the "
+                                         "file as UTF-8 (or plain ASCII)") from None
+    return text.splitlines(keepends=True)
+
+
+def from_file(path, kind, *, channels=None, sky_averaged=True, response=None, interpolation="auto"):
     r"""Load a noise curve from a two-column text file and convert it to the
     package's convention (S_n sky- and polarisation-averaged, summed over
     the detector's two channels; h_n = sqrt(f S_n)).
@@ -179,11 +281,14 @@ def from_file(path, kind, *, channels=None, sky_averaged=True, response=None, in
         response), any curve name or curve object (its ``.response``),
         "low-frequency" (R = 3/10 at all f, valid for f << f*) or a callable
         R(f).
-    interpolation : {"cubic", "linear"}
-        "cubic" (default): the not-a-knot cubic spline in (ln f, ln h_n), so
-        that the curve's table reaches 5e-10; "linear": straight lines in
-        log-log.  Never extrapolated: h_n = inf outside [first, last]
-        frequency.
+    interpolation : {"auto", "cubic", "pchip", "linear"}
+        In (ln f, ln h_n) (see TabulatedNoise).  "auto" (default): the
+        not-a-knot cubic spline, whose table reaches 5e-10, or PCHIP where
+        the spline would overshoot the data; "cubic"; "pchip"
+        (shape-preserving: never beyond an interval's two nodes); "linear":
+        straight lines in log-log.  Adjacent frequencies closer than
+        MIN_RELATIVE_SPACING (1e-9, relative) are refused with both lines.
+        Never extrapolated: h_n = inf outside [first, last] frequency.
 
     Returns
     -------
@@ -229,15 +334,10 @@ def from_file(path, kind, *, channels=None, sky_averaged=True, response=None, in
         )
     r_of_f = None if sky_averaged else _response_function(response)
     if interpolation not in INTERPOLATIONS:
-        raise InputError("interpolation", None, f"interpolation = {interpolation!r}: must be 'cubic' or 'linear'")
+        raise InputError("interpolation", None,
+                         f"interpolation = {interpolation!r}: must be 'auto', 'cubic', 'pchip' or 'linear'")
     path = os.fspath(path)
-    try:
-        with open(path, encoding="utf-8") as fh:
-            lines = fh.readlines()
-    except OSError as exc:
-        raise NoiseFileError(path, None, f"cannot read: {exc.strerror or exc}") from None
-    except UnicodeDecodeError:
-        raise NoiseFileError(path, None, "not a text file") from None
+    lines = _read_lines(path)
     freqs, values, linenos = [], [], []
     seen_data = False
     header_allowed = True
@@ -270,6 +370,13 @@ def from_file(path, kind, *, channels=None, sky_averaged=True, response=None, in
     if len(freqs) < 2:
         raise NoiseFileError(path, None, f"{len(freqs)} data point(s); at least 2 are needed to interpolate")
     f = np.array(freqs)
+    close = np.flatnonzero(np.diff(f) < MIN_RELATIVE_SPACING * f[:-1])
+    if close.size:
+        i = int(close[0])
+        raise NoiseFileError(
+            path, linenos[i + 1],
+            f"frequency {f[i + 1]!r} is within a relative {MIN_RELATIVE_SPACING:g} of line {linenos[i]}'s "
+            f"{f[i]!r}: points that close cannot be told apart in log frequency; keep one of them")
     v = np.array(values)
     if kind == "asd":
         hn = np.sqrt(f) * v

@@ -141,6 +141,12 @@ def build_table(ln_hn, f_min, f_max, source="", tolerance=TABLE_TOLERANCE):
     while True:
         log10_f0 = lo - d
         n = int(math.floor((hi - log10_f0) / d)) + 4
+        # The nodes, their frequencies and the error check's temporaries:
+        # about 16 arrays of n doubles at once.
+        from .._limits import check_memory
+
+        check_memory(16 * 8 * n, f"the noise table of {source} ({n:,} nodes at {d:.3g} dex over "
+                                 f"{hi - lo:.4g} decades)", "noise")
         y = np.asarray(ln_hn(10.0 ** (log10_f0 + d * np.arange(n))), dtype=np.float64)
         if not np.isfinite(y).all():
             raise ValueError(f"{source}: the curve is not finite at the table's nodes")
