@@ -47,10 +47,27 @@ class TestRoundTrip:
         assert list(cols["name"]) == list(columns()["name"])
         assert prov == PROV  # newline in a value included
 
-    def test_csv_layout(self, tmp_path):
+    def test_csv_layout_and_sidecar(self, tmp_path):
+        # Plain readers load every CSV the package writes (the provenance
+        # used to be leading '#' lines, which broke pandas.read_csv); it
+        # lives in NAME.csv.meta.json, or in '#' lines only on request.
+        import pandas as pd
+
         path = tmp_path / "t.csv"
         write_table(path, {"a": [1.5, 2.0], "b": np.array(["x", "y"])}, {"k": "v"})
-        assert path.read_text() == "# k: v\na,b\n1.5,x\n2.0,y\n"
+        assert path.read_text() == "a,b\n1.5,x\n2.0,y\n"
+        meta = json.loads((tmp_path / "t.csv.meta.json").read_text())
+        assert meta["provenance"] == {"k": "v"} and meta["bytes"] == path.stat().st_size
+        write_table(path, columns(), PROV)
+        df = pd.read_csv(path, keep_default_na=False, na_values=[""])
+        assert same_floats(df["x"].to_numpy(), columns()["x"]) and list(df["name"].fillna("")) == list(columns()["name"])
+        plain = {k: v for k, v in columns().items() if k != "name"}  # genfromtxt knows no quoting
+        write_table(path, plain, PROV)
+        arr = np.genfromtxt(path, names=True, delimiter=",")
+        assert same_floats(arr["x"], plain["x"]) and list(arr["k"]) == list(plain["k"])
+        write_table(path, {"a": [1.5]}, {"k": "v"}, comments=True)
+        assert path.read_text() == "# k: v\na\n1.5\n" and not (tmp_path / "t.csv.meta.json").exists()
+        assert read_table(path)[1] == {"k": "v"}
 
     def test_blocks_do_not_change_the_text(self, tmp_path):
         rng = np.random.default_rng(3)
@@ -81,7 +98,12 @@ class TestOutputPaths:
         assert list(tmp_path.iterdir()) == []
 
     def test_check_output_path(self, tmp_path):
-        assert tables.check_output_path(tmp_path / "new" / "deeper" / "x.h5") == "hdf5"  # directories made
+        # A missing directory is refused (it used to be made, even at the root)
+        # unless the caller asks for it (the commands' default out/).
+        with pytest.raises(TableError, match="new/deeper does not exist; create it first"):
+            tables.check_output_path(tmp_path / "new" / "deeper" / "x.h5")
+        assert not (tmp_path / "new").exists()
+        assert tables.check_output_path(tmp_path / "new" / "deeper" / "x.h5", create=True) == "hdf5"
         assert tables.check_output_path(tmp_path / "f.svg", "figure") == "svg"
         (tmp_path / "file").write_text("")
         cases = [

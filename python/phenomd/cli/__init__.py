@@ -65,6 +65,12 @@ def main(argv=None):
                 raise
             print(f"phenomd {command}: error: {_os_message(exc)}", file=sys.stderr)
             return 2
+        except MemoryError:
+            # Sizes are checked before the large allocations; this is the
+            # backstop for any other.
+            print(f"phenomd {command}: error: out of memory; ask for less (a shorter --length, a smaller "
+                  "catalog or grid)", file=sys.stderr)
+            return 2
     except KeyboardInterrupt:
         print(f"\nphenomd {command}: interrupted; outputs left as they were", file=sys.stderr)
         return 130

@@ -209,6 +209,7 @@ def provenance(args, curve=None, library=None, **extra):
     noise = curve
     if isinstance(curve, (list, tuple)):
         noise = "; ".join(repr(c) for c in curve)
+    extra.setdefault("observation_window", observation_window(args))
     return _provenance(
         library=lib,
         fast=args.fast,
@@ -219,6 +220,14 @@ def provenance(args, curve=None, library=None, **extra):
         command=args.command_line,
         **extra,
     )
+
+
+def observation_window(args):
+    """The band each binary's SNR is over where nothing else sets it (a
+    catalog row, a grid axis): a provenance entry of every output."""
+    t_end = getattr(args, "t_end", 0.0)
+    return (f"t_start {args.t_start:g} yr before merger (observer frame), t_end {t_end:g} yr (<= 0: through "
+            "merger and ringdown), where a binary gives none")
 
 
 def check_figure_size(args):

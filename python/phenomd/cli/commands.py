@@ -13,6 +13,8 @@ import sys
 import numpy as np
 
 from .. import examples
+from .._catalog import column_help, provenance_text
+from .._conventions import SKY_AVERAGED
 from .._inputs import InputError
 from ..core import amplitude, binary_snr
 from ..tables import Catalog, check_output_path, read_catalog, write_csv_stream, write_table
@@ -35,25 +37,8 @@ from ._runtime import (
     warning_text,
 )
 
-COLUMN_HELP = """\
-Input columns (CSV, HDF5 or npz; names are case-sensitive; other columns
-are copied to the output unchanged):
-  m1, m2      source-frame component masses, solar masses      (required)
-  redshift    redshift z                                         (required)
-  spin1/spin2 aligned dimensionless spins in [-1, 1]            (default 0)
-  distance    luminosity distance, Mpc (empty/absent: from the redshift
-              with --cosmology)
-  t_start     band start, years before merger, observer frame
-              (default --t-start)
-  t_end       band end, years before merger; <= 0 runs through merger and
-              ringdown                                           (default 0)
-An empty cell means the default; 'nan' is an error.
-Output: the input columns with empty cells filled by the values used,
-distance (if absent), snr_all, snr_ins, snr_mrg, snr_rd (sky-,
-polarisation- and inclination-averaged by default: see --inclination),
-f_merger_start, f_ringdown_start (Hz), n_outside (grid points outside the
-noise curve's range) and flags (inverted, outside_noise, uncalibrated,
-zero_snr; ';'-separated)."""
+# From the one catalog schema (phenomd._catalog), with the aliases.
+COLUMN_HELP = column_help()
 
 
 # --------------------------------------------------------------- binaries
@@ -73,17 +58,41 @@ def _binaries(cat, args):
         "t_end": cat.column("t_end", 0.0),
     }
     cols["distance"] = distances(cat.numbers.get("distance"), cols["redshift"], args.cosmology, cat.where)
+    if "inclination" in cat.numbers:
+        cols["inclination"] = _inclinations(cat, args.inclination)
     return cols
 
 
-def _located(exc, cat):
-    """An InputError at a batch index, as a message naming the row."""
-    index = exc.index
-    if isinstance(index, tuple):
-        index = index[0]
-    if isinstance(index, (int, np.integer)) and 0 <= index < len(cat):
-        return f"{cat.where(int(index))}: {exc}"
-    return f"{cat.source}: {exc}"
+def _inclinations(cat, option):
+    """A catalog's own inclinations (radians), each empty cell filled with
+    the angle --inclination names (face-on 0, edge-on pi/2, or an angle);
+    the average over inclinations is no angle, so with it (the default) an
+    empty cell is an error naming the row."""
+    col = cat.numbers["inclination"]
+    empty = np.isnan(col)
+    if not empty.any():
+        return col
+    angle = {"face-on": 0.0, "edge-on": math.pi / 2}.get(option) if isinstance(option, str) else option
+    if angle is None:
+        raise CLIError(f"{cat.where(int(np.flatnonzero(empty)[0]))}: column inclination is empty; give an angle "
+                       "(radians) on every row, or --inclination face-on, edge-on or an angle for the empty "
+                       "cells (the default, the average over inclinations, is no angle)")
+    angle = float(getattr(angle, "to_value", lambda unit: angle)("rad"))
+    return np.where(empty, angle, col)
+
+
+def _inclination(cols, args):
+    """The inclination passed to the model: the catalog's column when it
+    has one, else --inclination; and words for it."""
+    if "inclination" in cols:
+        return cols["inclination"], f"{SKY_AVERAGED}, at each binary's inclination (catalog column)"
+    return args.inclination, convention(args.inclination)
+
+
+def _read_columns_text(cat):
+    """Words on how the catalog's columns were read, for the summary."""
+    text = cat.columns.describe() if cat.columns is not None else ""
+    return f" ({text})" if text else ""
 
 
 def _snrs(cat, cols, curve, args, bar=None):
@@ -91,7 +100,7 @@ def _snrs(cat, cols, curve, args, bar=None):
         res = binary_snr(
             cols["m1"], cols["m2"], cols["spin1"], cols["spin2"], cols["distance"], cols["redshift"],
             cols["t_start"], cols["t_end"], args.length,
-            noise=curve, inclination=args.inclination, cosmology=args.cosmology, threads=args.threads,
+            noise=curve, inclination=_inclination(cols, args)[0], cosmology=args.cosmology, threads=args.threads,
             progress=bar, library=args.library, fast=args.fast,
         )
     except InputError as exc:
@@ -117,11 +126,14 @@ def cmd_snr(args):
     to_stdout = out in (None, "-")
     if not to_stdout:
         check_output_path(out, "table")
-        refuse_overwriting_inputs([out], inputs)
+        refuse_overwriting_inputs([out], inputs + _noise_files(args))
     curve = noise_curve(args)
-    cat = examples.example_catalog() if not inputs else read_catalog(inputs[0], column_help=COLUMN_HELP)
+    cat = (examples.example_catalog() if not inputs
+           else read_catalog(inputs[0], column_help=COLUMN_HELP, keep=args.keep_columns))
     cols = _binaries(cat, args)
+    check_allocation(len(cat), args)
     res, snr = _snrs(cat, cols, curve, args, progress(args, len(cat)))
+    _, words = _inclination(cols, args)
 
     flag_text, counts = flags(res)
     table = {}
@@ -133,19 +145,20 @@ def cmd_snr(args):
         table[name] = snr[name] if name in snr else np.asarray(getattr(res, name))
     table["n_outside"] = np.asarray(res.n_outside, dtype=np.int64)
     table["flags"] = flag_text
-    prov = provenance(args, curve, input=cat.source, snr_convention=convention(args.inclination),
-                      columns="snr_all, snr_ins, snr_mrg, snr_rd: SNR of the whole band, inspiral, merger, "
-                              "ringdown; f_merger_start, f_ringdown_start: Hz; distance: Mpc")
+    extra = {"input_columns": cat.columns.describe()} if cat.columns.describe() else {}
+    if "inclination" in cols:
+        extra["inclination_per_binary"] = "catalog column inclination, radians"
+    prov = provenance(args, curve, input=cat.source, snr_convention=words, columns=provenance_text(), **extra)
     if to_stdout:
-        write_csv_stream(sys.stdout, table, prov)
+        write_csv_stream(sys.stdout, table, prov, comments=args.comments)
         sys.stdout.flush()
     else:
-        write_table(out, table, prov)
+        write_table(out, table, prov, comments=args.comments)
 
     best = int(np.argmax(snr["snr_all"]))
     where = "stdout" if to_stdout else out
-    line = (f"phenomd snr: {len(cat)} binaries from {cat.source} against {curve!r} "
-            f"({convention(args.inclination)} SNR); wrote {where} (median SNR "
+    line = (f"phenomd snr: {len(cat)} binaries from {cat.source}{_read_columns_text(cat)} against {curve!r} "
+            f"({words} SNR); wrote {where} (median SNR "
             f"{np.median(snr['snr_all']):.4g}, highest {snr['snr_all'][best]:.4g}, {cat.label(best)})")
     _summary(args, line, counts, len(cat))
     return 0
@@ -170,8 +183,11 @@ def _snr_distributed(args, inputs):
     if os.path.exists(args.output) and not os.path.isdir(args.output):
         raise CLIError(f"-o {args.output}: exists and is not a directory (a distributed run writes a "
                        "directory of partitions)")
+    parent = os.path.dirname(os.path.abspath(args.output))
+    if not os.path.isdir(parent):
+        raise CLIError(f"-o {args.output}: the directory {parent} does not exist; create it first")
     curve = noise_curve(args)
-    kwargs = dict(scheduler=args.scheduler, workers=args.workers, fast=args.fast, noise=curve,
+    kwargs = dict(keep_columns=args.keep_columns, scheduler=args.scheduler, workers=args.workers, fast=args.fast, noise=curve,
                   inclination=args.inclination, length=args.length, cosmology=args.cosmology,
                   partition_size=args.partition_size, progress=not args.no_progress,
                   t_start=args.t_start, library=args.library, format=args.format, command=args.command_line,
@@ -218,20 +234,22 @@ STRAIN_DEFAULTS = ["6e5,4e5,0.5,0.2,2.0", "6e6,2e6,0.8,0.8,5.0", "5e3,5e3,0.0,0.
 def cmd_strain(args):
     if args.binary and args.input:
         raise CLIError("give binaries either with --binary or as an input file, not both")
-    check_output_path(args.output, "figure")
+    check_output_path(args.output, "figure", create=_default_output(args))
     check_figure_size(args)
-    refuse_overwriting_inputs([args.output], [args.input])
+    refuse_overwriting_inputs([args.output], [args.input] + _noise_files(args))
     curves = [noise_curve(args, choice) for choice in args.noise]
     if args.input:
-        cat = read_catalog(args.input, column_help=COLUMN_HELP)
+        cat = read_catalog(args.input, column_help=COLUMN_HELP, keep=args.keep_columns)
     else:
         cat = _binary_catalog(args.binary or STRAIN_DEFAULTS, args.t_start)
     cols = _binaries(cat, args)
+    check_allocation(len(cat), args, whole=True)
     try:
         amp = amplitude(
             cols["m1"], cols["m2"], cols["spin1"], cols["spin2"], cols["distance"], cols["redshift"],
             cols["t_start"], cols["t_end"], args.length,
-            inclination=args.inclination, cosmology=args.cosmology, threads=args.threads, library=args.library,
+            inclination=_inclination(cols, args)[0], cosmology=args.cosmology, threads=args.threads,
+            library=args.library,
             fast=args.fast,
         )
     except InputError as exc:
@@ -248,7 +266,7 @@ def cmd_strain(args):
                 params={k_: cols[k_] for k_ in ("m1", "m2", "spin1", "spin2", "t_start", "t_end")},
                 inclination=args.inclination, snr_against=noise_label(curves[0]))
     fig.tight_layout()
-    prov = provenance(args, curves, strain_convention=f"h_c {convention(args.inclination)}",
+    prov = provenance(args, curves, strain_convention=f"h_c {_inclination(cols, args)[1]}",
                       snr_noise=noise_label(curves[0]))
     save(plt, fig, args, prov, title=f"characteristic strain ({convention(args.inclination)})")
     line = (f"phenomd strain: {len(cat)} binaries against {', '.join(noise_label(c) for c in curves)} "
@@ -379,14 +397,48 @@ def _grid_counts(grid):
     }
 
 
+def _default_output(args):
+    """Whether -o is the command's own default (under out/, made if missing)."""
+    return args.output == getattr(args, "default_output", None)
+
+
+def _noise_files(args):
+    """The noise files a command reads (--noise and --compare that name
+    files rather than built-in curves)."""
+    from ._runtime import noise_names
+
+    given = args.noise if isinstance(args.noise, list) else [args.noise]
+    given = given + [getattr(args, "compare", None)]
+    return [g for g in given if g and g not in noise_names() and os.path.exists(g)]
+
+
+def check_allocation(n, args, whole=False):
+    """Refuse, before computing, a run whose grids would not fit in memory:
+    each thread holds the frequency, strain and noise rows (and the noise
+    curve's work arrays, about as many again) of one span of binaries,
+    ``phenomd._executor.spans``; bounded by half the machine's memory."""
+    from .._executor import CHUNK_POINTS
+    from ..tables import max_input_bytes
+
+    rows = min(max(1, n), max(1, CHUNK_POINTS // args.length))
+    need = 6 * 8 * args.length * rows * max(1, min(args.threads, n))
+    if whole:  # every binary's grid and strain at once (amplitude for a figure)
+        need += 2 * 8 * args.length * n
+    limit = max_input_bytes()
+    if need > limit:
+        raise CLIError(f"--length {args.length}: the grids need about {need:.3g} bytes, over the {limit:.3g} "
+                       "bytes this machine can give (half its memory); use a shorter --length (default 1000)")
+
+
 def _check_figure_and_table(args):
-    check_output_path(args.output, "figure")
+    check_output_path(args.output, "figure", create=_default_output(args))
     check_figure_size(args)
     table = args.table
     if table:
         check_output_path(table, "table")
         if os.path.abspath(table) == os.path.abspath(args.output):
             raise CLIError(f"the figure and the table are both {table}")
+    refuse_overwriting_inputs([args.output, table], _noise_files(args))
 
 
 def cmd_waterfall(args):
@@ -404,7 +456,7 @@ def cmd_waterfall(args):
     save(plt, fig, args, prov, title=f"{grid.snr_label()}; {grid.title()}")
     table = args.table
     if table:
-        write_table(table, _grid_table(grid), prov)
+        write_table(table, _grid_table(grid), prov, comments=args.comments)
     snr = grid.snr
     best = np.unravel_index(int(np.nanargmax(snr)), snr.shape)
     line = (f"phenomd waterfall: {snr.size} binaries ({grid.x.values.size} {grid.x.name} x "
@@ -446,7 +498,7 @@ def cmd_ratio(args):
         cols = {k: v for k, v in base.items() if not k.startswith("snr_") and k not in ("outside", "inverted")}
         cols.update({"snr_a": grid_a.snr.ravel(), "snr_b": grid_b.snr.ravel(), "ratio": ratio.ravel(),
                      "outside_a": grid_a.outside.ravel(), "outside_b": grid_b.outside.ravel()})
-        write_table(table, cols, prov)
+        write_table(table, cols, prov, comments=args.comments)
     finite = ratio[np.isfinite(ratio)]
     spread = f"ratio {finite.min():.3g} to {finite.max():.3g}" if finite.size else "no cell with both SNRs"
     line = (f"phenomd ratio: SNR({label_a}) / SNR({label_b}) over {ratio.size} binaries "
@@ -504,7 +556,7 @@ def cmd_horizon(args):
         parts = [r.columns() for r in results.values()]
         cols = {k: np.concatenate([np.asarray(p[k]) for p in parts]) for k in parts[0]}
         cols["noise"] = np.concatenate([np.full(len(r), label, dtype=object) for label, r in results.items()])
-        write_table(table, cols, prov)
+        write_table(table, cols, prov, comments=args.comments)
     summaries = []
     for label, r in results.items():
         ok = np.asarray(r.ok)
