@@ -95,6 +95,16 @@ def _read_columns_text(cat):
     return f" ({text})" if text else ""
 
 
+def _located(exc, cat):
+    """An InputError at a batch index, as a message naming the row."""
+    index = exc.index
+    if isinstance(index, tuple):
+        index = index[0]
+    if isinstance(index, (int, np.integer)) and 0 <= index < len(cat):
+        return f"{cat.where(int(index))}: {exc}"
+    return f"{cat.source}: {exc}"
+
+
 def _snrs(cat, cols, curve, args, bar=None):
     try:
         res = binary_snr(
