@@ -574,12 +574,24 @@ def _fast_columns(t, numeric):
 def _careful_columns(t, numeric, ncols):
     """The csv module's reader, cell by cell, with file, line and column in
     every message; also handles quoting and comment rows."""
-    reader = csv.reader(io.StringIO(t.body))
+    # A comment row is a line whose text starts with '#'; a quoted first
+    # cell that starts with '#' (the writer quotes such cells) is data.
+    firsts = []
+
+    def feed():
+        for text in io.StringIO(t.body):
+            firsts.append(text.lstrip()[:1])
+            yield text
+
+    reader = csv.reader(feed())
     rows, lines = [], []
     try:
+        start = 0
         for record in reader:
             line = t.header_line + reader.line_num
-            if not record or all(not c.strip() for c in record) or record[0].lstrip().startswith("#"):
+            comment = firsts[start] == "#"
+            start = reader.line_num
+            if not record or all(not c.strip() for c in record) or comment:
                 continue
             if len(record) != ncols:
                 raise TableError(f"{t.source}, line {line}: {len(record)} fields, header has {ncols}")

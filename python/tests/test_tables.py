@@ -65,6 +65,8 @@ class TestRoundTrip:
         write_table(path, plain, PROV)
         arr = np.genfromtxt(path, names=True, delimiter=",")
         assert same_floats(arr["x"], plain["x"]) and list(arr["k"]) == list(plain["k"])
+        write_table(path, {"name": ["#x", "y"]}, {})  # a first cell quoted for its '#' is data, not a comment
+        assert list(read_table(path)[0]["name"]) == ["#x", "y"]
         write_table(path, {"a": [1.5]}, {"k": "v"}, comments=True)
         assert path.read_text() == "# k: v\na\n1.5\n" and not (tmp_path / "t.csv.meta.json").exists()
         assert read_table(path)[1] == {"k": "v"}
