@@ -291,12 +291,17 @@ def same_file(a, b):
 
 
 def refuse_overwriting_inputs(outputs, inputs):
+    """Refuse an output that is one of the files the command reads, by
+    identity (same device and inode: a hard link, a symlink or another
+    spelling of the path count).  ``outputs``: paths, or (option, path)
+    pairs for the message."""
     for out in outputs:
+        option, out = out if isinstance(out, tuple) else ("-o", out)
         if not out or out == "-":
             continue
         for src in inputs:
             if src and src != "-" and os.path.exists(out) and same_file(out, src):
-                raise CLIError(f"-o {out}: is the input file {src}; choose another output")
+                raise CLIError(f"{option} {out}: is the input file {src}; choose another output")
 
 
 __all__ = [

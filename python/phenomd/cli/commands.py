@@ -448,7 +448,7 @@ def _check_figure_and_table(args):
         check_output_path(table, "table")
         if os.path.abspath(table) == os.path.abspath(args.output):
             raise CLIError(f"the figure and the table are both {table}")
-    refuse_overwriting_inputs([args.output, table], _noise_files(args))
+    refuse_overwriting_inputs([args.output, ("--table", table)], _noise_files(args))
 
 
 def cmd_waterfall(args):
