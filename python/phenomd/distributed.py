@@ -535,7 +535,7 @@ def snr_dataframe(ddf, *, fast=True, noise=None, inclination="average", length=1
 
 
 def _write_table(path, columns, provenance):
-    from .tables import write_table  # atomic; CSV with '# key: value' lines, or HDF5 with root attributes
+    from .tables import write_table  # atomic; CSV with its NAME.csv.meta.json sidecar, or HDF5 with root attributes
 
     write_table(path, columns, provenance)
 
