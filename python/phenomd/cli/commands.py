@@ -274,13 +274,14 @@ def cmd_strain(args):
     ax = fig.add_subplot(1, 1, 1)
     draw_strain(ax, amp, snr["snr_all"], labels, {noise_label(c): c for c in curves},
                 params={k_: cols[k_] for k_ in ("m1", "m2", "spin1", "spin2", "t_start", "t_end")},
-                inclination=args.inclination, snr_against=noise_label(curves[0]))
+                inclination=("each binary at its catalog inclination" if "inclination" in cols else args.inclination),
+                snr_against=noise_label(curves[0]))
     fig.tight_layout()
     prov = provenance(args, curves, strain_convention=f"h_c {_inclination(cols, args)[1]}",
                       snr_noise=noise_label(curves[0]))
     save(plt, fig, args, prov, title=f"characteristic strain ({convention(args.inclination)})")
-    line = (f"phenomd strain: {len(cat)} binaries against {', '.join(noise_label(c) for c in curves)} "
-            f"({convention(args.inclination)} h_c); wrote {args.output}")
+    line = (f"phenomd strain: {len(cat)} binaries{_read_columns_text(cat)} against "
+            f"{', '.join(noise_label(c) for c in curves)} ({_inclination(cols, args)[1]} h_c); wrote {args.output}")
     _summary(args, line, counts, len(cat))
     return 0
 
