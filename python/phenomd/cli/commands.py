@@ -197,7 +197,8 @@ def _snr_distributed(args, inputs):
     if not os.path.isdir(parent):
         raise CLIError(f"-o {args.output}: the directory {parent} does not exist; create it first")
     curve = noise_curve(args)
-    kwargs = dict(keep_columns=args.keep_columns, scheduler=args.scheduler, workers=args.workers, fast=args.fast, noise=curve,
+    kwargs = dict(keep_columns=args.keep_columns,
+                  scheduler=args.scheduler, workers=args.workers, fast=args.fast, noise=curve,
                   inclination=args.inclination, length=args.length, cosmology=args.cosmology,
                   partition_size=args.partition_size, progress=not args.no_progress,
                   t_start=args.t_start, library=args.library, format=args.format, command=args.command_line,
