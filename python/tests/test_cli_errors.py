@@ -331,6 +331,7 @@ class TestColumns:
         argv = ["snr", str(d / "c.csv"), "-o", str(d / "o.csv"), "--length", "8", "--threads", "1"]
         with redirect_stderr(err), redirect_stdout(io.StringIO()):
             status = cli.main(argv + (["--keep-columns"] if keep else []))
+        event(f"exit {status}")
         assert status in (0, 2) and "Traceback" not in err.getvalue(), err.getvalue()
         if status == 2:
             assert err.getvalue().count("phenomd snr: error: ") == 1
