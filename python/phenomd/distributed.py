@@ -83,7 +83,8 @@ REQUIRED_COLUMNS = REQUIRED
 NUMERIC_COLUMNS = NUMERIC
 
 _PART_RE = re.compile(r"^part-(\d{5,})\.(csv|h5)$")
-_TMP_RE = re.compile(r"^\.part-\d{5,}\..*\.tmp\.(csv|h5)$")
+_TMP_RE = re.compile(r"^\.part-\d{5,}\..*\.tmp\.(csv|h5|json)$")
+_META_RE = re.compile(r"^part-(\d{5,})\.csv\.meta\.json$")  # a CSV partition's provenance (tables.sidecar)
 
 
 # ------------------------------------------------------------------ errors
@@ -163,77 +164,116 @@ def _kind(path):
     raise ValueError(f"{path}: catalog files are .csv, .h5 or .hdf5")
 
 
-def _csv_header(path):
-    """The header row of a catalog CSV (after '#' comment and blank lines)."""
-    import csv
-
-    with open(path, newline="", encoding="utf-8") as fh:
-        for record in csv.reader(fh):
-            if not record or all(not c.strip() for c in record) or record[0].lstrip().startswith("#"):
-                continue
-            return [c.strip() for c in record]
-    raise CatalogError(f"{path}: no header line")
-
-
-def _bytes_per_row(path, sample=1 << 16):
+def _bytes_per_row(path, start, sample=1 << 16):
     with open(path, "rb") as fh:
+        fh.seek(start)
         head = fh.read(sample)
     rows = [ln for ln in head.splitlines() if ln.strip() and not ln.lstrip().startswith(b"#")]
-    if len(rows) < 2:
+    if not rows:
         return 64.0
-    return max(8.0, sum(len(r) + 1 for r in rows[1:]) / (len(rows) - 1))
+    return max(8.0, sum(len(r) + 1 for r in rows) / len(rows))
 
 
-def _check_columns(header, source):
-    missing = [c for c in REQUIRED_COLUMNS if c not in header]
-    if missing:
-        raise CatalogError(f"{source}: catalog lacks column(s) {', '.join(missing)} "
-                           f"(needs {', '.join(REQUIRED)}; optional "
-                           f"{', '.join(c for c in NUMERIC if c not in REQUIRED)}, name)")
+def _csv_spans(path, body_start, header_line, blocksize, chunk=1 << 26):
+    """[(start, stop, first_line), ...]: a CSV body cut into blocks of about
+    ``blocksize`` bytes, each cut after a line end that lies outside any
+    quoted field (an even count of '"' before it: a doubled quote inside a
+    field counts twice), with the file line each block starts at; and
+    whether the body holds anything but white space.  One pass over the
+    file in ``chunk``-byte reads."""
+    spans, start, lines_at_start = [], body_start, header_line
+    target = body_start + blocksize
+    quotes = lines = 0  # '"' and line ends in [body_start, pos)
+    content = False
+    pos = body_start
+    with open(path, "rb") as fh:
+        fh.seek(body_start)
+        while True:
+            buf = fh.read(chunk)
+            if not buf:
+                break
+            arr = np.frombuffer(buf, dtype=np.uint8)
+            nl = np.flatnonzero(arr == 10)
+            q = np.flatnonzero(arr == 34)
+            if not content:
+                content = bool(np.any((arr != 10) & (arr != 13) & (arr != 32) & (arr != 9)))
+            even = nl[(quotes + np.searchsorted(q, nl)) % 2 == 0] + pos
+            while even.size:
+                k = int(np.searchsorted(even, target - 1))
+                if k >= even.size:
+                    break
+                cut = int(even[k]) + 1
+                before = header_line + lines + int(np.searchsorted(nl + pos, cut))
+                spans.append((start, cut, lines_at_start + 1))
+                start, lines_at_start, target = cut, before, cut + blocksize
+            quotes += q.size
+            lines += nl.size
+            pos += len(buf)
+    if pos > start:
+        spans.append((start, pos, lines_at_start + 1))
+    return spans, content
 
 
-def _h5_columns(path):
-    import h5py
+def _catalog_error(exc):
+    from .tables import TableError
 
-    with h5py.File(path, "r") as f:
-        cols = {k: (f[k].shape, f[k].dtype) for k in f.keys() if isinstance(f[k], h5py.Dataset)}
-    lengths = {shape[0] if shape else None for shape, _ in cols.values()}
-    if len(lengths) != 1 or None in lengths or any(len(shape) != 1 for shape, _ in cols.values()):
-        raise CatalogError(f"{path}: a catalog HDF5 file holds one 1-D dataset per column, all of one length")
-    return cols, lengths.pop()
+    if isinstance(exc, TableError):
+        return CatalogError(str(exc))
+    return exc
 
 
-def _read_h5_block(block):
-    """Rows [a, b) of an HDF5 catalog (one 1-D dataset per column)."""
-    import h5py
+def _read_block(block):
+    """One partition of a catalog, as a pandas DataFrame with the schema's
+    column names: parsed and checked by the serial reader's own code
+    (``phenomd.tables``), so that both paths accept and refuse the same
+    files with the same messages."""
+    from .tables import TableError, read_csv_block, read_hdf5_block
+
+    kind, path, a, b, header, first_line, keep = block
+    try:
+        if kind == "csv":
+            cat = read_csv_block(path, a, b, header, first_line, keep)
+        else:
+            cat = read_hdf5_block(path, a, b, keep)
+    except TableError as exc:
+        raise CatalogError(str(exc)) from None
+    return _catalog_frame(cat)
+
+
+def _catalog_frame(cat):
     import pandas as pd
 
-    path, a, b = block
     data = {}
-    with h5py.File(path, "r") as f:
-        for k in f.keys():
-            v = f[k][a:b]
-            if v.dtype.kind in "SO":
-                v = np.array([x.decode() if isinstance(x, bytes) else str(x) for x in v], dtype=object)
-            elif k in NUMERIC_COLUMNS:
-                v = v.astype(np.float64)
-            data[k] = v
+    for name in cat.header:
+        if name in cat.numbers:
+            data[name] = cat.numbers[name]
+        else:
+            v = cat.other[name]
+            data[name] = v if v.dtype.kind in "fiub" else np.asarray(v, dtype=object)
     return pd.DataFrame(data)
 
 
-def read_catalog(inputs, *, partition_size=None):
+def read_catalog(inputs, *, partition_size=None, keep_columns=False):
     """A lazy Dask DataFrame over catalog files, and the inputs' identity.
 
-    ``inputs`` is a path, a glob pattern or a list of them: CSV files (a
-    header line with the columns; ``#`` lines are comments) read with
-    ``dask.dataframe.read_csv`` in blocks of about ``partition_size`` rows,
-    or HDF5 files holding one 1-D dataset per column, read in slices of
-    ``partition_size`` rows.  Returns (ddf, identity) where identity
-    records every file's path, size and modification time and the
-    partitioning, so that a later run can tell whether its inputs are the
-    same.
+    ``inputs`` is a path, a glob pattern or a list of them: CSV files cut
+    into byte blocks of about ``partition_size`` rows at line ends outside
+    quoted fields, or HDF5 files holding one 1-D dataset per column, read
+    in slices of ``partition_size`` rows.  Every block is parsed and
+    checked by the same code as ``phenomd.tables.read_catalog`` (columns
+    and aliases, empty cells, ``nan``, quoting, NUL bytes, UTF-8, HDF5
+    layouts); headers and layouts are checked here, before any work, the
+    cells on the workers.  ``keep_columns`` carries unknown columns
+    through instead of refusing them.  Returns (ddf, identity) where
+    identity records every file's path, size and modification time and
+    the partitioning, so that a later run can tell whether its inputs are
+    the same; ``identity["columns"]`` says how the header was read.
     """
     import dask.dataframe as dd
+    import pandas as pd
+
+    from ._catalog import resolve
+    from .tables import TableError, csv_catalog_head, hdf5_catalog_head
 
     rows = int(partition_size or DEFAULT_PARTITION_SIZE)
     if rows < 1:
@@ -248,35 +288,36 @@ def read_catalog(inputs, *, partition_size=None):
         st = os.stat(p)
         files.append({"path": p, "size": st.st_size, "mtime_ns": st.st_mtime_ns})
     identity = {"kind": kind, "files": files, "partition_size": rows}
-    if kind == "csv":
-        headers = [_csv_header(p) for p in paths]
-        for p, h in zip(paths, headers):
-            _check_columns(h, p)
-        if any(h != headers[0] for h in headers):
-            raise CatalogError("catalog CSV files must share one header: "
-                               + "; ".join(f"{p}: {','.join(h)}" for p, h in zip(paths, headers)))
-        blocksize = max(1 << 10, int(rows * _bytes_per_row(paths[0])))
-        identity["blocksize"] = blocksize
-        dtype = {c: "float64" for c in NUMERIC_COLUMNS if c in headers[0]}
-        dtype.update({c: "object" for c in headers[0] if c not in dtype})
-        ddf = dd.read_csv(paths, blocksize=blocksize, comment="#", skip_blank_lines=True,
-                          skipinitialspace=True, dtype=dtype, float_precision="round_trip")
-        return ddf, identity
-    import pandas as pd
-
-    blocks, meta = [], None
-    for p in paths:
-        cols, n = _h5_columns(p)
-        _check_columns(cols, p)
-        if meta is None:
-            meta = _read_h5_block((p, 0, 0))
-        elif set(cols) != set(meta.columns):
-            raise CatalogError(f"{p}: columns {sorted(cols)} differ from {paths[0]}'s")
-        blocks.extend((p, a, min(a + rows, n)) for a in range(0, n, rows))
-    if not blocks:
-        raise CatalogError("the catalog files hold no binaries")
-    ddf = dd.from_map(_read_h5_block, blocks, meta=pd.DataFrame({c: meta[c] for c in meta.columns}),
-                      label="read-catalog-h5", enforce_metadata=False)
+    keep = bool(keep_columns)
+    blocks, headers = [], []
+    try:
+        if kind == "csv":
+            heads = [csv_catalog_head(p, keep) for p in paths]
+            headers = [h[0] for h in heads]
+            blocksize = max(1 << 10, int(rows * _bytes_per_row(paths[0], heads[0][2])))
+            identity["blocksize"] = blocksize
+            for p, (header, header_line, body_start, _) in zip(paths, heads):
+                spans, content = _csv_spans(p, body_start, header_line, blocksize)
+                if not content:
+                    raise CatalogError(f"{p}: no binaries after the header")
+                blocks.extend(("csv", p, a, b, header, line, keep) for a, b, line in spans)
+        else:
+            for p in paths:
+                header, n = hdf5_catalog_head(p, keep)
+                if n == 0:
+                    raise CatalogError(f"{p}: no binaries in the table")
+                headers.append(header)
+                blocks.extend(("h5", p, a, min(a + rows, n), header, None, keep) for a in range(0, n, rows))
+    except TableError as exc:
+        raise CatalogError(str(exc)) from None
+    if any(h != headers[0] for h in headers):
+        raise CatalogError("catalog files must share one header: "
+                           + "; ".join(f"{p}: {','.join(h)}" for p, h in zip(paths, headers)))
+    names = resolve(headers[0], keep=keep)
+    identity["columns"] = names.describe()
+    meta = pd.DataFrame({names.names.get(h, h): pd.Series([], dtype="float64" if names.names.get(h) in NUMERIC
+                                                          else "object") for h in headers[0]})
+    ddf = dd.from_map(_read_block, blocks, meta=meta, label=f"read-catalog-{kind}", enforce_metadata=False)
     return ddf, identity
 
 
@@ -290,6 +331,25 @@ def _column(pdf, name, default):
     if default is not None:
         v = np.where(np.isnan(v), default, v)
     return np.ascontiguousarray(v)
+
+
+def _inclinations(pdf, option, partition):
+    """A partition's own inclinations (column ``inclination``, radians),
+    empty cells filled with the angle ``option`` names (face-on 0,
+    edge-on pi/2, or an angle; the average is no angle: an error), or
+    ``option`` itself when there is no such column."""
+    if "inclination" not in pdf.columns:
+        return option
+    col = _column(pdf, "inclination", None)
+    empty = np.isnan(col)
+    if empty.any():
+        angle = {"face-on": 0.0, "edge-on": math.pi / 2}.get(option) if isinstance(option, str) else option
+        if angle is None:
+            raise CatalogError(f"partition {partition}, row {int(np.flatnonzero(empty)[0])}: column inclination "
+                               "is empty; give an angle (radians) on every row, or inclination= an angle for "
+                               "the empty cells", partition)
+        col = np.where(empty, float(getattr(angle, "to_value", lambda unit: angle)("rad")), col)
+    return col
 
 
 def _ordered(pdf, computed):
@@ -308,6 +368,7 @@ def _snr_columns(pdf, opts, partition=None):
     if isinstance(opts, _Shared):
         opts = opts.opts
     n = len(pdf)
+    incl = _inclinations(pdf, opts["inclination"], partition)
     m1 = _column(pdf, "m1", None)
     m2 = _column(pdf, "m2", None)
     s1 = _column(pdf, "spin1", 0.0)
@@ -319,8 +380,8 @@ def _snr_columns(pdf, opts, partition=None):
     out = {c: np.empty(n, dtype=np.float64) for c in ("distance",) + RESULT_COLUMNS}
     out.update({c: np.zeros(n, dtype=t) for c, t in dtypes(FLAG_COLUMNS).items()})
     given = ~np.isnan(dist)
-    kwargs = dict(noise=opts["noise"], inclination=opts["inclination"], cosmology=opts["cosmology"], threads=1,
-                  library=opts["library"], fast=opts["fast"])
+    kwargs = dict(noise=opts["noise"], cosmology=opts["cosmology"], threads=1, library=opts["library"],
+                  fast=opts["fast"])
     # Rows with a distance and rows whose distance comes from the redshift
     # go to binary_snr separately, so that the latter get exactly the
     # distances binary_snr itself computes from a redshift.
@@ -331,7 +392,8 @@ def _snr_columns(pdf, opts, partition=None):
         pick = (lambda a: a) if whole else (lambda a: a[rows])
         try:
             r = binary_snr(pick(m1), pick(m2), pick(s1), pick(s2), pick(dist) if d else None, pick(z),
-                           pick(ts), pick(te), opts["length"], **kwargs)
+                           pick(ts), pick(te), opts["length"], inclination=incl if np.ndim(incl) == 0 or
+                           isinstance(incl, str) else pick(incl), **kwargs)
         except InputError as exc:
             where = ""
             if isinstance(exc.index, int) and 0 <= exc.index < rows.size:
@@ -473,7 +535,7 @@ def snr_dataframe(ddf, *, fast=True, noise=None, inclination="average", length=1
 
 
 def _write_table(path, columns, provenance):
-    from .tables import write_table  # atomic; CSV with '# key: value' lines, or HDF5 with root attributes
+    from .tables import write_table  # atomic; CSV with its NAME.csv.meta.json sidecar, or HDF5 with root attributes
 
     write_table(path, columns, provenance)
 
@@ -542,7 +604,10 @@ def _write_partition(pdf, index, outdir, fmt, opts, key, command):
     prov = provenance(library=lib, fast=opts["fast"], noise=opts["noise"], inclination=opts["inclination"],
                       cosmology=_describe_options(opts, fmt)["cosmology"], length=opts["length"],
                       command=command, partition=index, partition_key=key, rows=n,
-                      snr_convention=_convention(opts["inclination"]),
+                      snr_convention=_convention(opts["inclination"] if "inclination" not in pdf.columns
+                                                 else "of each binary (catalog column)"),
+                      observation_window=f"t_start {opts['t_start']:g} yr before merger (observer frame), t_end "
+                                         "0 (through merger and ringdown), where a binary gives none",
                       frequency_unit="Hz, observer frame", distance_unit="Mpc, luminosity distance")
     path = os.path.join(outdir, _part_name(index, fmt))
     _write_table(path, columns, prov)
@@ -658,6 +723,7 @@ class Summary:
     scheduler: str
     format: str
     files: list
+    columns: str = ""  # how the catalog's header was read (aliases, kept columns)
 
     def line(self):
         """A one-line account of the run."""
@@ -668,7 +734,8 @@ class Summary:
             flags.append(f"{self.n_uncalibrated} outside the model's calibration")
         if self.n_outside_rows:
             flags.append(f"{self.n_outside_rows} partly outside the noise curve's range")
-        return (f"{self.binaries} binaries in {self.partitions} partitions ({self.computed} computed, "
+        read = f" ({self.columns})" if self.columns else ""
+        return (f"{self.binaries} binaries{read} in {self.partitions} partitions ({self.computed} computed, "
                 f"{self.reused} reused) -> {self.outdir} ({self.format}); highest SNR {self.snr_max:.4g}; "
                 f"{self.seconds:.1f} s on {self.scheduler}" + ("; " + ", ".join(flags) if flags else ""))
 
@@ -748,12 +815,14 @@ def _progress(progress, total):
 
 def snr_catalog(inputs, outdir, *, scheduler=None, workers=None, fast=True, noise=None, inclination="average",
                 length=1000, cosmology=None, partition_size=None, progress=True, client=None, format="csv",
-                t_start=4.0, library=None, timeout=DEFAULT_TIMEOUT, overwrite=False, command=None):
+                t_start=4.0, library=None, timeout=DEFAULT_TIMEOUT, overwrite=False, command=None,
+                keep_columns=False):
     """SNRs of a population catalog on a Dask cluster, one output file per
     partition, resumable.
 
     ``inputs``: catalog files (a path, glob or list; CSV or HDF5, see
-    ``read_catalog``) or a Dask DataFrame with the catalog columns (its
+    ``read_catalog``, which also says how ``keep_columns`` carries unknown
+    columns through) or a Dask DataFrame with the catalog columns (its
     own partitions are used).  ``outdir`` receives ``part-NNNNN.csv`` (or
     ``.h5`` with ``format="h5"``), one per input partition in input order,
     and ``manifest.json``; it must be visible at the same path to every
@@ -807,7 +876,7 @@ def snr_catalog(inputs, outdir, *, scheduler=None, workers=None, fast=True, nois
             raise CatalogError(f"the DataFrame lacks column(s) {', '.join(missing)}")
         identity = {"kind": "dataframe", "token": ddf._name, "npartitions": ddf.npartitions}
     else:
-        ddf, identity = read_catalog(inputs, partition_size=partition_size)
+        ddf, identity = read_catalog(inputs, partition_size=partition_size, keep_columns=keep_columns)
         # Files are known by their content: a catalog edited in place with
         # its size and modification time kept is not the one a manifest
         # describes, and one merely copied or touched still is.  (SHA-256
@@ -863,7 +932,7 @@ def _fill(outdir, ddf, identity, keys, described, opts, fmt, command, overwrite,
     if manifest is None:
         if overwrite:
             for name in os.listdir(outdir):
-                if _PART_RE.match(name):
+                if _PART_RE.match(name) or _META_RE.match(name):
                     os.unlink(os.path.join(outdir, name))
         manifest = {"version": MANIFEST_VERSION, "inputs": identity, "options": described, "command": command,
                     "npartitions": nparts, "partitions": {}}
@@ -962,4 +1031,5 @@ def _fill(outdir, ddf, identity, keys, described, opts, fmt, command, overwrite,
         scheduler=where,
         format=fmt,
         files=[os.path.join(outdir, e["file"]) for e in done],
+        columns=identity.get("columns", ""),
     )

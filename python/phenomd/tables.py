@@ -3,10 +3,15 @@ writes, chosen by the file name's extension.
 
 Tables (``write_table`` / ``read_table``):
 
-* ``.csv``: leading ``# key: value`` lines carry the provenance, then a
-  header row and one row per entry.  Floats are written as Python's
-  ``repr`` (the shortest text that reads back as the same double), so a
-  table read back is bitwise what was written.
+* ``.csv``: a header row and one row per entry, nothing else, so that
+  ``pandas.read_csv(path)`` and ``numpy.genfromtxt(path, names=True,
+  delimiter=",")`` read it as it is; the provenance goes beside it in
+  ``NAME.csv.meta.json`` (``sidecar``: JSON with the provenance, the
+  columns and the data file's size and SHA-256).  With ``comments=True``
+  the provenance is written instead as leading ``# key: value`` lines (for
+  readers told ``comment="#"``).  Floats are written as Python's ``repr``
+  (the shortest text that reads back as the same double), so a table read
+  back is bitwise what was written.
 * ``.h5`` / ``.hdf5`` (h5py): one 1-D dataset per column under ``/``, in
   column order; the provenance as attributes of the root group.
 * ``.npz`` (numpy): one array per column, plus ``__provenance__`` (a JSON
@@ -30,6 +35,7 @@ from __future__ import annotations
 
 import contextlib
 import csv
+import hashlib
 import io
 import json
 import math
@@ -42,7 +48,7 @@ from dataclasses import dataclass, field
 import numpy as np
 
 from ._atomic import atomic_open, atomic_path
-from ._catalog import CATALOG_COLUMNS, NUMERIC, REQUIRED
+from ._catalog import CATALOG_COLUMNS, NUMERIC, REQUIRED, ColumnError, Columns, resolve
 
 __all__ = [
     "CATALOG_COLUMNS",
@@ -55,6 +61,7 @@ __all__ = [
     "read_catalog",
     "read_table",
     "save_figure",
+    "sidecar",
     "write_csv_stream",
     "write_table",
 ]
@@ -65,6 +72,9 @@ FIGURE_FORMATS = {".png": "png", ".pdf": "pdf", ".svg": "svg"}
 # Rows per block when a CSV is written: the text of one block is built in
 # memory and written at once, so memory stays bounded for any table.
 CSV_BLOCK_ROWS = 1 << 13
+
+# The provenance of a CSV table lives beside it, in NAME + this suffix.
+SIDECAR_SUFFIX = ".meta.json"
 
 
 class TableError(ValueError):
@@ -92,22 +102,31 @@ def output_format(path, kind="table"):
     return formats[ext]
 
 
-def check_output_path(path, kind="table"):
+def check_output_path(path, kind="table", *, create=False):
     """Check, before any work, that ``path`` can receive a ``kind`` output
     ("table" or "figure"): a known extension, not a directory, and a
-    directory that exists (created if missing) where a file can be
-    created.  Returns the format.  Raises TableError with the reason."""
+    directory that exists where a file can be created.  A missing
+    directory is an error, as for numpy's and matplotlib's writers, unless
+    ``create`` (the commands' own default paths, e.g. ``out/``).  Returns
+    the format.  Raises TableError with the reason."""
     path = os.fspath(path)
     if os.path.isdir(path):
         raise TableError(f"{path}: is a directory; give a file name")
     fmt = output_format(path, kind)
     directory = os.path.dirname(os.path.abspath(path))
-    try:
-        os.makedirs(directory, exist_ok=True)
-    except (FileExistsError, NotADirectoryError):
-        raise TableError(f"{path}: a part of {directory} exists and is not a directory") from None
-    except OSError as exc:
-        raise TableError(f"{path}: cannot create the directory {directory}: {exc.strerror or exc}") from None
+    if create:
+        try:
+            os.makedirs(directory, exist_ok=True)
+        except (FileExistsError, NotADirectoryError):
+            raise TableError(f"{path}: a part of {directory} exists and is not a directory") from None
+        except OSError as exc:
+            raise TableError(f"{path}: cannot create the directory {directory}: {exc.strerror or exc}") from None
+    elif not os.path.isdir(directory):
+        blocked = next((p for p in _parents(directory) if os.path.exists(p) and not os.path.isdir(p)), None)
+        if blocked is not None:
+            raise TableError(f"{path}: {blocked} is not a directory")
+        what = "does not exist"
+        raise TableError(f"{path}: the directory {directory} {what}; create it first")
     if os.path.exists(path) and not os.path.isfile(path):
         raise TableError(f"{path}: exists and is not a regular file")
     # A probe file shows what permission bits cannot (read-only mounts,
@@ -119,6 +138,16 @@ def check_output_path(path, kind="table"):
     os.close(fd)
     os.unlink(probe)
     return fmt
+
+
+def _parents(directory):
+    """``directory`` and each directory above it."""
+    while True:
+        yield directory
+        up = os.path.dirname(directory)
+        if up == directory:
+            return
+        directory = up
 
 
 # ------------------------------------------------------------------ writing
@@ -186,10 +215,11 @@ def _csv_text(arr):
     return cells
 
 
-def _csv_blocks(columns, n, provenance, block_rows):
-    """The text of a CSV table in blocks of ``block_rows`` rows."""
+def _csv_blocks(columns, n, provenance, block_rows, comments=False):
+    """The text of a CSV table in blocks of ``block_rows`` rows (with the
+    provenance as leading ``#`` lines when ``comments``)."""
     names = list(columns)
-    head = [f"# {_one_line(key)}: {_one_line(value)}\n" for key, value in provenance.items()]
+    head = [f"# {_one_line(key)}: {_one_line(value)}\n" for key, value in provenance.items()] if comments else []
     head.append(",".join(_csv_text(np.array(names, dtype=object))) + "\n")
     yield "".join(head)
     for a in range(0, n, block_rows):
@@ -198,17 +228,41 @@ def _csv_blocks(columns, n, provenance, block_rows):
         yield "\n".join(map(",".join, zip(*cells))) + "\n"
 
 
-def _write_csv(path, columns, n, provenance, block_rows):
+def sidecar(path):
+    """The file holding the provenance of the CSV table ``path``."""
+    return os.fspath(path) + SIDECAR_SUFFIX
+
+
+def _write_csv(path, columns, n, provenance, block_rows, comments):
+    digest, size = hashlib.sha256(), 0
     with atomic_open(path, "w", newline="") as fh:
-        for text in _csv_blocks(columns, n, provenance, block_rows):
+        for text in _csv_blocks(columns, n, provenance, block_rows, comments):
             fh.write(text)
+            data = text.encode("utf-8")
+            digest.update(data)
+            size += len(data)
+    meta = sidecar(path)
+    if comments:
+        # The provenance is in the file: a sidecar of an earlier table
+        # there would describe other data.
+        with contextlib.suppress(FileNotFoundError):
+            os.unlink(meta)
+        return
+    # Written after the data: a sidecar never describes a table that is
+    # not there whole; its size and checksum tell a stale one.
+    record = {"table": os.path.basename(os.fspath(path)), "bytes": size, "sha256": digest.hexdigest(),
+              "rows": n, "columns": list(columns), "provenance": {str(k): str(v) for k, v in provenance.items()}}
+    with atomic_open(meta, "w") as fh:
+        json.dump(record, fh, indent=1, ensure_ascii=False)
+        fh.write("\n")
 
 
-def write_csv_stream(stream, columns, provenance=None, *, block_rows=None):
+def write_csv_stream(stream, columns, provenance=None, *, block_rows=None, comments=False):
     """A CSV table, as ``write_table`` writes it, onto an open text stream
-    (e.g. stdout), block by block."""
+    (e.g. stdout), block by block: the provenance only as ``#`` lines with
+    ``comments`` (a stream has no sidecar)."""
     cols, n = _columns(columns)
-    for text in _csv_blocks(cols, n, dict(provenance or {}), max(1, int(block_rows or CSV_BLOCK_ROWS))):
+    for text in _csv_blocks(cols, n, dict(provenance or {}), max(1, int(block_rows or CSV_BLOCK_ROWS)), comments):
         stream.write(text)
 
 
@@ -305,19 +359,21 @@ class _Abandonable(io.RawIOBase):
             self._fh.flush()
 
 
-def write_table(path, columns, provenance=None, *, block_rows=None):
+def write_table(path, columns, provenance=None, *, block_rows=None, comments=False):
     """Write ``columns`` (name -> 1-D array, all of one length; floats,
     integers, booleans or strings) to ``path`` in the format its extension
     names (.csv, .h5/.hdf5, .npz), with ``provenance`` (str -> str, e.g.
-    from ``phenomd._provenance.provenance``).  The extension and the
-    columns are checked before anything is written; the file replaces
-    ``path`` only when complete."""
+    from ``phenomd._provenance.provenance``): a CSV's in its sidecar
+    ``NAME.csv.meta.json`` (or, with ``comments``, as leading ``#``
+    lines), HDF5's as root attributes, npz's as ``__provenance__``.  The
+    extension and the columns are checked before anything is written; the
+    file replaces ``path`` only when complete."""
     fmt = output_format(path, "table")
     cols, n = _columns(columns)
     provenance = dict(provenance or {})
     with _naming(path):
         if fmt == "csv":
-            _write_csv(path, cols, n, provenance, max(1, int(block_rows or CSV_BLOCK_ROWS)))
+            _write_csv(path, cols, n, provenance, max(1, int(block_rows or CSV_BLOCK_ROWS)), comments)
         elif fmt == "hdf5":
             _write_hdf5(path, cols, provenance)
         else:
@@ -367,32 +423,103 @@ def save_figure(fig, path, provenance=None, *, dpi=None, title=None):
 # ------------------------------------------------------------------ reading
 
 
-def _read_bytes(path):
-    if path == "-":
-        return sys.stdin.buffer.read(), "<stdin>"
+def max_input_bytes():
+    """The largest table text read into memory: half the machine's
+    physical memory (its parse needs several times the text), at least
+    1 GiB.  ``PHENOMD_MAX_INPUT_BYTES`` sets another bound."""
+    given = os.environ.get("PHENOMD_MAX_INPUT_BYTES")
+    if given:
+        try:
+            return max(1, int(float(given)))
+        except ValueError:
+            raise TableError(f"PHENOMD_MAX_INPUT_BYTES={given!r}: not a number of bytes") from None
     try:
-        with open(path, "rb") as fh:
-            return fh.read(), os.fspath(path)
-    except IsADirectoryError:
-        raise TableError(f"{path}: is a directory, not a table") from None
+        total = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES")
+    except (ValueError, OSError, AttributeError):  # pragma: no cover - not POSIX
+        total = 8 << 30
+    return max(1 << 30, total // 2)
+
+
+def _too_big(source, size, limit):
+    return TableError(f"{source}: {size} bytes or more, over the {limit} bytes a table may hold in memory here "
+                      "(half this machine's memory; PHENOMD_MAX_INPUT_BYTES sets another bound); split the "
+                      "catalog, or use --workers for a cluster run")
+
+
+def regular_input(path, what="table"):
+    """Refuse, before reading, an input that is not a regular file (a
+    directory, a FIFO, a device such as /dev/zero): a stream could hang or
+    never end.  Returns its size in bytes."""
+    try:
+        st = os.stat(path)
     except OSError as exc:
         raise TableError(f"{path}: cannot read: {exc.strerror or exc}") from None
+    import stat
+
+    if stat.S_ISDIR(st.st_mode):
+        raise TableError(f"{path}: is a directory, not a {what}")
+    if not stat.S_ISREG(st.st_mode):
+        kind = "a pipe (FIFO)" if stat.S_ISFIFO(st.st_mode) else "a device or socket"
+        raise TableError(f"{path}: is {kind}, not a regular file; save the {what} to a file (CSV may also come "
+                         "on stdin as '-')")
+    return st.st_size
 
 
-def _check_utf8(raw, source):
-    """Raise TableError at the first byte of ``raw`` that is not UTF-8."""
+def _read_bytes(path):
+    limit = max_input_bytes()
+    if path == "-":
+        chunks, size = [], 0
+        while True:
+            block = sys.stdin.buffer.read(1 << 24)
+            if not block:
+                return b"".join(chunks), "<stdin>"
+            size += len(block)
+            if size > limit:
+                raise _too_big("<stdin>", size, limit)
+            chunks.append(block)
+    size = regular_input(path)
+    if size > limit:
+        raise _too_big(path, size, limit)
+    try:
+        with open(path, "rb") as fh:
+            raw = fh.read(limit + 1)
+    except OSError as exc:
+        raise TableError(f"{path}: cannot read: {exc.strerror or exc}") from None
+    if len(raw) > limit:  # grown since the check
+        raise _too_big(path, len(raw), limit)
+    return raw, os.fspath(path)
+
+
+def _check_utf8(raw, source, first_line=1):
+    """Raise TableError at the first byte of ``raw`` that is not UTF-8;
+    ``first_line``: the file line of raw's first byte."""
     if raw.isascii():
         return
     try:
         raw.decode("utf-8")
     except UnicodeDecodeError as exc:
         at = exc.start
-        line = raw.count(b"\n", 0, at) + 1
+        line = raw.count(b"\n", 0, at) + first_line
         col = at - (raw.rfind(b"\n", 0, at) + 1) + 1
         raise TableError(
             f"{source}, line {line}, byte {col}: not UTF-8 text (byte 0x{raw[at]:02x}); "
             "save the file as UTF-8"
         ) from None
+
+
+def _check_nul(raw, source, header, first_line=1, start=0):
+    """Raise TableError at the first NUL byte of ``raw`` from ``start`` on,
+    naming its line and column (a NUL is no text a number or a name holds,
+    and C parsers stop at it: ``1\\x009e6`` would read as 1)."""
+    at = raw.find(b"\0", start)
+    if at < 0:
+        return
+    begin = raw.rfind(b"\n", 0, at) + 1
+    line = raw.count(b"\n", 0, at) + first_line
+    k = raw.count(b",", begin, at)
+    column = f"column {header[k]}" if header and k < len(header) else f"byte {at - begin + 1}"
+    raise TableError(f"{source}, line {line}, {column}: a NUL byte (0x00) in the cell; a table is text "
+                     "without NUL bytes")
 
 
 @dataclass
@@ -406,6 +533,11 @@ class _Text:
     header_line: int  # lines up to and including the header
     raw: bytes
     body_start: int  # byte offset of the line after the header
+    skip: int = -1  # lines of raw before the body (default: header_line)
+
+    def __post_init__(self):
+        if self.skip < 0:
+            self.skip = self.header_line
 
     @property
     def body(self):
@@ -432,7 +564,9 @@ def _split_header(raw, source):
                 header = next(csv.reader([content]))
             except csv.Error as exc:
                 raise TableError(f"{source}, line {line}: {exc}") from None
-            return _Text(source, provenance, [c.strip() for c in header], line, raw, min(end + 1, n))
+            header = [c.strip() for c in header]
+            _check_nul(raw, source, header)
+            return _Text(source, provenance, header, line, raw, min(end + 1, n))
         pos = end + 1
     raise TableError(f"{source}: no header line")
 
@@ -485,7 +619,7 @@ def _fast_columns(t, numeric):
     try:
         df = pd.read_csv(
             io.BytesIO(t.raw),  # shares the bytes, no copy
-            skiprows=t.header_line,
+            skiprows=t.skip,
             header=None,
             names=t.header,
             dtype=dtypes,
@@ -509,12 +643,24 @@ def _fast_columns(t, numeric):
 def _careful_columns(t, numeric, ncols):
     """The csv module's reader, cell by cell, with file, line and column in
     every message; also handles quoting and comment rows."""
-    reader = csv.reader(io.StringIO(t.body))
+    # A comment row is a line whose text starts with '#'; a quoted first
+    # cell that starts with '#' (the writer quotes such cells) is data.
+    firsts = []
+
+    def feed():
+        for text in io.StringIO(t.body):
+            firsts.append(text.lstrip()[:1])
+            yield text
+
+    reader = csv.reader(feed())
     rows, lines = [], []
     try:
+        start = 0
         for record in reader:
             line = t.header_line + reader.line_num
-            if not record or all(not c.strip() for c in record) or record[0].lstrip().startswith("#"):
+            comment = firsts[start] == "#"
+            start = reader.line_num
+            if not record or all(not c.strip() for c in record) or comment:
                 continue
             if len(record) != ncols:
                 raise TableError(f"{t.source}, line {line}: {len(record)} fields, header has {ncols}")
@@ -576,7 +722,9 @@ def _auto_numeric(values):
 def read_table(path):
     """(columns, provenance) of a table written by ``write_table`` or any
     such file: columns name -> 1-D array (float64 for columns that are all
-    numbers, empty cells NaN; str otherwise), provenance str -> str."""
+    numbers, empty cells NaN; str otherwise), provenance str -> str (a
+    CSV's from its sidecar ``NAME.csv.meta.json`` when that describes this
+    file, else from leading ``#`` lines)."""
     fmt = output_format(path, "table")
     if fmt == "hdf5":
         return _read_hdf5(path)
@@ -584,31 +732,91 @@ def read_table(path):
         return _read_npz(path)
     raw, source = _read_bytes(path)
     t, columns, _ = _parse_csv(raw, source, numeric=())
-    return {c: _auto_numeric(v) for c, v in columns.items()}, t.provenance
+    provenance = t.provenance
+    if path != "-":
+        provenance = _read_sidecar(path, len(raw)) or provenance
+    return {c: _auto_numeric(v) for c, v in columns.items()}, provenance
 
 
-def _read_hdf5(path):
+def _read_sidecar(path, size):
+    """The provenance in ``path``'s sidecar, or None when there is none or
+    it describes another file (its recorded size differs)."""
+    try:
+        with open(sidecar(path), encoding="utf-8") as fh:
+            record = json.load(fh)
+    except (OSError, ValueError):
+        return None
+    if not isinstance(record, dict) or record.get("bytes") != size or not isinstance(record.get("provenance"), dict):
+        return None
+    return {str(k): str(v) for k, v in record["provenance"].items()}
+
+
+def _hdf5_members(f, path):
+    """(name, dataset) of each column of an open HDF5 table, in creation
+    order, with every layout a table cannot have refused before any data
+    is read: links (soft or external) instead of datasets, groups,
+    compound or other structured types, arrays that are not 1-D, columns
+    of different lengths."""
     import h5py
 
-    if not os.path.isfile(path):
-        _read_bytes(path)  # the same messages as for any other input
+    out = []
+    for name in _creation_order(f):
+        link = f.get(name, getlink=True)
+        if isinstance(link, (h5py.SoftLink, h5py.ExternalLink)):
+            kind = "a soft link" if isinstance(link, h5py.SoftLink) else "an external link"
+            raise TableError(f"{path}: /{name} is {kind}; a table holds its columns as datasets in the file")
+        try:
+            item = f[name]
+        except (KeyError, OSError) as exc:
+            raise TableError(f"{path}: /{name} cannot be opened ({exc})") from None
+        if not isinstance(item, h5py.Dataset) or item.ndim != 1:
+            raise TableError(f"{path}: /{name} is not a 1-D dataset (a table holds one per column)")
+        if item.dtype.kind not in "fiubSO" or item.dtype.names is not None:
+            raise TableError(f"{path}: /{name} holds {item.dtype} values (a compound or other structured type); "
+                             "a table holds one 1-D dataset of numbers or strings per column")
+        out.append((name, item))
+    lengths = {item.shape[0] for _, item in out}
+    if len(lengths) > 1:
+        shown = ", ".join(f"/{name} {item.shape[0]}" for name, item in out)
+        raise TableError(f"{path}: columns of different lengths ({shown}); a table's columns are one length")
+    return out
+
+
+def _hdf5_strings(item, path, name, sel=()):
+    try:
+        return np.array(item.asstr()[sel] if sel != () else item.asstr()[()], dtype=str)
+    except UnicodeDecodeError as exc:
+        raise TableError(f"{path}: /{name} holds strings that are not UTF-8 ({exc.reason} at byte "
+                         f"{exc.start})") from None
+
+
+def _read_hdf5(path, start=0, stop=None):
+    import h5py
+
+    regular_input(path)
     try:
         f = h5py.File(path, "r")
     except OSError as exc:
         raise TableError(f"{path}: not an HDF5 file ({exc})") from None
     with f:
         columns = {}
-        for name in _creation_order(f):
-            item = f[name]
-            if not isinstance(item, h5py.Dataset) or item.ndim != 1:
-                raise TableError(f"{path}: /{name} is not a 1-D dataset (a table holds one per column)")
-            if item.dtype.kind in "SO":
-                columns[name] = np.array(item.asstr()[()], dtype=str)
-            else:
-                columns[name] = item[()]
+        members = _hdf5_members(f, path)
+        limit = max_input_bytes()
+        need = sum(item.shape[0] * max(item.dtype.itemsize, 8) for _, item in members)
+        if stop is None and need > limit:
+            raise _too_big(path, need, limit)
+        sel = () if (start == 0 and stop is None) else slice(start, stop)
+        for name, item in members:
+            try:
+                if item.dtype.kind in "SO":
+                    columns[name] = _hdf5_strings(item, path, name, sel)
+                else:
+                    columns[name] = item[()] if sel == () else item[sel]
+            except (OSError, RuntimeError, KeyError) as exc:
+                raise TableError(f"{path}: /{name} cannot be read ({exc})") from None
         provenance = {}
         for key, value in f.attrs.items():
-            provenance[str(key)] = value.decode("utf-8") if isinstance(value, bytes) else str(value)
+            provenance[str(key)] = value.decode("utf-8", "replace") if isinstance(value, bytes) else str(value)
     return columns, provenance
 
 
@@ -626,36 +834,62 @@ def _creation_order(group):
 
 
 def _read_npz(path):
-    if not os.path.isfile(path):
-        _read_bytes(path)
+    import zipfile
+    import zlib
+
+    size = regular_input(path)
+    limit = max_input_bytes()
     try:
         with np.load(path, allow_pickle=False) as data:
+            # The arrays' own sizes, from the archive's directory, before
+            # any is inflated (a small file may hold a huge array).
+            need = sum(i.file_size for i in data.zip.infolist()) if hasattr(data, "zip") else size
+            if need > limit:
+                raise _too_big(path, need, limit)
             columns = {k: data[k] for k in data.files if k != "__provenance__"}
             provenance = json.loads(str(data["__provenance__"])) if "__provenance__" in data.files else {}
-    except (OSError, ValueError) as exc:
-        raise TableError(f"{path}: not a readable npz table ({exc})") from None
+    except TableError:
+        raise
+    except (OSError, ValueError, EOFError, KeyError, zipfile.BadZipFile, zlib.error, UnicodeDecodeError) as exc:
+        raise TableError(f"{path}: not a readable npz table ({type(exc).__name__}: {exc})") from None
+    if not isinstance(provenance, dict):
+        provenance = {"__provenance__": str(provenance)}
+    lengths = set()
     for name, arr in columns.items():
         if arr.ndim != 1:
             raise TableError(f"{path}: {name} is not 1-D (a table holds one 1-D array per column)")
+        if arr.dtype.kind not in "fiubSU":
+            raise TableError(f"{path}: {name} holds {arr.dtype} values; a table holds numbers or strings")
+        if arr.dtype.kind == "S":
+            try:
+                columns[name] = np.char.decode(arr, "utf-8")
+            except UnicodeDecodeError as exc:
+                raise TableError(f"{path}: {name} holds byte strings that are not UTF-8 ({exc.reason})") from None
+        lengths.add(arr.shape[0])
+    if len(lengths) > 1:
+        shown = ", ".join(f"{k} {v.shape[0]}" for k, v in columns.items())
+        raise TableError(f"{path}: columns of different lengths ({shown}); a table's columns are one length")
     return columns, provenance
 
 
 # ----------------------------------------------------------------- catalogs
 
-# The columns a catalog may hold: ``phenomd._catalog`` (CATALOG_COLUMNS,
-# REQUIRED, NUMERIC).
+# The columns a catalog may hold, their aliases and the rule for any other
+# column: ``phenomd._catalog`` (CATALOG_COLUMNS, ALIASES, resolve).
 
 
 @dataclass
 class Catalog:
     """Binaries read from a table.
 
-    ``numbers``: name -> float64 (n,) for each catalog column present in
-    the file (NaN where a cell was empty, allowed only in optional
-    columns); ``other``: the remaining columns as read (str, or numbers
-    from HDF5/npz), in the file's order together with the catalog columns
-    in ``header``; ``lines``: the file line of each row (CSV) or None
-    (HDF5/npz rows are numbered from 0); ``provenance``: the file's own.
+    ``numbers``: schema name -> float64 (n,) for each numeric catalog
+    column present in the file (NaN where a cell was empty, allowed only
+    in optional columns); ``other``: the remaining columns as read (str,
+    or numbers from HDF5/npz): ``name`` and, with ``keep``, unknown ones;
+    ``header``: every column in the file's order, under its schema name;
+    ``columns``: how the file's names were read (aliases, kept columns);
+    ``lines``: the file line of each row (CSV) or None (HDF5/npz rows are
+    numbered from ``row0``); ``provenance``: the file's own.
     """
 
     source: str
@@ -665,6 +899,8 @@ class Catalog:
     lines: np.ndarray | None = None
     provenance: dict = field(default_factory=dict)
     item: str | None = None  # rows named "ITEM 1", "ITEM 2", ... (e.g. "--binary")
+    columns: Columns = field(default_factory=Columns)
+    row0: int = 0  # the file row of row 0 (a block of a larger file)
 
     def __len__(self):
         return len(next(iter(self.numbers.values())))
@@ -675,7 +911,7 @@ class Catalog:
             return f"{self.source}, line {int(self.lines[i])}"
         if self.item:
             return f"{self.item} {i + 1}"
-        return f"{self.source}, row {i}"
+        return f"{self.source}, row {self.row0 + i}"
 
     def column(self, name, default=math.nan):
         """Column ``name`` as float64 with empty cells (or an absent column)
@@ -696,28 +932,29 @@ class Catalog:
         return self.where(i).rsplit(", ", 1)[-1]
 
 
-def _catalog_header_hints(header, source, line, column_help):
+def _catalog_names(header, source, line, column_help, keep):
+    """Resolve a catalog header (``phenomd._catalog.resolve``) and check it
+    has the required columns; every fault a TableError naming the file."""
     where = f"{source}, line {line}" if line else source
-    lowered = {c.lower(): c for c in header}
-    for name in header:
-        want = name.lower()
-        if want in CATALOG_COLUMNS and name != want:
-            raise TableError(
-                f"{where}: column {name!r} differs from {want!r} only in case; column names are "
-                f"case-sensitive: rename it {want!r}"
-            )
-    missing = [c for c in REQUIRED if c not in header]
+    try:
+        names = resolve(header, keep=keep)
+    except ColumnError as exc:
+        raise TableError(f"{where}: {exc}") from None
+    found = set(names.names.values())
+    missing = [c for c in REQUIRED if c not in found]
     if missing:
-        hint = ""
-        if len(header) == 1 and ";" in header[0]:
-            hint = "\n(the header holds ';': this looks like a semicolon-separated file; phenomd reads " \
-                   "comma-separated values)"
-        elif len(header) == 1 and "\t" in header[0]:
-            hint = "\n(the header holds tabs: phenomd reads comma-separated values)"
-        elif any(m in lowered for m in missing):
-            hint = "\n(column names are case-sensitive)"
         tail = f"\n\n{column_help}" if column_help else ""
-        raise TableError(f"{where}: header lacks column(s) {', '.join(missing)}{hint}{tail}")
+        raise TableError(f"{where}: header lacks column(s) {', '.join(missing)}{tail}")
+    return names
+
+
+def _separator_hint(header, source, line):
+    """A header read as one column holding ';' or tabs: say so before its
+    name is reported as unknown."""
+    if len(header) == 1 and (";" in header[0] or "\t" in header[0]):
+        sep, kind = ("';'", "semicolon") if ";" in header[0] else ("tabs", "tab")
+        raise TableError(f"{source}, line {line}: the header holds {sep}: this looks like a {kind}-separated "
+                         "file; phenomd reads comma-separated values")
 
 
 def _check_required(cat):
@@ -728,54 +965,163 @@ def _check_required(cat):
             raise TableError(f"{cat.where(int(bad[0]))}: column {name} is empty")
 
 
-def read_catalog(path, *, column_help=""):
-    """Binaries from a CSV (``-``: stdin), HDF5 or npz table with the
-    columns ``CATALOG_COLUMNS`` (other columns are kept as they are).
+def _check_inclination(cat):
+    """A catalog's inclinations are angles in radians, in [0, pi]: a value
+    outside (60 is degrees, most likely) is refused with its row."""
+    col = cat.numbers.get("inclination")
+    if col is None:
+        return
+    bad = np.flatnonzero(~np.isnan(col) & ~((col >= 0) & (col <= math.pi)))
+    if bad.size:
+        i = int(bad[0])
+        hint = f" ({col[i]!r} degrees would be {math.radians(col[i])!r} rad)" if 0 < col[i] <= 180 else ""
+        raise TableError(f"{cat.where(i)}: inclination = {col[i]!r}: an angle in radians in [0, pi]{hint}")
+
+
+def _csv_catalog(t, column_help, keep, whole=True):
+    """A Catalog from a parsed CSV head ``t`` (a whole file, or with
+    ``whole=False`` one block of a file's body)."""
+    _header_faults(t.header, t.source, t.header_line)
+    _separator_hint(t.header, t.source, t.header_line)
+    names = _catalog_names(t.header, t.source, t.header_line, column_help, keep)
+    numeric = {h for h in t.header if names.names.get(h) in NUMERIC}
+    ncols = len(t.header)
+    lines = _plain_rows(t, ncols)
+    columns = _fast_columns(t, numeric) if lines is not None and lines.size else None
+    if columns is None or len(next(iter(columns.values()))) != lines.size:
+        columns, lines = _careful_columns(t, numeric, ncols)
+    if whole and lines.size == 0:
+        raise TableError(f"{t.source}: no binaries after the header")
+    cat = Catalog(t.source, [names.names.get(h, h) for h in t.header],
+                  {names.names[h]: columns[h] for h in t.header if h in numeric},
+                  {names.names.get(h, h): columns[h] for h in t.header if h not in numeric},
+                  lines, t.provenance, columns=names)
+    _check_required(cat)
+    _check_inclination(cat)
+    return cat
+
+
+def _array_catalog(columns, source, provenance, column_help, keep, row0=0, whole=True):
+    """A Catalog from the arrays of an HDF5 or npz table (or rows
+    ``row0``... of one): numbers in the numeric columns, no NaN (these
+    formats have no empty cells), strings elsewhere."""
+    header = list(columns)
+    names = _catalog_names(header, source, None, column_help, keep)
+    numbers, other = {}, {}
+    for name, arr in columns.items():
+        key = names.names.get(name, name)
+        if key not in NUMERIC:
+            other[key] = arr
+            continue
+        if arr.dtype.kind not in "fiu":
+            raise TableError(f"{source}: column {name} holds {arr.dtype} values, not numbers")
+        col = np.ascontiguousarray(arr, dtype=np.float64)
+        bad = np.flatnonzero(np.isnan(col))
+        if bad.size:
+            raise TableError(
+                f"{source}, row {row0 + int(bad[0])}, column {name}: nan; HDF5 and npz catalogs have no empty "
+                "cells: leave the column out for the default"
+            )
+        numbers[key] = col
+    if whole and not len(next(iter(columns.values()))):
+        raise TableError(f"{source}: no binaries in the table")
+    cat = Catalog(source, [names.names.get(h, h) for h in header], numbers, other, None, provenance,
+                  columns=names, row0=row0)
+    _check_required(cat)
+    _check_inclination(cat)
+    return cat
+
+
+def read_catalog(path, *, column_help="", keep=False):
+    """Binaries from a CSV (``-``: stdin), HDF5 or npz table.
+
+    Every column is accounted for (``phenomd._catalog.resolve``): a
+    catalog column under its name or an alias (``z`` for redshift, ``dL``
+    for distance, ...) is read under its schema name (``Catalog.columns``
+    says which aliases were used); any other column is a TableError with
+    a "did you mean" hint, unless ``keep`` (then it is carried through
+    in ``other``).  Two columns meaning one quantity are an error.
 
     Empty cells mean the column's default; an explicit ``nan`` is an error,
     as is anything else that is not a number in a catalog column, a row
-    with the wrong number of fields, invalid UTF-8 or a field over the csv
-    module's size limit: each a TableError naming file, line and column.
-    A UTF-8 byte-order mark is accepted.  Column names are case-sensitive
-    (a case-only mismatch is an error with a hint); ``column_help`` is
-    appended to a missing-column message."""
+    with the wrong number of fields, invalid UTF-8, a NUL byte, a field
+    over the csv module's size limit, an inclination outside [0, pi]: each
+    a TableError naming file, line and column.  A UTF-8 byte-order mark is
+    accepted.  A FIFO or device is refused, and a file larger than
+    ``max_input_bytes()`` too, before reading.  Column names are
+    case-sensitive (a case-only mismatch is an error with a hint);
+    ``column_help`` is appended to a missing-column message."""
     fmt = "csv" if path == "-" else output_format(path, "table")
     if fmt == "csv":
         raw, source = _read_bytes(path)
-        t = _split_header(raw, source)
-        _header_faults(t.header, source, t.header_line)
-        _catalog_header_hints(t.header, source, t.header_line, column_help)
-        numeric = set(NUMERIC) & set(t.header)
-        ncols = len(t.header)
-        lines = _plain_rows(t, ncols)
-        columns = _fast_columns(t, numeric) if lines is not None and lines.size else None
-        if columns is None or len(next(iter(columns.values()))) != lines.size:
-            columns, lines = _careful_columns(t, numeric, ncols)
-        if lines.size == 0:
-            raise TableError(f"{source}: no binaries after the header")
-        cat = Catalog(source, list(t.header), {c: columns[c] for c in t.header if c in numeric},
-                      {c: columns[c] for c in t.header if c not in numeric}, lines, t.provenance)
-    else:
-        columns, provenance = read_table(path)
-        header = list(columns)
-        _catalog_header_hints(header, path, None, column_help)
-        numbers, other = {}, {}
-        for name, arr in columns.items():
-            if name not in CATALOG_COLUMNS:
-                other[name] = arr
-                continue
-            if arr.dtype.kind not in "fiu":
-                raise TableError(f"{path}: column {name} holds {arr.dtype} values, not numbers")
-            col = np.ascontiguousarray(arr, dtype=np.float64)
-            bad = np.flatnonzero(np.isnan(col))
-            if bad.size:
-                raise TableError(
-                    f"{path}, row {int(bad[0])}, column {name}: nan; HDF5 and npz catalogs have no empty "
-                    "cells: leave the column out for the default"
-                )
-            numbers[name] = col
-        if not len(next(iter(columns.values()))):
-            raise TableError(f"{path}: no binaries in the table")
-        cat = Catalog(path, header, numbers, other, None, provenance)
-    _check_required(cat)
-    return cat
+        return _csv_catalog(_split_header(raw, source), column_help, keep)
+    columns, provenance = read_table(path)
+    return _array_catalog(columns, path, provenance, column_help, keep)
+
+
+# ---------------------------------------------- catalogs in blocks (Dask)
+
+
+def csv_catalog_head(path, keep=False):
+    """(header, header_line, body_start, provenance) of a catalog CSV file,
+    from its first bytes, with the header checked as ``read_catalog``
+    checks it."""
+    size = regular_input(path)
+    want = 1 << 16
+    while True:
+        with open(path, "rb") as fh:
+            raw = fh.read(want)
+        cut = raw.rfind(b"\n") + 1 if len(raw) < size else len(raw)
+        try:
+            t = _split_header(raw[:cut] if cut else raw, path)
+        except TableError:
+            if len(raw) >= size or want > (64 << 20):
+                raise
+            want *= 4
+            continue
+        _header_faults(t.header, path, t.header_line)
+        _separator_hint(t.header, path, t.header_line)
+        _catalog_names(t.header, path, t.header_line, "", keep)
+        return t.header, t.header_line, t.body_start, t.provenance
+
+
+def read_csv_block(path, start, stop, header, first_line, keep=False):
+    """The Catalog of bytes [start, stop) of a catalog CSV file's body
+    (whole lines; ``first_line`` the file line at ``start``), parsed and
+    checked by the same code as ``read_catalog`` (an empty block gives 0
+    rows)."""
+    with open(path, "rb") as fh:
+        fh.seek(start)
+        raw = fh.read(stop - start)
+    if len(raw) != stop - start:
+        raise TableError(f"{path}: changed while read (bytes {start}-{stop} are gone)")
+    _check_utf8(raw, path, first_line)
+    _check_nul(raw, path, header, first_line)
+    t = _Text(path, {}, list(header), first_line - 1, raw, 0, skip=0)
+    return _csv_catalog(t, "", keep, whole=False)
+
+
+def hdf5_catalog_head(path, keep=False):
+    """(header, rows) of an HDF5 catalog, its layout and names checked as
+    ``read_catalog`` checks them, without reading its data."""
+    import h5py
+
+    regular_input(path)
+    try:
+        f = h5py.File(path, "r")
+    except OSError as exc:
+        raise TableError(f"{path}: not an HDF5 file ({exc})") from None
+    with f:
+        members = _hdf5_members(f, path)
+        if not members:
+            raise TableError(f"{path}: no columns")
+        header = [name for name, _ in members]
+        _catalog_names(header, path, None, "", keep)
+        return header, members[0][1].shape[0]
+
+
+def read_hdf5_block(path, start, stop, keep=False):
+    """The Catalog of rows [start, stop) of an HDF5 catalog, checked as
+    ``read_catalog`` checks the whole."""
+    columns, provenance = _read_hdf5(path, start, stop)
+    return _array_catalog(columns, path, provenance, "", keep, row0=start, whole=False)

@@ -61,8 +61,10 @@ class TestSNR:
 
     def test_example_population_to_stdout(self, capsys):
         assert cli.main(["snr", "--length", "64"]) == 0
+        assert capsys.readouterr().out.startswith("name,")  # the table only: pandas reads it as it is
+        assert cli.main(["snr", "--length", "64", "--comments"]) == 0
         out = capsys.readouterr().out
-        assert out.startswith("# phenomd_version: ")  # provenance lines, then the table
+        assert out.startswith("# phenomd_version: ")  # on request, provenance lines, then the table
         rows = list(csv.DictReader(line for line in io.StringIO(out) if not line.startswith("#")))
         assert len(rows) == 60 and {r["name"] for r in rows} == {f"ex{k:02d}" for k in range(1, 61)}
         snr = np.array([float(r["snr_all"]) for r in rows])

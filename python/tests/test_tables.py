@@ -48,10 +48,30 @@ class TestRoundTrip:
         assert list(cols["name"]) == list(columns()["name"])
         assert prov == PROV  # newline in a value included
 
-    def test_csv_layout(self, tmp_path):
+    def test_csv_layout_and_sidecar(self, tmp_path):
+        # Plain readers load every CSV the package writes (the provenance
+        # used to be leading '#' lines, which broke pandas.read_csv); it
+        # lives in NAME.csv.meta.json, or in '#' lines only on request.
+        import pandas as pd
+
         path = tmp_path / "t.csv"
         write_table(path, {"a": [1.5, 2.0], "b": np.array(["x", "y"])}, {"k": "v"})
-        assert path.read_text() == "# k: v\na,b\n1.5,x\n2.0,y\n"
+        assert path.read_text() == "a,b\n1.5,x\n2.0,y\n"
+        meta = json.loads((tmp_path / "t.csv.meta.json").read_text())
+        assert meta["provenance"] == {"k": "v"} and meta["bytes"] == path.stat().st_size
+        write_table(path, columns(), PROV)
+        df = pd.read_csv(path, keep_default_na=False, na_values=[""])
+        assert same_floats(df["x"].to_numpy(), columns()["x"])
+        assert list(df["name"].fillna("")) == list(columns()["name"])
+        plain = {k: v for k, v in columns().items() if k != "name"}  # genfromtxt knows no quoting
+        write_table(path, plain, PROV)
+        arr = np.genfromtxt(path, names=True, delimiter=",")
+        assert same_floats(arr["x"], plain["x"]) and list(arr["k"]) == list(plain["k"])
+        write_table(path, {"name": ["#x", "y"]}, {})  # a first cell quoted for its '#' is data, not a comment
+        assert list(read_table(path)[0]["name"]) == ["#x", "y"]
+        write_table(path, {"a": [1.5]}, {"k": "v"}, comments=True)
+        assert path.read_text() == "# k: v\na\n1.5\n" and not (tmp_path / "t.csv.meta.json").exists()
+        assert read_table(path)[1] == {"k": "v"}
 
     def test_blocks_do_not_change_the_text(self, tmp_path):
         rng = np.random.default_rng(3)
@@ -82,7 +102,12 @@ class TestOutputPaths:
         assert list(tmp_path.iterdir()) == []
 
     def test_check_output_path(self, tmp_path):
-        assert tables.check_output_path(tmp_path / "new" / "deeper" / "x.h5") == "hdf5"  # directories made
+        # A missing directory is refused (it used to be made, even at the root)
+        # unless the caller asks for it (the commands' default out/).
+        with pytest.raises(TableError, match="new/deeper does not exist; create it first"):
+            tables.check_output_path(tmp_path / "new" / "deeper" / "x.h5")
+        assert not (tmp_path / "new").exists()
+        assert tables.check_output_path(tmp_path / "new" / "deeper" / "x.h5", create=True) == "hdf5"
         assert tables.check_output_path(tmp_path / "f.svg", "figure") == "svg"
         (tmp_path / "file").write_text("")
         cases = [
@@ -280,6 +305,73 @@ def catalog_text(rows, header="name,m1,m2,redshift,distance,t_start"):
     return header + "\n" + "".join(",".join(r) + "\n" for r in rows)
 
 
+# Catalogs every reader refuses (serial here, the Dask reader in
+# test_distributed.py), each with words of the message.
+BAD_CSV = [
+        ("m1,m2,redshift\n1,2,nan\n", "line 2, column redshift: 'nan' is not a number; leave the cell empty"),
+        ("m1,m2,redshift,t_start\n1,2,1,NaN\n", "line 2, column t_start: 'NaN'"),
+        ("m1,m2,redshift\n1,2,1\n1,2\n", "line 3: 2 fields, header has 3"),
+        ("m1,m2,redshift\n1,2,1\n1,2,1,4\n", "line 3: 4 fields, header has 3"),
+        ("m1,m2,redshift\n1,2,1\n# a comment row\n1,x,1\n", "line 4, column m2: 'x' is not a number"),
+        ("m1,m2,redshift\n1,2,\n", "line 2: column redshift is empty"),
+        ("M1,m2,redshift\n1,2,3\n", "'M1' differs from 'm1' only in case"),
+        ("m1,m2,redshift,Spin1\n1,2,3,0.5\n", "'Spin1' differs from 'spin1' only in case"),
+        ("m1;m2;redshift\n1;2;3\n", "semicolon-separated"),
+        ("m1,m1,redshift\n1,2,3\n", "column 'm1' appears twice"),
+        ("# only comments\n\n", "no header line"),
+        ("m1,m2,redshift\n", "no binaries"),
+        ('m1,m2,redshift,name\n1,2,3,"' + "x" * 200000 + '"\n', "line 2: field larger than field limit"),
+    # Columns: each read, or refused with a hint (issue: they were copied
+    # through while the defaults were used).
+    ("m1,m2,redshift,spn1\n1,2,3,0\n", "line 1: unknown column 'spn1': did you mean 'spin1'"),
+    ("m1,mass1,m2,redshift\n1,1,2,3\n", "columns 'm1' and 'mass1' both mean m1"),
+    ("m1,m2,redshift,snr_all\n1,2,3,4\n", "column 'snr_all' is one that phenomd snr writes"),
+    ("m1,m2,redshift,inclination\n1,2,3,60\n", "line 2: inclination = 60.0: an angle in radians in [0, pi]"),
+    ("m1,m2,redshift\n1,2,NA\n", "line 2, column redshift: 'NA' is not a number"),
+    ("m1,m2,z,spin1\n1,2,3,null\n", "line 2, column spin1: 'null' is not a number"),
+    # A NUL byte used to end the cell for pandas' C reader: 1\x009e6 read as 1.
+    ("m1,m2,redshift\n1,2,3\n1\x009e6,2,3\n", "line 3, column m1: a NUL byte (0x00) in the cell"),
+]
+
+
+def h5_case(name):
+    """An HDF5 catalog with one fault, built with h5py: (builder, words)."""
+    import h5py
+
+    good = {"m1": [1e6, 2e6], "m2": [5e5, 1e6], "redshift": [1.0, 2.0]}
+
+    def put(f, **changed):
+        for k, v in {**good, **changed}.items():
+            f.create_dataset(k, data=v)
+
+    cases = {
+        "distance all NaN": (lambda f: put(f, distance=[np.nan, np.nan]), "row 0, column distance: nan"),
+        "bool spin": (lambda f: put(f, spin1=np.array([True, False])), "column spin1 holds bool values"),
+        "byte-string masses": (lambda f: put(f, m1=np.array([b"1e6", b"2e6"])), "column m1 holds <U3 values"),
+        "ragged": (lambda f: put(f, m2=[5e5, 1e6, 1e3]), "columns of different lengths"),
+        "group": (lambda f: (put(f), f.create_group("name")), "/name is not a 1-D dataset"),
+        "compound": (lambda f: put(f, m2=np.zeros(2, dtype=[("a", "f8"), ("b", "f8")])), "compound"),
+        "soft link": (lambda f: (put(f), f.__setitem__("distance", h5py.SoftLink("/m1"))), "/distance is a soft link"),
+        "external link": (lambda f: (put(f), f.__setitem__("distance", h5py.ExternalLink("other.h5", "/x"))),
+                          "/distance is an external link"),
+        "non-UTF-8 names": (lambda f: put(f, name=np.array([b"a", b"\xff"], dtype="S1")), "not UTF-8"),
+    }
+    return cases[name]
+
+
+H5_CASES = ["distance all NaN", "bool spin", "byte-string masses", "ragged", "group", "compound", "soft link",
+            "external link", "non-UTF-8 names"]
+
+
+def write_h5_case(path, name):
+    import h5py
+
+    build, words = h5_case(name)
+    with h5py.File(path, "w") as f:
+        build(f)
+    return words
+
+
 class TestCatalog:
     def test_values_defaults_lines_and_provenance(self, tmp_path):
         path = tmp_path / "c.csv"
@@ -311,21 +403,7 @@ class TestCatalog:
         # Values read back exactly: the numbers the text denotes (Python's float).
         assert same_floats(a.numbers["m1"], [float(r[1]) for r in body])
 
-    @pytest.mark.parametrize("text, words", [
-        ("m1,m2,redshift\n1,2,nan\n", "line 2, column redshift: 'nan' is not a number; leave the cell empty"),
-        ("m1,m2,redshift,t_start\n1,2,1,NaN\n", "line 2, column t_start: 'NaN'"),
-        ("m1,m2,redshift\n1,2,1\n1,2\n", "line 3: 2 fields, header has 3"),
-        ("m1,m2,redshift\n1,2,1\n1,2,1,4\n", "line 3: 4 fields, header has 3"),
-        ("m1,m2,redshift\n1,2,1\n# a comment row\n1,x,1\n", "line 4, column m2: 'x' is not a number"),
-        ("m1,m2,redshift\n1,2,\n", "line 2: column redshift is empty"),
-        ("M1,m2,redshift\n1,2,3\n", "'M1' differs from 'm1' only in case"),
-        ("m1,m2,redshift,Spin1\n1,2,3,0.5\n", "'Spin1' differs from 'spin1' only in case"),
-        ("m1;m2;redshift\n1;2;3\n", "semicolon-separated"),
-        ("m1,m1,redshift\n1,2,3\n", "column 'm1' appears twice"),
-        ("# only comments\n\n", "no header line"),
-        ("m1,m2,redshift\n", "no binaries"),
-        ('m1,m2,redshift,name\n1,2,3,"' + "x" * 200000 + '"\n', "line 2: field larger than field limit"),
-    ])
+    @pytest.mark.parametrize("text, words", BAD_CSV)
     def test_faults_name_file_line_and_column(self, tmp_path, text, words):
         path = tmp_path / "bad.csv"
         path.write_text(text)
@@ -348,3 +426,49 @@ class TestCatalog:
         write_table(path, {"m1": [1e6], "m2": [1e5], "redshift": [1.0], "distance": [np.nan]}, {})
         with pytest.raises(TableError, match="row 0, column distance: nan"):
             read_catalog(path)
+
+    @pytest.mark.parametrize("case", H5_CASES)
+    def test_hdf5_faults(self, tmp_path, case):
+        words = write_h5_case(tmp_path / "c.h5", case)
+        with pytest.raises(TableError) as err:
+            read_catalog(tmp_path / "c.h5")
+        assert str(err.value).startswith(str(tmp_path / "c.h5")) and words in str(err.value)
+
+    def test_npz_and_stream_faults(self, tmp_path, monkeypatch):
+        import os
+
+        path = tmp_path / "c.npz"
+        write_table(path, {"m1": [1e6], "m2": [1e5], "redshift": [1.0]}, {})
+        data = path.read_bytes()
+        cases = [("cut.npz", data[: len(data) // 2], "not a readable npz table"),
+                 ("junk.npz", b"PK\x03\x04" + b"\x00" * 40, "not a readable npz table")]
+        for name, content, words in cases:
+            (tmp_path / name).write_bytes(content)
+            with pytest.raises(TableError, match=words):
+                read_catalog(tmp_path / name)
+        with open(tmp_path / "b.npz", "wb") as fh:  # byte-string names that are not UTF-8
+            np.savez(fh, m1=[1e6], m2=[1e5], redshift=[1.0], name=np.array([b"\xff"]))
+        with pytest.raises(TableError, match="name holds byte strings that are not UTF-8"):
+            read_catalog(tmp_path / "b.npz")
+        os.mkfifo(tmp_path / "fifo.csv")
+        with pytest.raises(TableError, match="is a pipe"):  # would block for ever
+            read_catalog(tmp_path / "fifo.csv")
+        os.symlink("/dev/zero", tmp_path / "zero.csv")
+        with pytest.raises(TableError, match="is a device"):  # would never end
+            read_catalog(tmp_path / "zero.csv")
+        monkeypatch.setenv("PHENOMD_MAX_INPUT_BYTES", "10")
+        (tmp_path / "c.csv").write_text("m1,m2,redshift\n1,2,3\n")
+        with pytest.raises(TableError, match="over the 10 bytes"):
+            read_catalog(tmp_path / "c.csv")
+
+    def test_aliases_read_and_unknown_columns_kept_on_request(self, tmp_path):
+        path = tmp_path / "c.csv"
+        path.write_text("mass1,m_2,z,dL,chi1,iota,extra\n1e6,1e5,1,300,0.5,0.3,x\n")
+        cat = read_catalog(path, keep=True)
+        assert cat.header == ["m1", "m2", "redshift", "distance", "spin1", "inclination", "extra"]
+        assert cat.numbers["distance"][0] == 300.0 and cat.numbers["inclination"][0] == 0.3
+        assert cat.columns.describe() == ("read mass1 as m1, m_2 as m2, z as redshift, dL as distance, chi1 as "
+                                          "spin1, iota as inclination; carried through extra")
+        with pytest.raises(TableError, match="unknown column 'extra'"):
+            read_catalog(path)
+

@@ -70,11 +70,13 @@ def _copy_tree(dest):
 
 
 def _read(path):
+    """(provenance lines "key: value" from the sidecar, rows) of a CSV output."""
+    import json
+
     with open(path, newline="") as fh:
-        lines = fh.read().splitlines()
-    meta = [line for line in lines if line.startswith("#")]
-    rows = list(csv.DictReader(line for line in lines if not line.startswith("#")))
-    return meta, rows
+        rows = list(csv.DictReader(fh))
+    prov = json.loads(Path(str(path) + ".meta.json").read_text())["provenance"]
+    return [f"{k}: {v}" for k, v in prov.items()], rows
 
 
 @pytest.fixture(scope="module")

@@ -83,7 +83,6 @@ def main(argv=None):
     """Run the command line ``argv`` (default sys.argv[1:]); returns the exit
     status: 0 done, 2 an error, 130 interrupted, 128 + N on signal N
     (SIGTERM 143, SIGHUP 129)."""
-    command = "?"
     with _terminating():
         return _main(argv)
 
@@ -108,6 +107,12 @@ def _main(argv):
             if isinstance(exc, BrokenPipeError):
                 raise
             print(f"phenomd {command}: error: {_os_message(exc)}", file=sys.stderr)
+            return 2
+        except MemoryError:
+            # Sizes are checked before the large allocations; this is the
+            # backstop for any other.
+            print(f"phenomd {command}: error: out of memory; ask for less (a shorter --length, a smaller "
+                  "catalog or grid)", file=sys.stderr)
             return 2
     except KeyboardInterrupt:
         print(f"\nphenomd {command}: interrupted; outputs left as they were", file=sys.stderr)

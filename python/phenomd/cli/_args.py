@@ -164,6 +164,15 @@ def _common(p, *, several_noise=False):
     g.add_argument("--max-memory", type=_memory_size, metavar="SIZE",
                    help="refuse work whose grids, tables or figures would need more memory than SIZE (e.g. 8G, "
                         "512M; default half the physical memory)")
+    g.add_argument("--comments", action="store_true",
+                   help="CSV outputs: the provenance as leading '# key: value' lines (read them with "
+                        "comment='#') instead of beside the file in NAME.csv.meta.json (default)")
+
+
+def _catalog_options(p):
+    p.add_argument("--keep-columns", action="store_true",
+                   help="carry catalog columns that are none of the columns below through to the output "
+                        "(default: such a column is an error, with the name it most likely means)")
 
 
 def _size(text):
@@ -192,7 +201,7 @@ def _figure(p, output, width=900, height=650, aspect=0.76):
                    help=f"figure height, pixels (default {height}; not with --size)")
     p.add_argument("--dpi", type=_int_at_least(1, "--dpi"),
                    help=f"dots per inch (default 100; {PRINT_DPI} with --size)")
-    p.set_defaults(figure_defaults=(width, height, aspect))
+    p.set_defaults(figure_defaults=(width, height, aspect), default_output=output)
 
 
 def _grid_options(p):
@@ -248,6 +257,7 @@ def build_parser():
         epilog=commands.COLUMN_HELP, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("input", nargs="*", help="catalog file(s) ('-': CSV on stdin; none: the example population)")
     _common(p)
+    _catalog_options(p)
     p.add_argument("-o", "--output", help="output table: .csv, .h5, .hdf5 or .npz (default: CSV on stdout); "
                                           "with --workers/--scheduler a directory")
     _detection(p)
@@ -297,6 +307,7 @@ def build_parser():
     p.add_argument("--binary", action="append", metavar="m1,m2,spin1,spin2,z[,t_start[,t_end]]",
                    help="a binary to draw (repeatable; default: three examples)")
     _common(p, several_noise=True)
+    _catalog_options(p)
     _figure(p, "out/strain.png", aspect=1.0)
     p.set_defaults(func=commands.cmd_strain)
 

@@ -246,6 +246,8 @@ def provenance(args, curve=None, library=None, **extra):
     noise = curve
     if isinstance(curve, (list, tuple)):
         noise = "; ".join(repr(c) for c in curve)
+    curves = list(curve) if isinstance(curve, (list, tuple)) else [curve] if curve is not None else []
+    extra.setdefault("observation_window", observation_window(args, curves))
     return _provenance(
         library=lib,
         fast=args.fast,
@@ -256,6 +258,17 @@ def provenance(args, curve=None, library=None, **extra):
         command=args.command_line,
         **extra,
     )
+
+
+def observation_window(args, curves=()):
+    """The band each binary's SNR is over where nothing else sets it (a
+    catalog row, a grid axis): a provenance entry of every output."""
+    t_start = t_start_default(args, curves) if hasattr(args, "t_start") else 4.0
+    start = ("where the binary enters the noise curve's range (band)" if t_start == "band"
+             else f"{t_start:g} yr before merger (observer frame)")
+    t_end = getattr(args, "t_end", 0.0)
+    return (f"t_start {start}, t_end {t_end:g} yr (<= 0: through merger and ringdown), where a binary "
+            "gives none")
 
 
 def check_figure_size(args):
@@ -370,12 +383,17 @@ def same_file(a, b):
 
 
 def refuse_overwriting_inputs(outputs, inputs):
+    """Refuse an output that is one of the files the command reads, by
+    identity (same device and inode: a hard link, a symlink or another
+    spelling of the path count).  ``outputs``: paths, or (option, path)
+    pairs for the message."""
     for out in outputs:
+        option, out = out if isinstance(out, tuple) else ("-o", out)
         if not out or out == "-":
             continue
         for src in inputs:
             if src and src != "-" and os.path.exists(out) and same_file(out, src):
-                raise CLIError(f"-o {out}: is the input file {src}; choose another output")
+                raise CLIError(f"{option} {out}: is the input file {src}; choose another output")
 
 
 __all__ = [

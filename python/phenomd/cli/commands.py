@@ -13,6 +13,8 @@ import sys
 import numpy as np
 
 from .. import examples
+from .._catalog import column_help, provenance_text
+from .._conventions import SKY_AVERAGED
 from .._inputs import InputError
 from ..core import amplitude, binary_snr
 from ..tables import Catalog, check_output_path, read_catalog, write_csv_stream, write_table
@@ -39,28 +41,8 @@ from ._runtime import (
     warning_text,
 )
 
-COLUMN_HELP = """\
-Input columns (CSV, HDF5 or npz; names are case-sensitive; other columns
-are copied to the output unchanged):
-  m1, m2      source-frame component masses, solar masses      (required)
-  redshift    redshift z                                         (required)
-  spin1/spin2 aligned dimensionless spins in [-1, 1]            (default 0)
-  distance    luminosity distance, Mpc (empty/absent: from the redshift
-              with --cosmology)
-  t_start     band start, years before merger, observer frame
-              (default --t-start; 'band' fills it with the time at which
-              each binary enters the noise curve's range)
-  t_end       band end, years before merger; <= 0 runs through merger and
-              ringdown                                           (default 0)
-An empty cell means the default; 'nan' is an error.
-Output: the input columns with empty cells filled by the values used,
-distance (if absent), snr_all, snr_ins, snr_mrg, snr_rd (sky-,
-polarisation- and inclination-averaged by default: see --inclination),
-f_merger_start, f_ringdown_start (Hz), n_outside (grid points outside the
-noise curve's range) and flags (inverted, outside_noise, uncalibrated,
-zero_snr; ';'-separated).  With --threshold: p_det, the fraction of sky
-positions, polarisations and inclinations whose SNR exceeds it.  For a
-network (--noise lisa+taiji): snr_all_<member> for every member too."""
+# From the one catalog schema (phenomd._catalog), with the aliases.
+COLUMN_HELP = column_help()
 
 
 # --------------------------------------------------------------- binaries
@@ -92,7 +74,41 @@ def _binaries(cat, args, curves=None):
         "t_end": cat.column("t_end", 0.0),
     }
     cols["distance"] = distances(cat.numbers.get("distance"), cols["redshift"], args.cosmology, cat.where)
+    if "inclination" in cat.numbers:
+        cols["inclination"] = _inclinations(cat, args.inclination)
     return cols
+
+
+def _inclinations(cat, option):
+    """A catalog's own inclinations (radians), each empty cell filled with
+    the angle --inclination names (face-on 0, edge-on pi/2, or an angle);
+    the average over inclinations is no angle, so with it (the default) an
+    empty cell is an error naming the row."""
+    col = cat.numbers["inclination"]
+    empty = np.isnan(col)
+    if not empty.any():
+        return col
+    angle = {"face-on": 0.0, "edge-on": math.pi / 2}.get(option) if isinstance(option, str) else option
+    if angle is None:
+        raise CLIError(f"{cat.where(int(np.flatnonzero(empty)[0]))}: column inclination is empty; give an angle "
+                       "(radians) on every row, or --inclination face-on, edge-on or an angle for the empty "
+                       "cells (the default, the average over inclinations, is no angle)")
+    angle = float(getattr(angle, "to_value", lambda unit: angle)("rad"))
+    return np.where(empty, angle, col)
+
+
+def _inclination(cols, args):
+    """The inclination passed to the model: the catalog's column when it
+    has one, else --inclination; and words for it."""
+    if "inclination" in cols:
+        return cols["inclination"], f"{SKY_AVERAGED}, at each binary's inclination (catalog column)"
+    return args.inclination, convention(args.inclination)
+
+
+def _read_columns_text(cat):
+    """Words on how the catalog's columns were read, for the summary."""
+    text = cat.columns.describe() if cat.columns is not None else ""
+    return f" ({text})" if text else ""
 
 
 def _located(exc, cat):
@@ -110,7 +126,7 @@ def _snrs(cat, cols, curve, args, bar=None):
         res = binary_snr(
             cols["m1"], cols["m2"], cols["spin1"], cols["spin2"], cols["distance"], cols["redshift"],
             cols["t_start"], cols["t_end"], args.length,
-            noise=curve, inclination=args.inclination, cosmology=args.cosmology, threads=args.threads,
+            noise=curve, inclination=_inclination(cols, args)[0], cosmology=args.cosmology, threads=args.threads,
             progress=bar, library=args.library, fast=args.fast, threshold=getattr(args, "threshold", None),
             noise_fluctuations=bool(getattr(args, "noise_fluctuations", False)),
         )
@@ -143,12 +159,14 @@ def cmd_snr(args):
     to_stdout = out in (None, "-")
     if not to_stdout:
         check_output_path(out, "table")
-        refuse_overwriting_inputs([out], inputs)
+        refuse_overwriting_inputs([out], inputs + _noise_files(args))
     curve = noise_curve(args)
-    cat = examples.example_catalog() if not inputs else read_catalog(inputs[0], column_help=COLUMN_HELP)
+    cat = (examples.example_catalog() if not inputs
+           else read_catalog(inputs[0], column_help=COLUMN_HELP, keep=args.keep_columns))
     check_work(args, len(cat), kept_bytes_per_binary=8 * 24)
     cols = _binaries(cat, args, [curve])
     res, snr = _snrs(cat, cols, curve, args, progress(args, len(cat)))
+    _, words = _inclination(cols, args)
 
     flag_text, counts = flags(res)
     table = {}
@@ -160,7 +178,9 @@ def cmd_snr(args):
         table[name] = snr[name] if name in snr else np.asarray(getattr(res, name))
     table["n_outside"] = np.asarray(res.n_outside, dtype=np.int64)
     table["flags"] = flag_text
-    extra = {}
+    extra = {"input_columns": cat.columns.describe()} if cat.columns.describe() else {}
+    if "inclination" in cols:
+        extra["inclination_per_binary"] = "catalog column inclination, radians"
     if res.members is not None:
         for name, member in res.members.items():
             table[f"snr_all_{name}"] = np.asarray(member.snr_all)
@@ -171,22 +191,21 @@ def cmd_snr(args):
     if t_start_default(args, [curve]) == "band":
         extra["t_start"] = (f"band: where each binary enters the noise curve's range (f_min = {curve.range[0]:g} Hz), "
                             "for rows without a t_start of their own")
-    prov = provenance(args, curve, input=cat.source, snr_convention=convention(args.inclination),
-                      columns="snr_all, snr_ins, snr_mrg, snr_rd: SNR of the whole band, inspiral, merger, "
-                              "ringdown; f_merger_start, f_ringdown_start: Hz; distance: Mpc"
-                              + ("; snr_all_<member>: each network member's alone" if res.members else "")
-                              + ("; p_det: detection probability (see p_det_detector)" if res.p_det is not None
-                                 else ""), **extra)
+    prov = provenance(args, curve, input=cat.source, snr_convention=words,
+                      columns=provenance_text()
+                      + ("; snr_all_<member>: each network member's alone" if res.members else "")
+                      + ("; p_det: detection probability (see p_det_detector)" if res.p_det is not None else ""),
+                      **extra)
     if to_stdout:
-        write_csv_stream(sys.stdout, table, prov)
+        write_csv_stream(sys.stdout, table, prov, comments=args.comments)
         sys.stdout.flush()
     else:
-        write_table(out, table, prov)
+        write_table(out, table, prov, comments=args.comments)
 
     best = int(np.argmax(snr["snr_all"]))
     where = "stdout" if to_stdout else out
-    line = (f"phenomd snr: {len(cat)} binaries from {cat.source} against {curve!r} "
-            f"({convention(args.inclination)} SNR); wrote {where} (median SNR "
+    line = (f"phenomd snr: {len(cat)} binaries from {cat.source}{_read_columns_text(cat)} against {curve!r} "
+            f"({words} SNR); wrote {where} (median SNR "
             f"{np.median(snr['snr_all']):.4g}, highest {snr['snr_all'][best]:.4g}, {cat.label(best)})")
     _summary(args, line, counts, len(cat))
     return 0
@@ -211,12 +230,16 @@ def _snr_distributed(args, inputs):
     if os.path.exists(args.output) and not os.path.isdir(args.output):
         raise CLIError(f"-o {args.output}: exists and is not a directory (a distributed run writes a "
                        "directory of partitions)")
+    parent = os.path.dirname(os.path.abspath(args.output))
+    if not os.path.isdir(parent):
+        raise CLIError(f"-o {args.output}: the directory {parent} does not exist; create it first")
     curve = noise_curve(args)
     t_start = t_start_default(args, [curve])
     if t_start == "band" or args.threshold is not None or "+" in str(args.noise):
         raise CLIError("--workers/--scheduler compute SNRs only: give --t-start in years, and no --threshold or "
                        "network (A+B)")
-    kwargs = dict(scheduler=args.scheduler, workers=args.workers, fast=args.fast, noise=curve,
+    kwargs = dict(keep_columns=args.keep_columns,
+                  scheduler=args.scheduler, workers=args.workers, fast=args.fast, noise=curve,
                   inclination=args.inclination, length=args.length, cosmology=args.cosmology,
                   partition_size=args.partition_size, progress=not args.no_progress,
                   t_start=t_start, library=args.library, format=args.format, command=args.command_line,
@@ -281,12 +304,12 @@ STRAIN_GROUND_DEFAULTS = ["36,29,0,0,0.09", "500,500,0,0,0.5"]
 def cmd_strain(args):
     if args.binary and args.input:
         raise CLIError("give binaries either with --binary or as an input file, not both")
-    check_output_path(args.output, "figure")
+    check_output_path(args.output, "figure", create=_default_output(args))
     check_figure(args)
-    refuse_overwriting_inputs([args.output], [args.input])
+    refuse_overwriting_inputs([args.output], [args.input] + _noise_files(args))
     curves = [noise_curve(args, choice) for choice in args.noise]
     if args.input:
-        cat = read_catalog(args.input, column_help=COLUMN_HELP)
+        cat = read_catalog(args.input, column_help=COLUMN_HELP, keep=args.keep_columns)
     else:
         cat = _binary_catalog(args.binary or (STRAIN_GROUND_DEFAULTS if any_ground(curves) else STRAIN_DEFAULTS),
                               math.nan)
@@ -298,7 +321,8 @@ def cmd_strain(args):
         amp = amplitude(
             cols["m1"], cols["m2"], cols["spin1"], cols["spin2"], cols["distance"], cols["redshift"],
             cols["t_start"], cols["t_end"], args.length,
-            inclination=args.inclination, cosmology=args.cosmology, threads=args.threads, library=args.library,
+            inclination=_inclination(cols, args)[0], cosmology=args.cosmology, threads=args.threads,
+            library=args.library,
             fast=args.fast,
         )
     except InputError as exc:
@@ -313,13 +337,14 @@ def cmd_strain(args):
     ax = fig.add_subplot(1, 1, 1)
     draw_strain(ax, amp, snr["snr_all"], labels, {noise_label(c): c for c in curves},
                 params={k_: cols[k_] for k_ in ("m1", "m2", "spin1", "spin2", "t_start", "t_end")},
-                inclination=args.inclination, snr_against=noise_label(curves[0]))
+                inclination=("each binary at its catalog inclination" if "inclination" in cols else args.inclination),
+                snr_against=noise_label(curves[0]))
     fig.tight_layout()
-    prov = provenance(args, curves, strain_convention=f"h_c {convention(args.inclination)}",
+    prov = provenance(args, curves, strain_convention=f"h_c {_inclination(cols, args)[1]}",
                       snr_noise=noise_label(curves[0]), t_start=str(t_start_default(args, curves)))
     save(plt, fig, args, prov, title=f"characteristic strain ({convention(args.inclination)})")
-    line = (f"phenomd strain: {len(cat)} binaries against {', '.join(noise_label(c) for c in curves)} "
-            f"({convention(args.inclination)} h_c); wrote {args.output}")
+    line = (f"phenomd strain: {len(cat)} binaries{_read_columns_text(cat)} against "
+            f"{', '.join(noise_label(c) for c in curves)} ({_inclination(cols, args)[1]} h_c); wrote {args.output}")
     _summary(args, line, counts, len(cat))
     return 0
 
@@ -455,14 +480,30 @@ def _grid_counts(grid):
     }
 
 
+def _default_output(args):
+    """Whether -o is the command's own default (under out/, made if missing)."""
+    return args.output == getattr(args, "default_output", None)
+
+
+def _noise_files(args):
+    """The noise files a command reads (--noise and --compare that name
+    files rather than built-in curves)."""
+    from ._runtime import noise_names
+
+    given = args.noise if isinstance(args.noise, list) else [args.noise]
+    given = given + [getattr(args, "compare", None)]
+    return [g for g in given if g and g not in noise_names() and os.path.exists(g)]
+
+
 def _check_figure_and_table(args):
-    check_output_path(args.output, "figure")
+    check_output_path(args.output, "figure", create=_default_output(args))
     check_figure(args)
     table = args.table
     if table:
         check_output_path(table, "table")
         if os.path.abspath(table) == os.path.abspath(args.output):
             raise CLIError(f"the figure and the table are both {table}")
+    refuse_overwriting_inputs([args.output, ("--table", table)], _noise_files(args))
 
 
 def cmd_waterfall(args):
@@ -486,7 +527,7 @@ def cmd_waterfall(args):
     save(plt, fig, args, prov, title=f"{what}; {grid.title()}")
     table = args.table
     if table:
-        write_table(table, _grid_table(grid), prov)
+        write_table(table, _grid_table(grid), prov, comments=args.comments)
     snr = grid.snr
     best = np.unravel_index(int(np.nanargmax(snr)), snr.shape)
     line = (f"phenomd waterfall: {snr.size} binaries ({grid.x.values.size} {grid.x.name} x "
@@ -529,7 +570,7 @@ def cmd_ratio(args):
         cols = {k: v for k, v in base.items() if not k.startswith("snr_") and k not in ("outside", "inverted")}
         cols.update({"snr_a": grid_a.snr.ravel(), "snr_b": grid_b.snr.ravel(), "ratio": ratio.ravel(),
                      "outside_a": grid_a.outside.ravel(), "outside_b": grid_b.outside.ravel()})
-        write_table(table, cols, prov)
+        write_table(table, cols, prov, comments=args.comments)
     finite = ratio[np.isfinite(ratio)]
     spread = f"ratio {finite.min():.3g} to {finite.max():.3g}" if finite.size else "no cell with both SNRs"
     line = (f"phenomd ratio: SNR({label_a}) / SNR({label_b}) over {ratio.size} binaries "
@@ -608,7 +649,7 @@ def cmd_horizon(args):
         parts = [r.columns() for r in results.values()]
         cols = {k: np.concatenate([np.asarray(p[k]) for p in parts]) for k in parts[0]}
         cols["noise"] = np.concatenate([np.full(len(r), label, dtype=object) for label, r in results.items()])
-        write_table(table, cols, prov)
+        write_table(table, cols, prov, comments=args.comments)
     summaries = []
     for label, r in results.items():
         ok = np.asarray(r.ok)
