@@ -172,6 +172,8 @@ def noise_label(curve):
     if hasattr(curve, "years"):
         years = curve.years
         extra = [f"{years:g} yr foreground" if years is not None else "no foreground"]
+        if getattr(curve, "caveat", None):
+            extra[0] += " uncertain ×3"
         kind = getattr(curve, "response_kind", None)
         if kind not in (None, "numerical"):
             extra.append(f"{kind} response")

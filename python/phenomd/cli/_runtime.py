@@ -47,11 +47,19 @@ def noise_curve(args, choice=None):
     (``--noise-kind`` says what its second column is; ``--noise-channels``
     and ``--noise-sky-averaged`` what convention the file is in)."""
     choice = args.noise if choice is None else choice
-    if choice in noise_names():
+    if str(choice).lower() in noise_names():
         options = {"response": args.response} if args.response else {}
-        return _call_checked(noise_mod.curve, choice, years=args.years, **options)
+        curve = _call_checked(noise_mod.curve, choice, years=args.years, **options)
+        if getattr(curve, "caveat", None):
+            warn(args, f"{curve.name}: {curve.caveat}")
+        return curve
     if not os.path.exists(choice):
-        raise CLIError(f"--noise {choice!r}: neither a noise curve ({', '.join(noise_names())}) nor an existing file")
+        import difflib
+
+        close = difflib.get_close_matches(str(choice).lower(), noise_names(), n=1, cutoff=0.6)
+        hint = f"; did you mean {close[0]}?" if close else ""
+        raise CLIError(f"--noise {choice!r}: neither a noise curve ({', '.join(noise_names())}) nor an existing "
+                       f"file{hint}")
     if args.noise_kind is None:
         raise CLIError(f"--noise {choice}: a noise file needs --noise-kind asd, psd or hn")
     options = {}
@@ -80,9 +88,11 @@ def _call_checked(func, *a, **kw):
 
 
 def noise_label(curve):
-    """A short name of a curve for titles and legends."""
+    """A short name of a curve for titles and legends (with its caveat,
+    e.g. TianQin's foreground uncertain by a factor ~3)."""
     name = getattr(curve, "name", None)
-    return str(name) if name else repr(curve)
+    label = str(name) if name else repr(curve)
+    return f"{label} (foreground uncertain ×3)" if getattr(curve, "caveat", None) else label
 
 
 # ------------------------------------------------------------ inclination
