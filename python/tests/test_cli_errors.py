@@ -138,7 +138,9 @@ class TestInputFaults:
         (["waterfall", "--size", "3.4,0"], "must be finite and positive inches"),
         (["snr", "--length", "1"], "--length must be at least 2"),
         (["snr", "--threads", "0"], "--threads must be at least 1"),
-        (["snr", "--inclination", "sideways"], "use average, face-on, edge-on or an angle in radians"),
+        (["snr", "--inclination", "sideways"], "use average, face-on, edge-on or an angle: 60deg, 1.05rad"),
+        (["snr", "--inclination", "60"], "60: angles are in radians, in [0, pi]; did you mean 60deg?"),
+        (["horizon", "--inclination", "1.05 grad"], "use average, face-on, edge-on or an angle"),
         (["snr", "--t-start", "nan"], "--t-start must be finite and positive"),
     ])
     def test_bad_options_exit_2(self, capsys, argv, words):
@@ -156,6 +158,8 @@ class TestInputFaults:
     def test_bad_noise_and_library(self, tmp_path, good, capsys):
         status, _, err = run(capsys, "snr", str(good), "--noise", "nosuchcurve", "-q")
         assert status == 2 and "neither a noise curve" in one_error_line(err)
+        status, _, err = run(capsys, "snr", str(good), "--noise", "lisaa", "-q")
+        assert status == 2 and "did you mean lisa?" in one_error_line(err)
         (tmp_path / "n.txt").write_text("1e-4 1e-40\n")
         status, _, err = run(capsys, "snr", str(good), "--noise", str(tmp_path / "n.txt"), "-q")
         assert status == 2 and "needs --noise-kind" in one_error_line(err)

@@ -106,6 +106,25 @@ class TestFactors:
         with pytest.raises(phenomd.InputError, match="2 values for 3 binaries"):
             phenomd.inclination_factor([0.1, 0.2], n=3)
 
+    def test_plain_numbers_outside_zero_to_pi_are_refused_as_likely_degrees(self):
+        # 60 read as radians gave k = 2.66, 1.5 times the average, where
+        # 60 degrees gives 0.9 times: a plain number is radians in [0, pi].
+        u = pytest.importorskip("astropy.units")
+        rng = np.random.default_rng(4)
+        for _ in range(20):
+            angles = rng.uniform(0, math.pi, 6)
+            i = int(rng.integers(6))
+            angles[i] = rng.choice([-1, 1]) * rng.uniform(math.pi + 1e-9, 360)
+            angles[i] = angles[i] if angles[i] > 0 else -rng.uniform(1e-9, 3)
+            with pytest.raises(phenomd.InputError, match=rf"inclination\[{i}\] = .*radians, in \[0, pi\]; did "
+                                                         "you mean .*deg") as err:
+                phenomd.inclination_factor(angles, n=6)
+            assert err.value.index == i
+        with pytest.raises(phenomd.InputError, match="did you mean 60deg"):
+            phenomd.binary_snr(1e6, 1e6, 0.0, 0.0, None, 1.0, 4.0, inclination=60)
+        assert phenomd.inclination_factor(math.pi) == phenomd.inclination_factor(0.0)  # both ends accepted
+        assert phenomd.inclination_factor(200 * u.deg) == pytest.approx(phenomd.inclination_factor(math.radians(160)))
+
     def test_results_scale_by_the_factor_and_edge_on_is_the_module(self, library_path):
         kw = dict(m1=[1e6, 3e4, 2e5], m2=[5e5, 2e4, 2e5], spin1=0.3, spin2=-0.2, distance=[1e4, 3e3, 5e3],
                   redshift=[1.0, 0.4, 0.7], t_start=4.0, length=100)

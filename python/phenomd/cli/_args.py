@@ -82,10 +82,10 @@ def _common(p, *, several_noise=False):
 
     g = p.add_argument_group("convention")
     g.add_argument("--inclination", type=parse_inclination, default="average",
-                   metavar="average|face-on|edge-on|RADIANS",
+                   metavar="average|face-on|edge-on|ANGLE",
                    help=f"average (default): the {AVERAGED} h_c = "
                         "sqrt(16/5) f|h~| and SNR; face-on (sqrt(8) f|h~|); edge-on (f|h~|, the C module's "
-                        "own h_c); or an angle in radians")
+                        "own h_c); or an angle: 60deg, 1.05rad, or a plain number of radians in [0, pi]")
 
     g = p.add_argument_group("noise")
     names = ", ".join(noise_names())

@@ -99,21 +99,34 @@ def noise_label(curve):
 
 
 def parse_inclination(text):
-    """``--inclination``: average | face-on | edge-on | an angle in radians."""
+    """``--inclination``: average | face-on | edge-on | an angle: ``60deg``,
+    ``1.05rad`` or a plain number of radians in [0, pi] (a plain number
+    outside it, e.g. 60, is refused with a hint: it is most likely
+    degrees).  An angle with a unit comes back as an astropy Quantity."""
+    import argparse
+    import re
+
     if text in ("average", "face-on", "edge-on"):
         return text
+    m = re.fullmatch(r"\s*([-+0-9.eE]+)\s*(deg|degrees?|rad|radians?)?\s*", text)
     try:
-        value = float(text)
+        value = float(m.group(1)) if m else float("nan")
     except ValueError:
-        import argparse
-
+        value = float("nan")
+    if not m or value != value:
         raise argparse.ArgumentTypeError(
-            f"{text!r}: use average, face-on, edge-on or an angle in radians") from None
+            f"{text!r}: use average, face-on, edge-on or an angle: 60deg, 1.05rad, or radians in [0, pi]")
     if not math.isfinite(value):
-        import argparse
-
         raise argparse.ArgumentTypeError(f"{text!r}: an angle must be finite")
-    return value
+    unit = m.group(2)
+    if unit is None:
+        if not 0.0 <= value <= math.pi:
+            raise argparse.ArgumentTypeError(
+                f"{text}: angles are in radians, in [0, pi]; did you mean {text}deg?")
+        return value
+    from astropy import units as u
+
+    return value * (u.deg if unit.startswith("deg") else u.rad)
 
 
 #: Words for the averaging of an SNR or h_c, for titles and summaries.
