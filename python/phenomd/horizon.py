@@ -41,11 +41,15 @@ z_min (SNR below the threshold at z_min, above it further out),
 ``rising`` is True for that mass.  A detectable interval narrower than
 the grid spacing can be missed; raise ``per_decade`` to look closer.
 
-Bounds instead of infinities.  Where the SNR stays below the threshold at
-every grid redshift, the result is z_min with ``reached`` = "below";
-where it is still at or above the threshold at z_max, z_max with
-``reached`` = "above"; otherwise ``reached`` = "ok".  No NaN or infinity
-is ever returned.
+Bounds kept out of the values.  Where the SNR stays below the threshold
+at every grid redshift, ``reached`` = "below": the horizon lies below
+z_min; where it is still at or above the threshold at z_max, ``reached`` =
+"above": it lies beyond z_max.  There ``redshift`` and
+``luminosity_distance`` are NaN (no horizon was found) and
+``redshift_bound`` holds the bound (z_min or z_max); elsewhere
+``reached`` = "ok", ``redshift_bound`` is NaN and ``redshift`` the
+horizon.  A table of horizons then never shows a search bound as if it
+were a horizon.
 """
 
 from __future__ import annotations
@@ -76,14 +80,17 @@ class HorizonResult:
     mass_ratio, spin1, spin2 : numpy.ndarray
         (n,) the values used.
     redshift : numpy.ndarray
-        (n,) the horizon z_h.
+        (n,) the horizon z_h; NaN where ``reached`` is not "ok".
     luminosity_distance : numpy.ndarray
-        (n,) D_L(z_h) in Mpc from ``cosmology``.
+        (n,) D_L(z_h) in Mpc from ``cosmology``; NaN where ``redshift`` is.
     reached : numpy.ndarray
         (n,) str: "ok" where the threshold is crossed between z_min and
         z_max, "below" where the SNR is below it at every searched redshift
-        (redshift = z_min), "above" where it is still at or above it at
-        z_max (redshift = z_max).
+        (the horizon lies below z_min), "above" where it is still at or
+        above it at z_max (the horizon lies beyond z_max).
+    redshift_bound : numpy.ndarray
+        (n,) the bound the horizon lies beyond: z_max where ``reached`` is
+        "above", z_min where it is "below", NaN where it is "ok".
     rising : numpy.ndarray
         (n,) bool: the SNR at z_min is below the threshold but reaches it
         further out (the horizon is then the far end of that interval).
@@ -132,6 +139,7 @@ class HorizonResult:
     uncalibrated: np.ndarray = None
     cosmology: object = None
     provenance: dict = field(default_factory=dict)
+    redshift_bound: np.ndarray = None
 
     def __len__(self):
         return self.mass.shape[0]
@@ -155,6 +163,7 @@ class HorizonResult:
             "redshift": self.redshift,
             "luminosity_distance": self.luminosity_distance,
             "reached": self.reached,
+            "redshift_bound": self.redshift_bound,
             "rising": self.rising,
             "uncalibrated": self.uncalibrated,
             "z_low": self.z_low,
@@ -298,8 +307,8 @@ def horizon(
 
     The search (module docstring) covers ``z_min`` <= z <= ``z_max`` with
     ``per_decade`` grid points per decade and refines to ``rtol`` in ln z.
-    Where the threshold is never reached or always exceeded, the bound is
-    returned and flagged in ``reached``.
+    Where the threshold is never reached or always exceeded, ``redshift``
+    is NaN, ``reached`` says which and ``redshift_bound`` holds the bound.
 
     Parameters
     ----------
@@ -327,7 +336,8 @@ def horizon(
     length, fast, threads, library
         As for ``binary_snr``.
     z_min, z_max : float
-        The redshifts searched.
+        The redshifts searched (default 1e-4 to 100; the cosmology's
+        distance table reaches z = 1000, the largest accepted redshift).
     per_decade : int
         Coarse grid points per decade of z.
     rtol : float
@@ -341,8 +351,9 @@ def horizon(
     Returns
     -------
     HorizonResult
-        Per mass: the horizon redshift and distance, ``reached``,
-        ``rising``, the final bracket and flags, and ``provenance``.
+        Per mass: the horizon redshift and distance (NaN beyond the
+        bounds searched), ``reached``, ``redshift_bound``, ``rising``, the
+        final bracket and flags, and ``provenance``.
 
     Raises
     ------
@@ -366,6 +377,9 @@ def horizon(
     z_max = _positive_scalar(z_max, "z_max", "the highest redshift searched")
     if not z_max > z_min:
         raise inp.InputError("z_max", None, f"z_max = {z_max!r} must exceed z_min = {z_min!r}")
+    if z_max > core.REDSHIFT_RANGE[1]:
+        raise inp.InputError("z_max", None, f"z_max = {z_max:g}: redshifts are accepted up to "
+                                            f"{core.REDSHIFT_RANGE[1]:g}")
     rtol = _positive_scalar(rtol, "rtol", "the tolerance in ln z")
     per_decade = int(_positive_scalar(per_decade, "per_decade", "grid points per decade"))
 
@@ -436,8 +450,11 @@ def horizon(
     g = g.reshape(n, nz)
     uncalibrated = np.asarray(res.uncalibrated, dtype=bool).reshape(n, nz)[:, 0]
     z_out, z_lo, z_hi, reached, rising = _first_crossings(g, zs, refine, rtol, max_iterations)
-
-    distance = luminosity_distance(z_out, cosmo)
+    found = reached == "ok"
+    bound = np.where(found, np.nan, z_out)
+    z_out = np.where(found, z_out, np.nan)
+    distance = np.full(n, np.nan)
+    distance[found] = luminosity_distance(z_out[found], cosmo)
     lib = load_library(library, fast=fast)
     record = provenance(
         library=lib, fast=fast, noise=curve, inclination=inclination, cosmology=cosmo, length=length,
@@ -463,4 +480,5 @@ def horizon(
         uncalibrated=uncalibrated,
         cosmology=cosmo,
         provenance=record,
+        redshift_bound=bound,
     )

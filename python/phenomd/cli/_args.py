@@ -253,6 +253,9 @@ def build_parser():
                    help="band end, years before merger; <= 0 through merger and ringdown (default 0)")
     p.add_argument("--phase", choices=("all", "ins", "mrg", "rd"), default="all",
                    help="whose SNR reaches the threshold (default all)")
+    p.add_argument("--z-max", type=_positive_float("--z-max"), default=100.0,
+                   help="largest redshift searched, up to 1000 (default 100); masses whose horizon lies "
+                        "beyond it are marked, not given a value")
     p.add_argument("--quantity", choices=("redshift", "distance"), default="redshift",
                    help="vertical axis: redshift (with the distance on the right) or luminosity distance")
     p.add_argument("--table", metavar="FILE", help="also write the horizons: .csv, .h5, .hdf5 or .npz")

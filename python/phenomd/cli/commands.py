@@ -485,6 +485,7 @@ def cmd_horizon(args):
                 masses, args.q, args.spin1, args.spin2, snr=args.snr, noise=curve, inclination=args.inclination,
                 phase=args.phase, t_start=args.t_start, t_end=args.t_end, cosmology=args.cosmology,
                 length=args.length, fast=args.fast, threads=args.threads, library=args.library,
+                z_max=args.z_max,
             )
         except InputError as exc:
             raise CLIError(str(exc)) from None
@@ -505,18 +506,34 @@ def cmd_horizon(args):
         cols = {k: np.concatenate([np.asarray(p[k]) for p in parts]) for k in parts[0]}
         cols["noise"] = np.concatenate([np.full(len(r), label, dtype=object) for label, r in results.items()])
         write_table(table, cols, prov)
-    summaries = []
-    for label, r in results.items():
-        ok = np.asarray(r.ok)
-        if ok.any():
-            i = int(np.argmax(np.where(ok, r.redshift, -np.inf)))
-            summaries.append(f"{label}: deepest z = {r.redshift[i]:.3g} at M = {r.mass[i]:.3g} Msun")
-        else:
-            summaries.append(f"{label}: threshold never crossed in the redshift range")
+    summaries = [f"{label}: {_horizon_summary(r, args.z_max)}" for label, r in results.items()]
     missed = sum(int(np.count_nonzero(~np.asarray(r.ok))) for r in results.values())
     line = (f"phenomd horizon: SNR {args.snr:g} ({convention(args.inclination)}), {n} masses x {len(curves)} "
             f"curve{'s' if len(curves) > 1 else ''}; wrote {args.output}{' and ' + table if table else ''} ({'; '.join(summaries)})")
     if missed:
-        line += f"; {missed} masses whose threshold lies outside the redshifts searched (see the reached column)"
+        line += (f"; {missed} masses whose horizon lies outside the redshifts searched (redshift nan; see the "
+                 "reached and redshift_bound columns)")
     say(args, line)
     return 0
+
+
+def _mass_span(masses):
+    lo, hi = float(np.min(masses)), float(np.max(masses))
+    span = f"M = {lo:.3g} Msun" if lo == hi else f"M = {lo:.3g}-{hi:.3g} Msun"
+    return span + (f" ({masses.size} masses)" if masses.size > 1 else "")
+
+
+def _horizon_summary(r, z_max):
+    """One curve's horizons in words: the masses whose horizon lies beyond
+    the largest redshift searched (then no "deepest" is named: those go
+    deeper), else the deepest horizon found; masses below the smallest."""
+    reached = np.asarray(r.reached)
+    parts = []
+    if (reached == "above").any():
+        parts.append(f"beyond z = {z_max:g} for {_mass_span(r.mass[reached == 'above'])}")
+    elif (reached == "ok").any():
+        i = int(np.nanargmax(np.where(reached == "ok", r.redshift, np.nan)))
+        parts.append(f"deepest z = {r.redshift[i]:.3g} at M = {r.mass[i]:.3g} Msun")
+    if (reached == "below").any():
+        parts.append(f"below z = {float(np.nanmin(r.redshift_bound)):g} for {_mass_span(r.mass[reached == 'below'])}")
+    return ", ".join(parts)
