@@ -678,6 +678,28 @@ def _population_module(curve, library, fast):
     return module, table()
 
 
+def noise_curve(noise):
+    """The curve a ``noise=`` argument names: None is the default curve
+    ``noise.curve("lisa")`` (LISA with 4 years of galactic foreground), a
+    string a built-in curve's name (case-insensitive, its default years),
+    a noise curve or callable itself; anything else is an InputError."""
+    from . import noise as _noise
+
+    if noise is None:
+        return _noise.curve("lisa")
+    if isinstance(noise, str):
+        try:
+            return _noise.curve(noise)
+        except InputError as exc:
+            if exc.argument == "name":
+                raise InputError("noise", None, str(exc)) from None
+            raise
+    if not callable(noise):
+        raise InputError("noise", None, f"noise must be a noise curve, a curve's name or a callable; got "
+                                        f"{type(noise).__name__}")
+    return noise
+
+
 def binary_snr(
     m1,
     m2,
@@ -723,10 +745,12 @@ def binary_snr(
     ----------
     m1, m2, spin1, spin2, distance, redshift, t_start, t_end, length
         As for ``amplitude``.
-    noise : noise curve or callable, optional
-        A curve from ``phenomd.noise`` (default: ``LISA(years=4)``) or any
-        callable returning h_n = sqrt(f S_n) at an array of frequencies (its
-        result must broadcast to the grid).
+    noise : noise curve, str or callable, optional
+        A curve from ``phenomd.noise`` (default: ``LISA(years=4)``), a
+        built-in curve's name (``"lisa"``, ``"TianQin"``, ...:
+        ``phenomd.noise.curve(name)``, with its default 4 years of galactic
+        foreground) or any callable returning h_n = sqrt(f S_n) at an array
+        of frequencies (its result must broadcast to the grid).
     inclination, cosmology, threads, chunk, progress, library, fast
         As for ``amplitude``.
     population : bool or None
@@ -759,15 +783,11 @@ def binary_snr(
     >>> len(r), r.uncalibrated.tolist()
     (2, [False, False])
     """
-    from . import noise as _noise
-
-    if noise is not None and not callable(noise):
-        raise InputError("noise", None, f"noise must be a noise curve or callable; got {type(noise).__name__}")
+    curve = noise_curve(noise)
     batch = _prepare(m1, m2, spin1, spin2, distance, redshift, t_start, t_end, length, cosmology)
     threads = inp.as_threads(threads)
     chunk = inp.as_chunk(chunk)
     k, scale = _factor(inclination, batch.n)
-    curve = _noise.LISA(4) if noise is None else noise
     lib = load_library(library, fast=fast)
     record = _record(lib, fast, batch.length, inclination, cosmology, distance is not None, noise=curve)
     return _batch_snr(batch, curve, k, scale, lib, library, fast, threads, chunk, progress, population, record)

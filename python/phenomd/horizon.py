@@ -321,8 +321,9 @@ def horizon(
         Aligned spins of m1 and m2, a scalar or one per mass.
     snr : float
         The SNR threshold.
-    noise : noise curve or callable, optional
-        Default: ``LISA(years=4)``, as ``binary_snr``.
+    noise : noise curve, str or callable, optional
+        Default: ``LISA(years=4)``; a curve, a built-in curve's name or a
+        callable, as for ``binary_snr``.
     inclination : {"average", "face-on", "edge-on"} or float or array_like
         "average" (default): the sky-, polarisation- and
         inclination-averaged SNR; or as for ``binary_snr``.
@@ -398,11 +399,10 @@ def horizon(
     m1, m2 = component_masses(full["masses"], full["mass_ratio"])
     cosmo = resolve_cosmology(cosmology)
 
-    from . import noise as noise_module
     from ._library import load_library
     from ._provenance import provenance
 
-    curve = noise_module.LISA(4) if noise is None else noise
+    curve = core.noise_curve(noise)
     threads = inp.as_threads(threads)
 
     if isinstance(inclination, str):

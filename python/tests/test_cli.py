@@ -171,8 +171,10 @@ class TestFigures:
         assert err.startswith("phenomd horizon: error: --size page with --width") and len(err.splitlines()) == 1
 
     def test_bad_waterfall_options(self, capsys):
-        assert cli.main(["waterfall", "--q", "2"]) == 2
-        assert "mass ratio" in capsys.readouterr().err
+        # q > 1 is accepted (m2 the heavier, as in horizon); a q given both
+        # as an axis and as --q is not.
+        assert cli.main(["waterfall", "--x", "q", "--q", "2"]) == 2
+        assert "q is an axis" in capsys.readouterr().err
 
 
 class TestProgressBar:

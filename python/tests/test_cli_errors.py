@@ -148,6 +148,28 @@ class TestInputFaults:
             cli.main(argv)
         assert stop.value.code == 2 and words in capsys.readouterr().err
 
+    @pytest.mark.parametrize("argv, words", [
+        (["waterfall", "--x", "mass:1e4:1e8:40", "--nm", "10"], "--nm both give the mass axis' number of points"),
+        (["waterfall", "--y", "redshift:0.1:5", "--z-range", "1", "2"], "--z-range both give the redshift axis' range"),
+        (["ratio", "--compare", "taiji", "--x", "q", "--nm", "5"], "--nm applies to a mass axis"),
+        (["waterfall", "--x", "q", "--q", "0.3"], "--q 0.3: q is an axis"),
+        (["waterfall", "--fix", "tobs=2", "--t-start", "3"], "--t-start 3: tobs is fixed by --fix tobs="),
+        (["waterfall", "--fix", "q=0.3", "--fix", "mass_ratio=0.5"], "q is fixed twice"),
+        (["snr", "--workers", "2", "--scheduler", "tcp://h:1", "x.csv"], "give one"),
+        (["snr", "--partition-size", "10"], "--partition-size applies only with --workers or --scheduler"),
+        (["snr", "--progress", "--no-progress"], "--progress and --no-progress"),
+        (["snr", "--noise", "LISA", "--noise-channels", "1"], "--noise-channels describes a noise file"),
+        (["horizon", "--noise", "tianqin", "--response", "approximate"], "--response applies to the lisa curve"),
+    ])
+    def test_conflicting_options_are_refused(self, tmp_path, capsys, argv, words):
+        # Each pair was a silent choice of one option over the other.
+        try:
+            status = cli.main(argv + ["-o", str(tmp_path / ("o.png" if argv[0] != "snr" else "o.csv"))])
+        except SystemExit as stop:
+            status = stop.code
+        assert status == 2 and words in one_error_line(capsys.readouterr().err, argv[0])
+        assert not list(tmp_path.iterdir())
+
     def test_bad_binary_option_names_it(self, tmp_path, capsys):
         status, _, err = run(capsys, "strain", "--binary", "6e5,4e5,0,0,2", "--binary", "6e5,4e5,1.5,0,2",
                              "-o", str(tmp_path / "s.png"), "-q")
@@ -160,6 +182,8 @@ class TestInputFaults:
         assert status == 2 and "neither a noise curve" in one_error_line(err)
         status, _, err = run(capsys, "snr", str(good), "--noise", "lisaa", "-q")
         assert status == 2 and "did you mean lisa?" in one_error_line(err)
+        status, _, err = run(capsys, "snr", str(good), "--noise", "TianQin", "-q", "-o", str(tmp_path / "o.csv"))
+        assert status == 0 and "foreground uncertain by a factor ~3" in err  # names in any case; its caveat
         (tmp_path / "n.txt").write_text("1e-4 1e-40\n")
         status, _, err = run(capsys, "snr", str(good), "--noise", str(tmp_path / "n.txt"), "-q")
         assert status == 2 and "needs --noise-kind" in one_error_line(err)

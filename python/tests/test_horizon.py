@@ -66,7 +66,9 @@ def test_snr_at_the_horizon_is_the_threshold(phase, inclination, threshold):
     # Distances: Planck18 at z (astropy, independently).
     from astropy.cosmology import Planck18
 
-    assert np.allclose(h.luminosity_distance, Planck18.luminosity_distance(h.redshift).value, rtol=1e-8, equal_nan=True)
+    found = h.reached == "ok"
+    assert np.allclose(h.luminosity_distance[found], Planck18.luminosity_distance(h.redshift[found]).value, rtol=1e-8)
+    assert np.isnan(h.luminosity_distance[~found]).all()
     assert h.provenance["phase"] == phase and h.provenance["snr_threshold"] == repr(threshold)
 
 
@@ -123,6 +125,22 @@ def test_mass_ratio_above_one_is_the_same_binary_with_bodies_exchanged():
     assert np.allclose(a.redshift, b.redshift, rtol=1e-9)
     m1, m2 = component_masses(1e6, 4.0)
     assert m2 == pytest.approx(4 * m1) and m1 + m2 == pytest.approx(1e6)
+
+
+def test_a_curves_name_is_the_curve_everywhere():
+    # binary_snr, horizon and waterfall take a built-in curve's name (any
+    # case) for the curve noise.curve(name) makes, with its 4-year default.
+    u = pytest.importorskip("astropy.units")
+    by_name = phenomd.binary_snr(1e6, 5e5, 0.0, 0.0, None, 1.0, 4.0, length=LENGTH, noise="TianQin")
+    by_curve = phenomd.binary_snr(1e6, 5e5, 0.0, 0.0, None, 1.0, 4.0, length=LENGTH,
+                                  noise=noise.TianQin(years=4 * u.yr))
+    assert by_name.snr_all[0] == by_curve.snr_all[0] and by_name.provenance["noise"] == "TianQin(years=4.0)"
+    assert horizon(1e6, noise="LISA", length=LENGTH).redshift[0] == horizon(1e6, length=LENGTH).redshift[0]
+    w = phenomd.waterfall(x=("mass", 1e5, 1e6, 2), y=("redshift", 1, 2, 2), noise="taiji", length=LENGTH)
+    assert w.noise_name == "taiji (4 yr foreground)"
+    with pytest.raises(phenomd.InputError, match="did you mean 'lisa'") as err:
+        horizon(1e6, noise="lisaa", length=LENGTH)
+    assert err.value.argument == "noise"
 
 
 def test_one_inclination_per_mass():

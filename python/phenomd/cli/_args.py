@@ -157,7 +157,8 @@ def _grid_options(p):
     g.add_argument("--fix", action="append", metavar="NAME=VALUE",
                    help="hold a parameter at a value (repeatable), e.g. --fix spin=0.9 --fix tobs=2")
     g.add_argument("--q", type=_positive_float("--q"), default=0.2,
-                   help="mass ratio m2/m1 in (0, 1] when not an axis (default 0.2)")
+                   help="mass ratio m2/m1 when not an axis (default 0.2; q > 1: m2 the heavier body, each "
+                        "spin staying with its body, as in horizon)")
     g.add_argument("--spin1", type=_finite_float, default=0.8, help="spin of m1 when not an axis (default 0.8)")
     g.add_argument("--spin2", type=_finite_float, default=0.8, help="spin of m2 when not an axis (default 0.8)")
     g.add_argument("--mass-range", type=_positive_float("--mass-range"), nargs=2, metavar=("LOW", "HIGH"),
@@ -246,7 +247,9 @@ def build_parser():
     p.add_argument("--mass-range", type=_positive_float("--mass-range"), nargs=2, default=(1e2, 1e10),
                    metavar=("LOW", "HIGH"), help="total source-frame masses, Msun (default 1e2 1e10)")
     p.add_argument("--nm", type=_int_at_least(2, "--nm"), default=49, help="masses, log-spaced (default 49)")
-    p.add_argument("--q", type=_positive_float("--q"), default=0.2, help="mass ratio m2/m1 (default 0.2)")
+    p.add_argument("--q", type=_positive_float("--q"), default=0.2,
+                   help="mass ratio m2/m1 (default 0.2; q > 1: m2 the heavier body, each spin staying with its "
+                        "body, as in waterfall)")
     p.add_argument("--spin1", type=_finite_float, default=0.8, help="spin of m1 (default 0.8)")
     p.add_argument("--spin2", type=_finite_float, default=0.8, help="spin of m2 (default 0.8)")
     p.add_argument("--t-end", type=_finite_float, default=0.0,
@@ -263,11 +266,71 @@ def build_parser():
     return parser
 
 
+def _actions(parser):
+    for action in parser._actions:
+        if isinstance(action, argparse._SubParsersAction):
+            for sub in action.choices.values():
+                yield from _actions(sub)
+        else:
+            yield action
+
+
+def _given(argv):
+    """The options the command line gives explicitly (their dests): the
+    same parse with every default suppressed, so that abbreviations and
+    ``--opt=value`` count as argparse counts them."""
+    bare = build_parser()
+    for action in _actions(bare):
+        if action.dest not in ("help", "version"):
+            action.default = argparse.SUPPRESS
+    return set(vars(bare.parse_args(argv)))
+
+
+def _is_file_choice(choice):
+    from ._runtime import noise_names
+
+    return str(choice).lower() not in noise_names()
+
+
+def conflicts(args):
+    """The first pair of options that contradict each other, or that give
+    an option with nothing to apply to (a silent choice otherwise), as a
+    message; None when there is none."""
+    given = args.given
+    if {"progress", "no_progress"} <= given:
+        return "--progress and --no-progress: give one"
+    choices = list(args.noise) if isinstance(args.noise, list) else [args.noise]
+    if getattr(args, "compare", None):
+        choices.append(args.compare)
+    names = [c for c in choices if not _is_file_choice(c)]
+    files = [c for c in choices if _is_file_choice(c)]
+    for dest in ("noise_kind", "noise_channels", "noise_sky_averaged", "noise_response"):
+        if dest in given and not files:
+            return (f"--{dest.replace('_', '-')} describes a noise file, but --noise {' '.join(names)} "
+                    "names a built-in curve")
+    if "years" in given and not names:
+        return f"--years sets a built-in curve's galactic foreground; {' '.join(files)} is a file"
+    if "response" in given and "lisa" not in [n.lower() for n in names]:
+        return "--response applies to the lisa curve, which is not among the noise curves chosen"
+    if args.command == "snr":
+        if "workers" in given and "scheduler" in given:
+            return "--workers starts a local cluster and --scheduler names a running one: give one"
+        if not ({"workers", "scheduler"} & given):
+            for dest in ("partition_size", "format", "overwrite"):
+                if dest in given:
+                    return f"--{dest.replace('_', '-')} applies only with --workers or --scheduler"
+    return None
+
+
 def parse(argv=None):
     parser = build_parser()
     argv = sys.argv[1:] if argv is None else list(argv)
     args = parser.parse_args(argv)
     args.command_line = shlex.join(["phenomd"] + argv)
+    args.given = _given(argv)
     if isinstance(args.noise, list) or args.noise is None:
         args.noise = args.noise or ["lisa"]
+    problem = conflicts(args)
+    if problem:
+        parser.exit(2, f"phenomd {args.command}: error: {problem}\n")
     return parser, args

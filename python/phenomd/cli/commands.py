@@ -286,9 +286,16 @@ def _canonical_axis(name):
 
 
 def _axis_spec(text, args, which):
-    """--x/--y NAME[:LOW:HIGH[:N[:log|linear]]]"""
+    """--x/--y NAME[:LOW:HIGH[:N[:log|linear]]]; --mass-range/--z-range and
+    --nm/--nz fill what the spec leaves out, and giving both is refused."""
     parts = text.split(":")
     name = _canonical_axis(parts[0])
+    given = getattr(args, "given", set())
+    for option, dest, axis, index in (("--mass-range", "mass_range", "mass", 1), ("--nm", "nm", "mass", 3),
+                                      ("--z-range", "z_range", "redshift", 1), ("--nz", "nz", "redshift", 3)):
+        if dest in given and name == axis and len(parts) > index:
+            what = "range" if index == 1 else "number of points"
+            raise CLIError(f"--{which} {text} and {option} both give the {axis} axis' {what}: give it once")
     lo, hi, n = AXIS_DEFAULTS[name]
     if name == "mass" and args.mass_range:
         lo, hi = args.mass_range
@@ -315,6 +322,15 @@ def _axis_spec(text, args, which):
     return (name, lo, hi, n) if scale is None else (name, lo, hi, n, scale)
 
 
+def _unused_axis_options(args, axes):
+    """--mass-range/--nm/--z-range/--nz with no such axis would be ignored."""
+    given = getattr(args, "given", set())
+    for option, dest, axis in (("--mass-range", "mass_range", "mass"), ("--nm", "nm", "mass"),
+                               ("--z-range", "z_range", "redshift"), ("--nz", "nz", "redshift")):
+        if dest in given and axis not in axes:
+            raise CLIError(f"{option} applies to a {axis} axis, and neither --x nor --y is {axis}")
+
+
 def _fixed(args, axes):
     """The parameters held fixed: --q, --spin1, --spin2, --t-start (unless
     an axis or a --fix entry covers them: "spin" covers both spins, "tobs"
@@ -327,19 +343,24 @@ def _fixed(args, axes):
         name = _canonical_axis(key.strip())
         if name in axes:
             raise CLIError(f"--fix {item!r}: {name} is already an axis")
+        if name in given:
+            raise CLIError(f"--fix {item!r}: {name} is fixed twice")
         try:
             given[name] = float(value)
         except ValueError:
             raise CLIError(f"--fix {item!r}: {value!r} is not a number") from None
     chosen = set(axes) | set(given)
     covered_by = {"spin1": "spin", "spin2": "spin", "t_start": "tobs"}
+    options = getattr(args, "given", set())
     fixed = {}
     for name, value in (("q", args.q), ("spin1", args.spin1), ("spin2", args.spin2), ("t_start", args.t_start)):
         if name not in chosen and covered_by.get(name) not in chosen:
             fixed[name] = value
+        elif name in options:
+            by = name if name in chosen else covered_by[name]
+            how = "an axis" if by in axes else f"fixed by --fix {by}="
+            raise CLIError(f"--{name.replace('_', '-')} {value:g}: {by} is {how}; give it once")
     fixed.update(given)
-    if "q" in fixed and not 0 < fixed["q"] <= 1:
-        raise CLIError(f"--q {fixed['q']:g}: the mass ratio m2/m1 must lie in (0, 1]")
     return fixed
 
 
@@ -348,6 +369,7 @@ def _grid(args, curve):
 
     x = _axis_spec(args.x, args, "x")
     y = _axis_spec(args.y, args, "y")
+    _unused_axis_options(args, (x[0], y[0]))
     fixed = _fixed(args, (x[0], y[0]))
     bar = progress(args, x[3] * y[3])
     try:
