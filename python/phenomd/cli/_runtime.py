@@ -22,7 +22,10 @@ from ..tables import TableError, save_figure
 
 FLAG_TEXT = {
     "inverted": "with an empty band (t_start below t_end, or a start above the model's last frequency)",
-    "outside_noise": "with grid points outside the noise curve's range",
+    "outside_noise": "whose band reaches beyond the noise curve's range where it could carry more than "
+                     "0.1 % of the SNR^2 (an upper bound; that part counts nothing)",
+    "outside_noise_negligible": "with the band reaching beyond the noise curve's range carrying < 0.1 % of "
+                                "the SNR^2",
     "band_outside_noise": "whose whole band lies outside the noise curve's range (SNR 0: no sensitivity there)",
     "uncalibrated": f"outside the model's calibration (mass ratio > {CALIBRATED_MASS_RATIO:g} or "
                     f"|spin| > {CALIBRATED_SPIN:g})",
@@ -168,17 +171,51 @@ def distances(given, redshift, cosmology, where):
 # ------------------------------------------------------------- warnings
 
 
-def flags(res):
+#: Flags that inform rather than warn: counted in the summary, not under
+#: "warnings", and not printed with --quiet.
+INFORMATION = ("outside_noise_negligible",)
+
+
+def outside(res, cols, curve, args, band=None):
+    """(beyond, share) per binary: whether the band reaches past the curve's
+    range and a bound on the share of the SNR^2 there
+    (``phenomd._outside``).  ``band``: the band's ends (f_lo, f_hi) in Hz if
+    at hand, else from a two-point grid of the module."""
+    from .._outside import outside_share
+    from ..core import amplitude
+
+    if band is None:
+        a = amplitude(cols["m1"], cols["m2"], cols["spin1"], cols["spin2"], res.distance, res.redshift,
+                      cols["t_start"], cols["t_end"], 2, inclination="edge-on", threads=args.threads,
+                      library=args.library, fast=args.fast)
+        band = (a.freqs[:, 0], a.freqs[:, -1])
+    return outside_share(curve, band[0], band[1], res.f_merger_start, cols["m1"], cols["m2"], res.redshift,
+                         res.distance, res.inclination_factor, res.snr_all)
+
+
+def flags(res, beyond=None):
     """Per binary, the warnings that apply, from a BinarySNR: (n,) array of
-    ';'-joined flag names ("" for none) and {flag: count}."""
+    ';'-joined flag names ("" for none) and {flag: count}.  ``beyond``:
+    ``outside``'s (beyond, share), which splits a band reaching past the
+    curve's range into "outside_noise" (it could carry more than 0.1 % of
+    the SNR^2) and "outside_noise_negligible"; without it, any grid point
+    outside the range is "outside_noise"."""
     n = len(res.snr_all)
     uncal = res.uncalibrated
     inverted = np.broadcast_to(np.asarray(res.inverted, dtype=bool), (n,))
+    # An empty band's sentinel row lies below every curve's range: that is
+    # the empty band, not a curve too narrow for the signal.
+    if beyond is None:
+        out = {"outside_noise": (np.broadcast_to(np.asarray(res.n_outside) > 0, (n,))) & ~inverted}
+    else:
+        from .._outside import WARN_SHARE
+
+        past, share = beyond
+        past = np.asarray(past, dtype=bool) & ~inverted
+        out = {"outside_noise": past & (share > WARN_SHARE), "outside_noise_negligible": past & ~(share > WARN_SHARE)}
     table = {
         "inverted": inverted,
-        # An empty band's sentinel row lies below every curve's range: that
-        # is the empty band, not a curve too narrow for the signal.
-        "outside_noise": (np.broadcast_to(np.asarray(res.n_outside) > 0, (n,))) & ~inverted,
+        **out,
         "uncalibrated": np.broadcast_to(np.asarray(uncal, dtype=bool), (n,)),
         "zero_snr": np.asarray(res.snr_all) == 0,
     }
@@ -191,8 +228,10 @@ def flags(res):
     return text, counts
 
 
-def warning_text(counts, total):
-    parts = [f"{c} of {total} {FLAG_TEXT[k]}" for k, c in counts.items() if c]
+def warning_text(counts, total, information=False):
+    """The counts of the warning flags (``information``: of the flags that
+    only inform) in words."""
+    parts = [f"{c} of {total} {FLAG_TEXT[k]}" for k, c in counts.items() if c and (k in INFORMATION) == information]
     return "; ".join(parts)
 
 

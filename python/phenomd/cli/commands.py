@@ -26,6 +26,7 @@ from ._runtime import (
     flags,
     noise_curve,
     noise_label,
+    outside,
     progress,
     provenance,
     refuse_overwriting_inputs,
@@ -52,8 +53,11 @@ Output: the input columns with empty cells filled by the values used,
 distance (if absent), snr_all, snr_ins, snr_mrg, snr_rd (sky-,
 polarisation- and inclination-averaged by default: see --inclination),
 f_merger_start, f_ringdown_start (Hz), n_outside (grid points outside the
-noise curve's range) and flags (inverted, outside_noise, uncalibrated,
-zero_snr; ';'-separated)."""
+noise curve's range) and flags (';'-separated: inverted; outside_noise,
+the band reaches beyond the curve's range where it could carry more than
+0.1 % of the SNR^2, a bound from the leading-order strain against the
+curve's edge value; outside_noise_negligible, it reaches beyond but
+carries less; uncalibrated; zero_snr)."""
 
 
 # --------------------------------------------------------------- binaries
@@ -123,7 +127,7 @@ def cmd_snr(args):
     cols = _binaries(cat, args)
     res, snr = _snrs(cat, cols, curve, args, progress(args, len(cat)))
 
-    flag_text, counts = flags(res)
+    flag_text, counts = flags(res, outside(res, cols, curve, args))
     table = {}
     for name in cat.header:
         table[name] = cols[name] if name in cols else cat.other[name]
@@ -157,7 +161,8 @@ def _summary(args, line, counts, total):
         if text:
             warn(args, text)
         return
-    say(args, line + (f"; warnings: {text}" if text else ""))
+    info = warning_text(counts, total, information=True)
+    say(args, line + (f"; {info}" if info else "") + (f"; warnings: {text}" if text else ""))
 
 
 def _snr_distributed(args, inputs):
@@ -237,7 +242,7 @@ def cmd_strain(args):
     except InputError as exc:
         raise CLIError(_located(exc, cat)) from None
     res, snr = _snrs(cat, cols, curves[0], args)
-    _, counts = flags(res)
+    _, counts = flags(res, outside(res, cols, curves[0], args, band=(amp.freqs[:, 0], amp.freqs[:, -1])))
     labels = [cat.label(i) for i in range(len(cat))] if "name" in cat.other else None
 
     from ..plotting import draw_strain
