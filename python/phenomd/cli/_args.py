@@ -187,7 +187,7 @@ def build_parser():
         description="SNRs of binaries from a CSV, HDF5 or npz catalog; with no input, a built-in example "
                     "population of 60 binaries. With --workers or --scheduler, catalogs are split into "
                     "partitions computed on a Dask cluster, one output file per partition in -o OUTDIR.",
-        epilog=commands.COLUMN_HELP, formatter_class=argparse.RawDescriptionHelpFormatter)
+        epilog=commands.SNR_HELP, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("input", nargs="*", help="catalog file(s) ('-': CSV on stdin; none: the example population)")
     _common(p)
     p.add_argument("-o", "--output", help="output table: .csv, .h5, .hdf5 or .npz (default: CSV on stdout); "
@@ -229,7 +229,7 @@ def build_parser():
         description="Characteristic strain of chosen binaries against one or more noise curves (each drawn "
                     "within its range), with the inspiral/merger (circle) and merger/ringdown (square) "
                     "boundaries; the legend's SNR is against the first curve.",
-        epilog=commands.COLUMN_HELP, formatter_class=argparse.RawDescriptionHelpFormatter)
+        epilog=commands.STRAIN_HELP, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("input", nargs="?", help="catalog of binaries (columns as for snr)")
     p.add_argument("--binary", action="append", metavar="m1,m2,spin1,spin2,z[,t_start[,t_end]]",
                    help="a binary to draw (repeatable; default: three examples)")

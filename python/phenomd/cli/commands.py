@@ -48,7 +48,9 @@ are copied to the output unchanged):
               (default --t-start)
   t_end       band end, years before merger; <= 0 runs through merger and
               ringdown                                           (default 0)
-An empty cell means the default; 'nan' is an error.
+An empty cell means the default; 'nan' is an error."""
+
+SNR_OUTPUT_HELP = """\
 Output: the input columns with empty cells filled by the values used,
 distance (if absent), snr_all, snr_ins, snr_mrg, snr_rd (sky-,
 polarisation- and inclination-averaged by default: see --inclination),
@@ -58,6 +60,16 @@ the band reaches beyond the curve's range where it could carry more than
 0.1 % of the SNR^2, a bound from the leading-order strain against the
 curve's edge value; outside_noise_negligible, it reaches beyond but
 carries less; uncalibrated; zero_snr)."""
+
+#: snr --help: the catalog's columns and the table written.
+SNR_HELP = COLUMN_HELP + "\n" + SNR_OUTPUT_HELP
+
+#: strain --help: the same catalog columns; the output is a figure.
+STRAIN_HELP = COLUMN_HELP.replace("; other columns\nare copied to the output unchanged", "") + """
+Output: a figure of each binary's h_c (sky-, polarisation- and
+inclination-averaged by default: see --inclination) against the noise
+curves, with the inspiral/merger (circle) and merger/ringdown (square)
+boundaries; the legend's SNR is against the first --noise. No table."""
 
 
 # --------------------------------------------------------------- binaries
