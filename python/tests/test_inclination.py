@@ -210,3 +210,21 @@ class TestAveragedSNR:
         # this h_n: the same SNR through either path.
         own = phenomd.binary_snr(**kw, noise=phenomd.noise.LISA(None, response="approximate"))
         assert own.snr_all[0] == pytest.approx(r.snr_all[0], rel=1e-9)
+
+
+def test_band_ends_are_the_documented_1pn_chirp():
+    # docs/conventions.md, "The band": M f(t) = theta^(-3/8) [1 + (743/2688
+    # + 11/32 eta) theta^(-1/4)] / (8 pi), theta = eta t / (5 M), M the
+    # redshifted total mass in seconds; t_end <= 0 ends the band at M f = 0.2.
+    rng = np.random.default_rng(3)
+    m1 = 10 ** rng.uniform(3, 8, 50)
+    m2 = m1 * 10 ** rng.uniform(-2.5, 0, 50)
+    z, t = rng.uniform(0, 5, 50), 10 ** rng.uniform(-2, 1, 50)
+    a = phenomd.amplitude(m1, m2, 0.0, 0.0, 1e3, z, t, 0.0, 2)
+    m_sec = (m1 + m2) * (1 + z) * GM_SUN / C**3
+    eta = m1 * m2 / (m1 + m2) ** 2
+    theta = eta * t * 365.25 * 86400 / (5 * m_sec)
+    mf = theta ** (-3 / 8) * (1 + (743 / 2688 + 11 / 32 * eta) * theta ** (-1 / 4)) / (8 * math.pi)
+    live = mf < 0.2
+    np.testing.assert_allclose(a.freqs[live, 0], (mf / m_sec)[live], rtol=1e-6)
+    np.testing.assert_allclose(a.freqs[live, -1], (0.2 / m_sec)[live], rtol=1e-6)
