@@ -111,6 +111,10 @@ def test_one_default_observation_time_and_times_between_the_fits():
     assert err.value.argument == "years"
     with pytest.raises(InputError, match="did you mean 'lisa'"):
         noise.curve("lisaa")
+    # TianQin's foreground is uncertain by a factor ~3: its label says so.
+    from phenomd.horizon import noise_label
+
+    assert "uncertain ×3" in noise_label(noise.curve("tianqin")) and noise.curve("tianqin", years=0).caveat is None
     # Between two fitted times the foreground lies between the two fits'
     # (interpolation in ln T of the fits' parameters, Robson, Cornish & Liu
     # 2019 Table 1, Huang et al. 2020 Table II, Liu, Ruan & Guo 2023 Table

@@ -53,8 +53,8 @@ def noise_curve(args, choice=None):
     if str(choice).lower() in noise_names():
         options = {"response": args.response} if args.response else {}
         curve = _call_checked(noise_mod.curve, choice, years=args.years, **options)
-        if getattr(curve, "caveat", None):
-            warn(args, f"{curve.name}: {curve.caveat}")
+        if getattr(curve, "caveat", None) and args.quiet:
+            warn(args, f"{curve.name}: {curve.caveat}")  # else the summary line says it (described, noise_label)
         return curve
     if not os.path.exists(choice):
         import difflib
@@ -88,6 +88,12 @@ def _call_checked(func, *a, **kw):
         if isinstance(exc, TypeError) and "argument" not in str(exc):
             raise
         raise CLIError(str(exc)) from None
+
+
+def described(curve):
+    """A curve's repr for a summary line, with its caveat if it has one."""
+    caveat = getattr(curve, "caveat", None)
+    return f"{curve!r} ({caveat})" if caveat else repr(curve)
 
 
 def noise_label(curve):

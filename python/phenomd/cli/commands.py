@@ -21,6 +21,7 @@ from ._runtime import (
     CLIError,
     check_figure_size,
     convention,
+    described,
     distances,
     figure,
     flags,
@@ -160,7 +161,7 @@ def cmd_snr(args):
 
     best = int(np.argmax(snr["snr_all"]))
     where = "stdout" if to_stdout else out
-    line = (f"phenomd snr: {len(cat)} binaries from {cat.source} against {curve!r} "
+    line = (f"phenomd snr: {len(cat)} binaries from {cat.source} against {described(curve)} "
             f"({convention(args.inclination)} SNR); wrote {where} (median SNR "
             f"{np.median(snr['snr_all']):.4g}, highest {snr['snr_all'][best]:.4g}, {cat.label(best)})")
     _summary(args, line, counts, len(cat))
@@ -447,7 +448,7 @@ def cmd_waterfall(args):
     snr = grid.snr
     best = np.unravel_index(int(np.nanargmax(snr)), snr.shape)
     line = (f"phenomd waterfall: {snr.size} binaries ({grid.x.values.size} {grid.x.name} x "
-            f"{grid.y.values.size} {grid.y.name}) against {curve!r} ({convention(args.inclination)} "
+            f"{grid.y.values.size} {grid.y.name}) against {described(curve)} ({convention(args.inclination)} "
             f"SNR); wrote {args.output}{' and ' + table if table else ''} (highest SNR {snr[best]:.4g} at "
             f"{grid.x.name} = {grid.x.values[best[1]]:.3g}, {grid.y.name} = {grid.y.values[best[0]]:.3g}; "
             f"SNR >= 10 on {np.mean(snr >= 10) * 100:.0f}% of the grid)")
