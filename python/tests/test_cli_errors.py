@@ -15,7 +15,7 @@ from hypothesis import event, given, settings
 from hypothesis import strategies as st
 
 from phenomd import cli, tables
-from phenomd.cli import commands
+from phenomd.cli import _args, commands
 from conftest import PYTHON_DIR
 from test_tables import failing_writes
 
@@ -141,12 +141,16 @@ class TestInputFaults:
         (["snr", "--inclination", "sideways"], "use average, face-on, edge-on or an angle: 60deg, 1.05rad"),
         (["snr", "--inclination", "60"], "60: angles are in radians, in [0, pi]; did you mean 60deg?"),
         (["horizon", "--inclination", "1.05 grad"], "use average, face-on, edge-on or an angle"),
+        (["snr", "--years", "3m"], "unit m is not a time"),
         (["snr", "--t-start", "nan"], "--t-start must be finite and positive"),
     ])
     def test_bad_options_exit_2(self, capsys, argv, words):
         with pytest.raises(SystemExit) as stop:
             cli.main(argv)
         assert stop.value.code == 2 and words in capsys.readouterr().err
+
+    def test_years_with_a_time_unit(self):
+        assert _args.parse(["snr", "--years", "1461d"])[1].years == pytest.approx(4.0, rel=1e-3)
 
     @pytest.mark.parametrize("argv, words", [
         (["waterfall", "--x", "mass:1e4:1e8:40", "--nm", "10"], "--nm both give the mass axis' number of points"),

@@ -53,7 +53,23 @@ def _finite_float(text):
 
 
 def _years(text):
-    value = _finite_float(text)
+    """--years: a number of years, or a time with its unit (4yr, 1461d,
+    18 months as 1.5); another unit is refused naming it."""
+    try:
+        value = _finite_float(text)
+    except argparse.ArgumentTypeError:
+        from astropy import units as u
+
+        try:
+            q = u.Quantity(text)
+        except (TypeError, ValueError):
+            raise argparse.ArgumentTypeError(f"{text!r}: a number of years or a time such as 4yr") from None
+        try:
+            value = float(q.to_value(u.yr))
+        except u.UnitsError:
+            raise argparse.ArgumentTypeError(f"{text!r}: unit {q.unit} is not a time (e.g. 4yr)") from None
+        if value != value or value in (float("inf"), float("-inf")):
+            raise argparse.ArgumentTypeError(f"{text}: must be finite")
     if value < 0:
         raise argparse.ArgumentTypeError(f"{text}: years of observation must be >= 0 (0: no foreground)")
     return value or None
@@ -96,8 +112,8 @@ def _common(p, *, several_noise=False):
         g.add_argument("--noise", default="lisa", metavar="NAME|FILE",
                        help=f"noise curve: {names} (default lisa) or a two-column file")
     g.add_argument("--years", type=_years, default=4.0,
-                   help="observation time setting the galactic foreground of a named curve (default 4; "
-                        "0: instrument noise only)")
+                   help="observation time setting the galactic foreground of a named curve, in years or "
+                        "with a time unit (4yr, 1461d; default 4; 0: instrument noise only)")
     g.add_argument("--response", choices=("numerical", "approximate"),
                    help="LISA's sky-averaged response: numerical (default) or the approximation of Robson, "
                         "Cornish & Liu (2019) eq. 9")
