@@ -405,17 +405,11 @@ def horizon(
     curve = core.noise_curve(noise)
     threads = inp.as_threads(threads)
 
-    if isinstance(inclination, str):
-        per_mass = None
-    else:
-        angle = inp.as_float_array(inclination, "inclination", "rad")
-        per_mass = np.broadcast_to(angle, (n,)) if angle.ndim == 1 else None
-
     # Inputs checked once per mass (a two-point grid), so that an error
     # names the mass's index rather than a place in the batches below.
     binary_snr(m1, m2, full["spin1"], full["spin2"], None, z_min, full["t_start"], full["t_end"], 2,
                inclination=inclination, noise=curve, cosmology=cosmo, library=library, fast=fast)
-    k, scale = core._factor(inclination if per_mass is None else per_mass, n)
+    k, scale = core._factor(inclination, n)  # a name, one angle or one per mass (units kept: see check_radians)
     lib = load_library(library, fast=fast)
     counter = [0]
 
