@@ -1,5 +1,5 @@
-# Runs the example and checks what it prints: a header and one line per
-# binary with four positive ratios.
+# Runs the example and checks what it prints: its convention line, a header
+# and one line per binary with four positive ratios.
 execute_process(COMMAND ${EXAMPLE} ${MODULE}
   OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 message(STATUS "${out}")
@@ -9,15 +9,20 @@ endif()
 string(STRIP "${out}" out)
 string(REPLACE "\n" ";" lines "${out}")
 list(LENGTH lines count)
-if(NOT count EQUAL 4)  # header and three binaries
-  message(FATAL_ERROR "expected a header and three binaries, got ${count} lines")
+if(NOT count EQUAL 5)  # convention, header and three binaries
+  message(FATAL_ERROR "expected the convention, a header and three binaries, got ${count} lines")
 endif()
-list(GET lines 0 header)
+# The SNRs are edge-on (the module's h_c) with q = m1/m2: said before them.
+list(GET lines 0 convention)
+if(NOT convention MATCHES "^# edge-on SNR .*sqrt\\(16/5\\).*q = m1/m2")
+  message(FATAL_ERROR "the convention line does not say edge-on, sqrt(16/5) and q = m1/m2: ${convention}")
+endif()
+list(GET lines 1 header)
 if(NOT header MATCHES "SNR +inspiral +merger +ringdown")
   message(FATAL_ERROR "unexpected header: ${header}")
 endif()
 set(number "([0-9]+\\.[0-9]+)")
-foreach(i 1 2 3)
+foreach(i 2 3 4)
   list(GET lines ${i} line)
   if(NOT line MATCHES " ${number} +${number} +${number} +${number}$")
     message(FATAL_ERROR "unexpected line: ${line}")

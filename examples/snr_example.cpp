@@ -1,7 +1,8 @@
 // End-to-end use of the module by a host program: load it at run time,
 // compute the strain of a few binaries over the last four years before
 // merger, put a noise curve on each binary's grid, and print the
-// signal-to-noise ratio in total and by phase.
+// signal-to-noise ratio in total and by phase (edge-on, as the module's h_c
+// is; the first line of the output says so).
 //
 //   snr_example path/to/libphenomd.so
 #include <dlfcn.h>
@@ -91,6 +92,14 @@ int main(int argc, char** argv) {
   snr(all.data(), ins.data(), mrg.data(), rd.data(), freqs.data(), hc.data(),
       hn.data(), f_merger.data(), f_ringdown.data(), length, n);
 
+  // The module's h_c is f |h~| of one polarisation of an edge-on source
+  // (k = 1): these SNRs are edge-on, against a sky- and
+  // polarisation-averaged S_n.  The inclination-averaged SNR is sqrt(16/5)
+  // = 1.789 times larger (face-on: sqrt(8)).  Names give q = m1/m2 >= 1.
+  std::printf(
+      "# edge-on SNR (the module's h_c = f|h~|, x sqrt(16/5) = 1.789 for the "
+      "inclination average) against sky- and polarisation-averaged LISA "
+      "noise without foreground, q = m1/m2\n");
   std::printf("%-38s %12s %12s %12s %12s\n", "binary (t = 4 yr to merger)",
               "SNR", "inspiral", "merger", "ringdown");
   for (int i = 0; i < n; ++i) {

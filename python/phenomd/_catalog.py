@@ -211,9 +211,10 @@ def resolve(header, keep=False):
     return out
 
 
-def column_help():
+def column_help(output=True):
     """The CLI's text on catalog columns (``phenomd snr --help``), from the
-    schema: every column with its meaning and default, and its aliases."""
+    schema: every column with its meaning and default, and its aliases;
+    with ``output``, the columns an SNR table adds."""
     by_column = {}
     for alias, name in ALIASES.items():
         by_column.setdefault(name, []).append(alias)
@@ -225,6 +226,8 @@ def column_help():
         if c.name in by_column:
             lines.append(f"  {'':<12}  also read as: {', '.join(by_column[c.name])}")
     lines.append("An empty cell means the default; 'nan' is an error.")
+    if not output:
+        return "\n".join(lines)
     output = ("Output: the input columns (under the names above; empty cells filled with the values used), "
               "distance (if absent), " + ", ".join(f"{c.name} ({c.meaning})" for c in RESULT)
               + "; the SNRs are sky-, polarisation- and inclination-averaged by default (see --inclination); "

@@ -75,8 +75,10 @@ def inclination_factor(inclination="average", n=None):
     inclination : {"average", "face-on", "edge-on"} or float or array_like
         "average" (default): sky-, polarisation- and inclination-averaged,
         k = sqrt(16/5); "face-on": k = sqrt(8); "edge-on": k = 1 (the C
-        module's own h_c); or an angle in radians, a scalar or one per
-        binary (an astropy angle Quantity is converted).
+        module's own h_c); or an angle in radians in [0, pi], a scalar or
+        one per binary (a plain number outside [0, pi] is refused: it is
+        most likely degrees; an astropy angle Quantity, e.g.
+        ``60 * u.deg``, is converted).
     n : int, optional
         The number of binaries: the result is then an (n,) array (a scalar
         is broadcast; an array must have 1 or n values).
@@ -90,7 +92,9 @@ def inclination_factor(inclination="average", n=None):
     Raises
     ------
     InputError
-        An unknown name, a non-finite angle, or a count that does not match.
+        An unknown name, a non-finite angle, a plain number outside [0, pi]
+        (with its index and a hint: angles are in radians), or a count that
+        does not match.
 
     Examples
     --------
@@ -116,12 +120,38 @@ def inclination_factor(inclination="average", n=None):
         bad = int(np.flatnonzero(~np.isfinite(angle.ravel()))[0])
         raise InputError("inclination", bad if angle.ndim else 0,
                          f"inclination angles (radians) must be finite; got {angle.ravel()[bad]!r}")
+    if not _has_unit(inclination):
+        check_radians(angle)
     k = _angle_factor(angle)
     if n is None:
         return float(k) if k.ndim == 0 else np.ascontiguousarray(k)
     if k.ndim == 1 and k.shape[0] not in (1, n):
         raise InputError("inclination", None, f"inclination has {k.shape[0]} values for {n} binaries")
     return np.ascontiguousarray(np.broadcast_to(k, (n,)), dtype=np.float64)
+
+
+def _has_unit(value):
+    if isinstance(value, (list, tuple)):
+        return any(_has_unit(v) for v in value)
+    return hasattr(value, "unit") and hasattr(value, "to_value")
+
+
+def check_radians(angle, name="inclination"):
+    """Refuse plain numbers outside [0, pi]: an inclination is an angle in
+    radians in [0, pi], and a number like 60 is almost surely degrees
+    (k(60 rad) is 1.5 times the averaged factor where 60 degrees gives
+    0.9 times).  InputError names the first such value (and its index)."""
+    a = np.asarray(angle, dtype=np.float64)
+    bad = ~((a >= 0.0) & (a <= math.pi))
+    if not bad.any():
+        return
+    i = int(np.flatnonzero(bad.ravel())[0])
+    value = float(a.ravel()[i])
+    where = f"{name}[{i}]" if a.ndim else name
+    raise InputError(
+        name, i if a.ndim else 0,
+        f"{where} = {value:g}: angles are in radians, in [0, pi]; did you mean {value:g}deg? "
+        f"(give an astropy angle, e.g. {value:g} * u.deg, or {math.radians(value):.4g} rad)")
 
 
 def describe(inclination):

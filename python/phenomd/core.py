@@ -689,6 +689,31 @@ def _population_module(curve, library, fast):
     return module, table()
 
 
+def noise_curve(noise):
+    """The curve a ``noise=`` argument names: None is the default curve
+    ``noise.curve("lisa")`` (LISA with 4 years of galactic foreground), a
+    string a built-in curve's name (case-insensitive, its default years)
+    or a network of them ("lisa+taiji"),
+    a noise curve or callable itself; anything else is an InputError."""
+    from . import noise as _noise
+
+    if noise is None:
+        return _noise.curve("lisa")
+    if isinstance(noise, str):
+        if "+" in noise:
+            return _noise.network(noise)
+        try:
+            return _noise.curve(noise)
+        except InputError as exc:
+            if exc.argument == "name":
+                raise InputError("noise", None, str(exc)) from None
+            raise
+    if not callable(noise):
+        raise InputError("noise", None, f"noise must be a noise curve, a curve's name or a callable; got "
+                                        f"{type(noise).__name__}")
+    return noise
+
+
 def binary_snr(
     m1,
     m2,
@@ -742,11 +767,14 @@ def binary_snr(
         "band": each binary's band starts where it enters the noise
         curve's range, at f_min = ``noise.range[0]``
         (``phenomd._band.t_start_for_frequency``).
-    noise : noise curve or callable, optional
+    noise : noise curve, str or callable, optional
         A curve from ``phenomd.noise`` (default: ``LISA(years=4)``), a
-        network (``noise.network``: the members' SNRs are kept in
-        ``members``), or any callable returning h_n = sqrt(f S_n) at an
-        array of frequencies (its result must broadcast to the grid).
+        built-in curve's name (``"lisa"``, ``"TianQin"``, ...:
+        ``phenomd.noise.curve(name)``, with its default 4 years of galactic
+        foreground; ``"lisa+taiji"``: ``noise.network``), a network
+        (``noise.network``: the members' SNRs are kept in ``members``) or
+        any callable returning h_n = sqrt(f S_n) at an array of frequencies
+        (its result must broadcast to the grid).
     inclination, cosmology, threads, chunk, progress, library, fast
         As for ``amplitude``.
     population : bool or None
@@ -794,11 +822,7 @@ def binary_snr(
     >>> len(r), r.uncalibrated.tolist()
     (2, [False, False])
     """
-    from . import noise as _noise
-
-    if noise is not None and not callable(noise):
-        raise InputError("noise", None, f"noise must be a noise curve or callable; got {type(noise).__name__}")
-    curve = _noise.LISA(4) if noise is None else noise
+    curve = noise_curve(noise)
     band = isinstance(t_start, str)
     if band:
         from ._band import band_start
@@ -817,6 +841,8 @@ def binary_snr(
 
         check_request(threshold, noise_fluctuations, inclination)
     res = _batch_snr(batch, curve, k, scale, lib, library, fast, threads, chunk, progress, population, record)
+    from . import noise as _noise
+
     if isinstance(curve, _noise.Network):
         from dataclasses import replace
 

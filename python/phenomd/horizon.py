@@ -41,11 +41,15 @@ z_min (SNR below the threshold at z_min, above it further out),
 ``rising`` is True for that mass.  A detectable interval narrower than
 the grid spacing can be missed; raise ``per_decade`` to look closer.
 
-Bounds instead of infinities.  Where the SNR stays below the threshold at
-every grid redshift, the result is z_min with ``reached`` = "below";
-where it is still at or above the threshold at z_max, z_max with
-``reached`` = "above"; otherwise ``reached`` = "ok".  No NaN or infinity
-is ever returned.
+Bounds kept out of the values.  Where the SNR stays below the threshold
+at every grid redshift, ``reached`` = "below": the horizon lies below
+z_min; where it is still at or above the threshold at z_max, ``reached`` =
+"above": it lies beyond z_max.  There ``redshift`` and
+``luminosity_distance`` are NaN (no horizon was found) and
+``redshift_bound`` holds the bound (z_min or z_max); elsewhere
+``reached`` = "ok", ``redshift_bound`` is NaN and ``redshift`` the
+horizon.  A table of horizons then never shows a search bound as if it
+were a horizon.
 """
 
 from __future__ import annotations
@@ -76,14 +80,17 @@ class HorizonResult:
     mass_ratio, spin1, spin2 : numpy.ndarray
         (n,) the values used.
     redshift : numpy.ndarray
-        (n,) the horizon z_h.
+        (n,) the horizon z_h; NaN where ``reached`` is not "ok".
     luminosity_distance : numpy.ndarray
-        (n,) D_L(z_h) in Mpc from ``cosmology``.
+        (n,) D_L(z_h) in Mpc from ``cosmology``; NaN where ``redshift`` is.
     reached : numpy.ndarray
         (n,) str: "ok" where the threshold is crossed between z_min and
         z_max, "below" where the SNR is below it at every searched redshift
-        (redshift = z_min), "above" where it is still at or above it at
-        z_max (redshift = z_max).
+        (the horizon lies below z_min), "above" where it is still at or
+        above it at z_max (the horizon lies beyond z_max).
+    redshift_bound : numpy.ndarray
+        (n,) the bound the horizon lies beyond: z_max where ``reached`` is
+        "above", z_min where it is "below", NaN where it is "ok".
     rising : numpy.ndarray
         (n,) bool: the SNR at z_min is below the threshold but reaches it
         further out (the horizon is then the far end of that interval).
@@ -132,6 +139,7 @@ class HorizonResult:
     uncalibrated: np.ndarray = None
     cosmology: object = None
     provenance: dict = field(default_factory=dict)
+    redshift_bound: np.ndarray = None
 
     def __len__(self):
         return self.mass.shape[0]
@@ -155,6 +163,7 @@ class HorizonResult:
             "redshift": self.redshift,
             "luminosity_distance": self.luminosity_distance,
             "reached": self.reached,
+            "redshift_bound": self.redshift_bound,
             "rising": self.rising,
             "uncalibrated": self.uncalibrated,
             "z_low": self.z_low,
@@ -172,6 +181,8 @@ def noise_label(curve):
     if hasattr(curve, "years"):
         years = curve.years
         extra = [f"{years:g} yr foreground" if years is not None else "no foreground"]
+        if getattr(curve, "caveat", None):
+            extra[0] += " uncertain ×3"
         kind = getattr(curve, "response_kind", None)
         if kind not in (None, "numerical"):
             extra.append(f"{kind} response")
@@ -298,8 +309,8 @@ def horizon(
 
     The search (module docstring) covers ``z_min`` <= z <= ``z_max`` with
     ``per_decade`` grid points per decade and refines to ``rtol`` in ln z.
-    Where the threshold is never reached or always exceeded, the bound is
-    returned and flagged in ``reached``.
+    Where the threshold is never reached or always exceeded, ``redshift``
+    is NaN, ``reached`` says which and ``redshift_bound`` holds the bound.
 
     Parameters
     ----------
@@ -313,8 +324,9 @@ def horizon(
     snr : float
         The SNR threshold (with ``p_det``: the detection threshold on the
         SNR at the source's own orientation).
-    noise : noise curve or callable, optional
-        Default: ``LISA(years=4)``, as ``binary_snr``.
+    noise : noise curve, str or callable, optional
+        Default: ``LISA(years=4)``; a curve, a built-in curve's name or a
+        callable, as for ``binary_snr``.
     inclination : {"average", "face-on", "edge-on"} or float or array_like
         "average" (default): the sky-, polarisation- and
         inclination-averaged SNR; or as for ``binary_snr``.
@@ -330,7 +342,8 @@ def horizon(
     length, fast, threads, library
         As for ``binary_snr``.
     z_min, z_max : float
-        The redshifts searched.
+        The redshifts searched (default 1e-4 to 100; the cosmology's
+        distance table reaches z = 1000, the largest accepted redshift).
     per_decade : int
         Coarse grid points per decade of z.
     rtol : float
@@ -354,8 +367,9 @@ def horizon(
     Returns
     -------
     HorizonResult
-        Per mass: the horizon redshift and distance, ``reached``,
-        ``rising``, the final bracket and flags, and ``provenance``.
+        Per mass: the horizon redshift and distance (NaN beyond the
+        bounds searched), ``reached``, ``redshift_bound``, ``rising``, the
+        final bracket and flags, and ``provenance``.
 
     Raises
     ------
@@ -400,6 +414,9 @@ def horizon(
     z_max = _positive_scalar(z_max, "z_max", "the highest redshift searched")
     if not z_max > z_min:
         raise inp.InputError("z_max", None, f"z_max = {z_max!r} must exceed z_min = {z_min!r}")
+    if z_max > core.REDSHIFT_RANGE[1]:
+        raise inp.InputError("z_max", None, f"z_max = {z_max:g}: redshifts are accepted up to "
+                                            f"{core.REDSHIFT_RANGE[1]:g}")
     rtol = _positive_scalar(rtol, "rtol", "the tolerance in ln z")
     per_decade = int(_positive_scalar(per_decade, "per_decade", "grid points per decade"))
 
@@ -418,11 +435,10 @@ def horizon(
     m1, m2 = component_masses(full["masses"], full["mass_ratio"])
     cosmo = resolve_cosmology(cosmology)
 
-    from . import noise as noise_module
     from ._library import load_library
     from ._provenance import provenance
 
-    curve = noise_module.LISA(4) if noise is None else noise
+    curve = core.noise_curve(noise)
     threads = inp.as_threads(threads)
     band = isinstance(t_start, str)
     if band:
@@ -430,18 +446,12 @@ def horizon(
 
         band_start(t_start, m1, m2, z_min, curve, library)  # checks the word and the curve
 
-    if isinstance(inclination, str):
-        per_mass = None
-    else:
-        angle = inp.as_float_array(inclination, "inclination", "rad")
-        per_mass = np.broadcast_to(angle, (n,)) if angle.ndim == 1 else None
-
     # Inputs checked once per mass (a two-point grid), so that an error
     # names the mass's index rather than a place in the batches below.
     binary_snr(m1, m2, full["spin1"], full["spin2"], None, z_min, t_start if band else full["t_start"],
                full["t_end"], 2,
                inclination=inclination, noise=curve, cosmology=cosmo, library=library, fast=fast)
-    k, scale = core._factor(inclination if per_mass is None else per_mass, n)
+    k, scale = core._factor(inclination, n)  # a name, one angle or one per mass (units kept: see check_radians)
     lib = load_library(library, fast=fast)
     counter = [0]
 
@@ -481,8 +491,11 @@ def horizon(
     g = g.reshape(n, nz)
     uncalibrated = np.asarray(res.uncalibrated, dtype=bool).reshape(n, nz)[:, 0]
     z_out, z_lo, z_hi, reached, rising = _first_crossings(g, zs, refine, rtol, max_iterations)
-
-    distance = luminosity_distance(z_out, cosmo)
+    found = reached == "ok"
+    bound = np.where(found, np.nan, z_out)
+    z_out = np.where(found, z_out, np.nan)
+    distance = np.full(n, np.nan)
+    distance[found] = luminosity_distance(z_out[found], cosmo)
     lib = load_library(library, fast=fast)
     record = provenance(
         library=lib, fast=fast, noise=curve, inclination=inclination, cosmology=cosmo, length=length,
@@ -510,4 +523,5 @@ def horizon(
         uncalibrated=uncalibrated,
         cosmology=cosmo,
         provenance=record,
+        redshift_bound=bound,
     )

@@ -485,7 +485,13 @@ def draw_horizon(ax, horizons, *, quantity="redshift", distance_axis=True, title
         above = h.reached == "above"
         if above.any():
             any_above = True
-            artists["above"].append(ax.plot(h.mass[above], value[above], ls="none", marker="^", ms=size,
+            # At the bound searched (the horizon lies beyond it; no value).
+            bound = np.asarray(h.redshift_bound, dtype=float)[above]
+            if quantity == "distance":
+                from ._cosmology import luminosity_distance
+
+                bound = luminosity_distance(bound, getattr(h, "cosmology", None))
+            artists["above"].append(ax.plot(h.mass[above], bound, ls="none", marker="^", ms=size,
                                             color=colour)[0])
         below = h.reached == "below"
         if below.any():

@@ -40,7 +40,7 @@ import numpy as np
 from . import _inputs as inp
 from ._cosmology import redshift_at_distance, resolve_cosmology
 from .core import DEFAULT_LENGTH
-from .core import binary_snr
+from .core import binary_snr, noise_curve
 from ._conventions import PHASE_NAMES, PHASES, check_phase, component_masses, convention_label
 from .horizon import noise_label
 
@@ -342,8 +342,9 @@ def waterfall(
     fixed : dict, optional
         {name: value} for any parameter not on an axis (others take the
         defaults in the module docstring).
-    noise : noise curve or callable, optional
-        Default: ``LISA(years=4)``, as ``binary_snr``.
+    noise : noise curve, str or callable, optional
+        Default: ``LISA(years=4)``; a curve, a built-in curve's name or a
+        callable, as for ``binary_snr``.
     phase : {"all", "ins", "mrg", "rd"}
         Which SNR ``.snr`` holds (all four are kept).
     inclination : {"average", "face-on", "edge-on"} or float
@@ -413,10 +414,9 @@ def waterfall(
         redshift = cells["redshift"].ravel()
     m1, m2 = component_masses(cells["mass"].ravel(), cells["q"].ravel())
 
-    from . import noise as noise_module
     from ._provenance import provenance
 
-    curve = noise_module.LISA(4) if noise is None else noise
+    curve = noise_curve(noise)
     res = binary_snr(
         m1, m2, cells["spin1"].ravel(), cells["spin2"].ravel(), distance, redshift,
         band if band is not None else cells["t_start"].ravel(),

@@ -172,9 +172,19 @@ class TestFigures:
         err = capsys.readouterr().err
         assert err.startswith("phenomd horizon: error: --size page with --width") and len(err.splitlines()) == 1
 
+    def test_each_commands_help_describes_its_own_output(self):
+        # strain --help described snr's table (snr_all, flags, ...).
+        helps = {name: sub.format_help() for name, sub in cli.build_parser()._subparsers._group_actions[0]
+                 .choices.items()}
+        assert "snr_all" in helps["snr"] and "outside_noise_negligible" in helps["snr"]
+        assert "snr_all" not in helps["strain"] and "flags" not in helps["strain"]
+        assert "Output: a figure" in helps["strain"] and "  m1  " in helps["strain"]
+
     def test_bad_waterfall_options(self, capsys):
-        assert cli.main(["waterfall", "--q", "2"]) == 2
-        assert "mass ratio" in capsys.readouterr().err
+        # q > 1 is accepted (m2 the heavier, as in horizon); a q given both
+        # as an axis and as --q is not.
+        assert cli.main(["waterfall", "--x", "q", "--q", "2"]) == 2
+        assert "q is an axis" in capsys.readouterr().err
 
 
 class TestProgressBar:

@@ -16,7 +16,7 @@ from hypothesis import strategies as st
 
 import phenomd
 from phenomd import cli, tables
-from phenomd.cli import commands
+from phenomd.cli import _args, commands
 from conftest import PYTHON_DIR
 from test_tables import failing_writes
 
@@ -242,13 +242,41 @@ class TestInputFaults:
         (["waterfall", "--size", "3.4,0"], "must be finite and positive inches"),
         (["snr", "--length", "1"], "--length must be at least 2"),
         (["snr", "--threads", "0"], "--threads must be at least 1"),
-        (["snr", "--inclination", "sideways"], "use average, face-on, edge-on or an angle in radians"),
+        (["snr", "--inclination", "sideways"], "use average, face-on, edge-on or an angle: 60deg, 1.05rad"),
+        (["snr", "--inclination", "60"], "60: angles are in radians, in [0, pi]; did you mean 60deg?"),
+        (["horizon", "--inclination", "1.05 grad"], "use average, face-on, edge-on or an angle"),
+        (["snr", "--years", "3m"], "unit m is not a time"),
         (["snr", "--t-start", "nan"], "--t-start must be finite and positive"),
     ])
     def test_bad_options_exit_2(self, capsys, argv, words):
         with pytest.raises(SystemExit) as stop:
             cli.main(argv)
         assert stop.value.code == 2 and words in capsys.readouterr().err
+
+    def test_years_with_a_time_unit(self):
+        assert _args.parse(["snr", "--years", "1461d"])[1].years == pytest.approx(4.0, rel=1e-3)
+
+    @pytest.mark.parametrize("argv, words", [
+        (["waterfall", "--x", "mass:1e4:1e8:40", "--nm", "10"], "--nm both give the mass axis' number of points"),
+        (["waterfall", "--y", "redshift:0.1:5", "--z-range", "1", "2"], "--z-range both give the redshift axis' range"),
+        (["ratio", "--compare", "taiji", "--x", "q", "--nm", "5"], "--nm applies to a mass axis"),
+        (["waterfall", "--x", "q", "--q", "0.3"], "--q 0.3: q is an axis"),
+        (["waterfall", "--fix", "tobs=2", "--t-start", "3"], "--t-start 3: tobs is fixed by --fix tobs="),
+        (["waterfall", "--fix", "q=0.3", "--fix", "mass_ratio=0.5"], "q is fixed twice"),
+        (["snr", "--workers", "2", "--scheduler", "tcp://h:1", "x.csv"], "give one"),
+        (["snr", "--partition-size", "10"], "--partition-size applies only with --workers or --scheduler"),
+        (["snr", "--progress", "--no-progress"], "--progress and --no-progress"),
+        (["snr", "--noise", "LISA", "--noise-channels", "1"], "--noise-channels describes a noise file"),
+        (["horizon", "--noise", "tianqin", "--response", "approximate"], "--response applies to the lisa curve"),
+    ])
+    def test_conflicting_options_are_refused(self, tmp_path, capsys, argv, words):
+        # Each pair was a silent choice of one option over the other.
+        try:
+            status = cli.main(argv + ["-o", str(tmp_path / ("o.png" if argv[0] != "snr" else "o.csv"))])
+        except SystemExit as stop:
+            status = stop.code
+        assert status == 2 and words in one_error_line(capsys.readouterr().err, argv[0])
+        assert not list(tmp_path.iterdir())
 
     def test_bad_binary_option_names_it(self, tmp_path, capsys):
         status, _, err = run(capsys, "strain", "--binary", "6e5,4e5,0,0,2", "--binary", "6e5,4e5,1.5,0,2",
@@ -260,6 +288,11 @@ class TestInputFaults:
     def test_bad_noise_and_library(self, tmp_path, good, capsys):
         status, _, err = run(capsys, "snr", str(good), "--noise", "nosuchcurve", "-q")
         assert status == 2 and "neither a noise curve" in one_error_line(err)
+        status, _, err = run(capsys, "snr", str(good), "--noise", "lisaa", "-q")
+        assert status == 2 and "did you mean lisa?" in one_error_line(err)
+        for quiet in ([], ["-q"]):  # names in any case; the curve's caveat in the summary, or a warning
+            status, _, err = run(capsys, "snr", str(good), "--noise", "TianQin", *quiet, "-o", str(tmp_path / "o.csv"))
+            assert status == 0 and "foreground uncertain by a factor ~3" in err
         (tmp_path / "n.txt").write_text("1e-4 1e-40\n")
         status, _, err = run(capsys, "snr", str(good), "--noise", str(tmp_path / "n.txt"), "-q")
         assert status == 2 and "needs --noise-kind" in one_error_line(err)

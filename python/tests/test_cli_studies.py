@@ -150,6 +150,38 @@ class TestStudies:
         again = phenomd.binary_snr(m / (1 + q), m * q / (1 + q), 0.8, 0.8, None, cols["redshift"][ok], 4.0, 0.0, 200)
         np.testing.assert_allclose(again.snr_all, 20.0, rtol=1e-3)
 
+    def test_horizon_bound_is_an_option_and_never_a_value(self, tmp_path, capsys):
+        # 1e5 Msun (q = 0.2) reaches SNR 10 beyond z = 30 but not 300: at
+        # --z-max 30 it has no value, and the summary names it instead of a
+        # "deepest" horizon among the others.
+        table = tmp_path / "h.csv"
+        argv = ["horizon", "-o", str(tmp_path / "h.png"), "--table", str(table), "--nm", "3", "--mass-range",
+                "1e5", "1e9", "--length", "200"]
+        assert cli.main(argv + ["--z-max", "30"]) == 0
+        err = capsys.readouterr().err
+        cols, _ = tables.read_table(table)
+        assert list(cols["reached"]) == ["above", "ok", "ok"]
+        assert np.isnan(cols["redshift"][0]) and cols["redshift_bound"][0] == 30.0 and cols["redshift"][1] < 30
+        assert "lisa: beyond z = 30 for M = 1e+05 Msun" in err and "deepest" not in err
+        assert cli.main(argv + ["--z-max", "300"]) == 0
+        cols, _ = tables.read_table(table)
+        assert list(cols["reached"]) == ["ok"] * 3 and 30 < cols["redshift"][0] < 300
+        assert "deepest z" in capsys.readouterr().err
+
+    def test_mass_ratio_above_one_means_the_same_in_horizon_and_waterfall(self, tmp_path):
+        # q = 4 is q = 1/4 with the bodies, and so the spins, exchanged, in
+        # both commands (the waterfall refused it, the horizon took it).
+        def table(command, q, s1, s2, *extra):
+            out = tmp_path / f"{command}{q}.csv"
+            assert cli.main([command, "-o", str(tmp_path / "f.png"), "--table", str(out), "--q", str(q),
+                             "--spin1", str(s1), "--spin2", str(s2), "--length", "64", "-q", *extra]) == 0
+            return tables.read_table(out)[0]
+
+        for command, extra, column in (("waterfall", ["--x", "mass:1e5:1e7:3", "--y", "redshift:1:3:2"], "snr_all"),
+                                       ("horizon", ["--nm", "3", "--mass-range", "1e5", "1e7"], "redshift")):
+            a, b = table(command, 4.0, 0.6, -0.3, *extra), table(command, 0.25, -0.3, 0.6, *extra)
+            np.testing.assert_allclose(a[column], b[column], rtol=1e-9, err_msg=command)
+
     def test_waterfall_any_two_axes(self, tmp_path):
         table = tmp_path / "w.h5"
         assert cli.main(["waterfall", "--x", "q:0.1:1:4:linear", "--y", "spin:-0.5:0.5:3", "--fix", "mass=1e6",

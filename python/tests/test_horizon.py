@@ -66,25 +66,34 @@ def test_snr_at_the_horizon_is_the_threshold(phase, inclination, threshold):
     # Distances: Planck18 at z (astropy, independently).
     from astropy.cosmology import Planck18
 
-    assert np.allclose(h.luminosity_distance, Planck18.luminosity_distance(h.redshift).value, rtol=1e-8)
+    found = h.reached == "ok"
+    assert np.allclose(h.luminosity_distance[found], Planck18.luminosity_distance(h.redshift[found]).value, rtol=1e-8)
+    assert np.isnan(h.luminosity_distance[~found]).all()
     assert h.provenance["phase"] == phase and h.provenance["snr_threshold"] == repr(threshold)
 
 
-def test_never_and_always_reached_are_finite_bounds_with_flags():
+def test_never_and_always_reached_keep_the_bound_out_of_the_values():
     curve = _lisa()
     # 1e6 Msun at z_max = 0.05 is still far above SNR 10 (always);
     # 2 Msun does not reach SNR 10 in the LISA band even at z_min (never).
-    h = horizon([2.0, 1e6], 1.0, snr=10.0, noise=curve, length=LENGTH, z_min=1e-3, z_max=0.05)
-    assert np.isfinite(h.redshift).all() and np.isfinite(h.luminosity_distance).all()
-    assert list(h.reached) == ["below", "above"]
-    assert h.redshift[0] == 1e-3 and h.redshift[1] == 0.05
-    assert not h.ok.any()
+    # A bound written as the horizon (z = z_max) read as a horizon in every
+    # table: the value is NaN, the bound in its own column.
+    h = horizon([2.0, 1e6, 30.0], 1.0, snr=10.0, noise=curve, length=LENGTH, z_min=1e-3, z_max=0.05)
+    assert list(h.reached) == ["below", "above", "ok"]
+    assert np.isnan(h.redshift[:2]).all() and np.isnan(h.luminosity_distance[:2]).all()
+    assert h.redshift_bound[0] == 1e-3 and h.redshift_bound[1] == 0.05 and np.isnan(h.redshift_bound[2])
+    assert np.isfinite(h.redshift[2]) and np.isfinite(h.luminosity_distance[2])
+    assert list(h.columns()).index("redshift_bound") > list(h.columns()).index("redshift")
+    assert h.ok.tolist() == [False, False, True]
     # The flags say what the SNR does at the bounds (checked here directly).
     assert _snr(2.0, 1.0, 1e-3, curve=curve) < 10.0
     assert _snr(1e6, 1.0, 0.05, curve=curve) >= 10.0
-    # A threshold nothing reaches: every mass flagged, nothing NaN.
+    # A threshold nothing reaches: every mass flagged, at the bound.
     h = horizon(np.geomspace(1e3, 1e8, 4), snr=1e15, noise=curve, length=LENGTH)
-    assert (h.reached == "below").all() and (h.redshift == 1e-4).all()
+    assert (h.reached == "below").all() and (h.redshift_bound == 1e-4).all() and np.isnan(h.redshift).all()
+    with pytest.raises(phenomd.InputError, match="z_max = 2000") as err:
+        horizon(1e6, noise=curve, length=LENGTH, z_max=2000)
+    assert err.value.argument == "z_max"
 
 
 def test_first_crossing_where_the_band_moves_into_the_curves_range(tmp_path):
@@ -116,6 +125,22 @@ def test_mass_ratio_above_one_is_the_same_binary_with_bodies_exchanged():
     assert np.allclose(a.redshift, b.redshift, rtol=1e-9)
     m1, m2 = component_masses(1e6, 4.0)
     assert m2 == pytest.approx(4 * m1) and m1 + m2 == pytest.approx(1e6)
+
+
+def test_a_curves_name_is_the_curve_everywhere():
+    # binary_snr, horizon and waterfall take a built-in curve's name (any
+    # case) for the curve noise.curve(name) makes, with its 4-year default.
+    u = pytest.importorskip("astropy.units")
+    by_name = phenomd.binary_snr(1e6, 5e5, 0.0, 0.0, None, 1.0, 4.0, length=LENGTH, noise="TianQin")
+    by_curve = phenomd.binary_snr(1e6, 5e5, 0.0, 0.0, None, 1.0, 4.0, length=LENGTH,
+                                  noise=noise.TianQin(years=4 * u.yr))
+    assert by_name.snr_all[0] == by_curve.snr_all[0] and by_name.provenance["noise"] == "TianQin(years=4.0)"
+    assert horizon(1e6, noise="LISA", length=LENGTH).redshift[0] == horizon(1e6, length=LENGTH).redshift[0]
+    w = phenomd.waterfall(x=("mass", 1e5, 1e6, 2), y=("redshift", 1, 2, 2), noise="taiji", length=LENGTH)
+    assert w.noise_name == "taiji (4 yr foreground)"
+    with pytest.raises(phenomd.InputError, match="did you mean 'lisa'") as err:
+        horizon(1e6, noise="lisaa", length=LENGTH)
+    assert err.value.argument == "noise"
 
 
 def test_one_inclination_per_mass():

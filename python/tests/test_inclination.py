@@ -106,6 +106,25 @@ class TestFactors:
         with pytest.raises(phenomd.InputError, match="2 values for 3 binaries"):
             phenomd.inclination_factor([0.1, 0.2], n=3)
 
+    def test_plain_numbers_outside_zero_to_pi_are_refused_as_likely_degrees(self):
+        # 60 read as radians gave k = 2.66, 1.5 times the average, where
+        # 60 degrees gives 0.9 times: a plain number is radians in [0, pi].
+        u = pytest.importorskip("astropy.units")
+        rng = np.random.default_rng(4)
+        for _ in range(20):
+            angles = rng.uniform(0, math.pi, 6)
+            i = int(rng.integers(6))
+            angles[i] = rng.choice([-1, 1]) * rng.uniform(math.pi + 1e-9, 360)
+            angles[i] = angles[i] if angles[i] > 0 else -rng.uniform(1e-9, 3)
+            with pytest.raises(phenomd.InputError, match=rf"inclination\[{i}\] = .*radians, in \[0, pi\]; did "
+                                                         "you mean .*deg") as err:
+                phenomd.inclination_factor(angles, n=6)
+            assert err.value.index == i
+        with pytest.raises(phenomd.InputError, match="did you mean 60deg"):
+            phenomd.binary_snr(1e6, 1e6, 0.0, 0.0, None, 1.0, 4.0, inclination=60)
+        assert phenomd.inclination_factor(math.pi) == phenomd.inclination_factor(0.0)  # both ends accepted
+        assert phenomd.inclination_factor(200 * u.deg) == pytest.approx(phenomd.inclination_factor(math.radians(160)))
+
     def test_results_scale_by_the_factor_and_edge_on_is_the_module(self, library_path):
         kw = dict(m1=[1e6, 3e4, 2e5], m2=[5e5, 2e4, 2e5], spin1=0.3, spin2=-0.2, distance=[1e4, 3e3, 5e3],
                   redshift=[1.0, 0.4, 0.7], t_start=4.0, length=100)
@@ -191,3 +210,21 @@ class TestAveragedSNR:
         # this h_n: the same SNR through either path.
         own = phenomd.binary_snr(**kw, noise=phenomd.noise.LISA(None, response="approximate"))
         assert own.snr_all[0] == pytest.approx(r.snr_all[0], rel=1e-9)
+
+
+def test_band_ends_are_the_documented_1pn_chirp():
+    # docs/conventions.md, "The band": M f(t) = theta^(-3/8) [1 + (743/2688
+    # + 11/32 eta) theta^(-1/4)] / (8 pi), theta = eta t / (5 M), M the
+    # redshifted total mass in seconds; t_end <= 0 ends the band at M f = 0.2.
+    rng = np.random.default_rng(3)
+    m1 = 10 ** rng.uniform(3, 8, 50)
+    m2 = m1 * 10 ** rng.uniform(-2.5, 0, 50)
+    z, t = rng.uniform(0, 5, 50), 10 ** rng.uniform(-2, 1, 50)
+    a = phenomd.amplitude(m1, m2, 0.0, 0.0, 1e3, z, t, 0.0, 2)
+    m_sec = (m1 + m2) * (1 + z) * GM_SUN / C**3
+    eta = m1 * m2 / (m1 + m2) ** 2
+    theta = eta * t * 365.25 * 86400 / (5 * m_sec)
+    mf = theta ** (-3 / 8) * (1 + (743 / 2688 + 11 / 32 * eta) * theta ** (-1 / 4)) / (8 * math.pi)
+    live = mf < 0.2
+    np.testing.assert_allclose(a.freqs[live, 0], (mf / m_sec)[live], rtol=1e-6)
+    np.testing.assert_allclose(a.freqs[live, -1], (0.2 / m_sec)[live], rtol=1e-6)

@@ -85,10 +85,13 @@ class TestLISA:
         assert noise.lisa(grid).shape == (3, 4)
         assert noise.lisa(1e-3) == noise.lisa(1.0 * u.mHz)
 
-    @pytest.mark.parametrize("years", [3, 0, -1, "four"])
-    def test_only_the_fitted_observation_times(self, years):
-        with pytest.raises(InputError, match="0.5, 1, 2 and 4 years"):
+    @pytest.mark.parametrize("years", [5, 0.25, -1, "four"])
+    def test_only_times_the_fits_cover(self, years):
+        with pytest.raises(InputError, match="years") as err:
             noise.LISA(years)
+        assert err.value.argument == "years"
+        if years in (5, 0.25):  # the list, and the curve that takes any time
+            assert "0.5, 1, 2, 4 years" in str(err.value) and "'lisa-scird'" in str(err.value)
 
     def test_bad_frequencies(self):
         with pytest.raises(InputError, match=r"f\[1\] = 0.0"):

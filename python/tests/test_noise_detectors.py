@@ -98,6 +98,45 @@ def test_against_the_papers_by_hand(name, by_hand, years_list):
         np.testing.assert_allclose(c(f), np.sqrt(f * want_psd), rtol=1e-12, err_msg=f"{name} {years}")
 
 
+def test_one_default_observation_time_and_times_between_the_fits():
+    # Every curve with a foreground defaults to 4 years however it is made,
+    # takes a time Quantity, and reads 0 as no foreground.
+    u = pytest.importorskip("astropy.units")
+    for name in noise.names():
+        if name in ("aligo", "et"):  # ground curves: no galactic foreground
+            continue
+        assert noise.curve(name).years == noise.curve(name.upper()).years == 4.0, name
+        assert noise.curve(name, years=1461 * u.day).years == pytest.approx(4.0)
+        assert noise.curve(name, years=0).years is None
+    with pytest.raises(InputError, match="unit m") as err:
+        noise.curve("lisa", years=4 * u.m)
+    assert err.value.argument == "years"
+    with pytest.raises(InputError, match="did you mean 'lisa'"):
+        noise.curve("lisaa")
+    # TianQin's foreground is uncertain by a factor ~3: its label says so.
+    from phenomd.horizon import noise_label
+
+    assert "uncertain ×3" in noise_label(noise.curve("tianqin")) and noise.curve("tianqin", years=0).caveat is None
+    # Between two fitted times the foreground lies between the two fits'
+    # (interpolation in ln T of the fits' parameters, Robson, Cornish & Liu
+    # 2019 Table 1, Huang et al. 2020 Table II, Liu, Ruan & Guo 2023 Table
+    # I): for TianQin and Taiji (log S_c linear in the coefficients) at
+    # every frequency, for LISA's eq. 14 (non-linear in its parameters) in
+    # the foreground's power over the band where it matters.
+    f = np.geomspace(1e-4, 1e-2, 400)
+    rng = np.random.default_rng(18)
+    for name, fitted in (("lisa", [0.5, 1, 2, 4]), ("tianqin", [0.5, 1, 2, 4, 5]), ("taiji", [0.5, 1, 2, 4])):
+        part = "confusion_psd" if name == "lisa" else "foreground_psd"
+        for a, b in zip(fitted, fitted[1:]):
+            t = float(np.exp(rng.uniform(np.log(a), np.log(b))))
+            sa, sb, st = (getattr(noise.curve(name, years=y), part)(f) for y in (a, b, t))
+            if name == "lisa":
+                pa, pb, pt = (np.trapz(s, f) for s in (sa, sb, st))
+                assert min(pa, pb) < pt < max(pa, pb), (name, t)
+            else:
+                assert np.all((st >= np.minimum(sa, sb) * (1 - 1e-12)) & (st <= np.maximum(sa, sb) * (1 + 1e-12)))
+
+
 class TestConversions:
     def test_tianqin_carries_the_sky_average_factor(self):
         # Huang et al.'s eq. 13 lacks the 10/3; the package's S_n has it,
@@ -184,7 +223,9 @@ class TestAccess:
         for name in noise.names():
             c = noise.curve(name, response="approximate") if name == "lisa" else noise.curve(name)
             assert c.name == name
-            assert getattr(c, "years", None) is None  # years=None: instrument noise only (ground: no foreground)
+            # The one default: LISA's nominal 4 years for space curves; ground
+            # curves have no foreground (years None).
+            assert getattr(c, "years", None) == (None if name in ("aligo", "et") else 4.0)
             assert "sky- and polarisation-averaged" in c.convention
         assert isinstance(noise.curve("TianQin", years=5), noise.TianQin)
 
@@ -192,14 +233,15 @@ class TestAccess:
         assert repr(noise.curve("lisa", years=2, response="approximate")) == "LISA(years=2.0, response='approximate')"
         assert repr(noise.curve("lisa-scird", years=3)) == "LISASciRD(years=3.0)"
         assert repr(noise.curve("tianqin", years=5)) == "TianQin(years=5.0)"
-        assert repr(noise.curve("taiji")) == "Taiji(years=None)"
+        assert repr(noise.curve("taiji")) == "Taiji(years=4.0)"
+        assert repr(noise.curve("taiji", years=None)) == "Taiji(years=None)"
 
     @pytest.mark.parametrize("name, years, words", [
-        ("tianqin", 3, "0.5, 1, 2, 4, 5 years"),
+        ("tianqin", 6, "0.5, 1, 2, 4, 5 years"),
         ("taiji", 5, "0.5, 1, 2, 4 years"),
         ("lisa-scird", 20, "0.5 to 10 years"),
-        ("lisa-scird", "x", "0.5 to 10 years"),
-        ("lisa", 3, "0.5, 1, 2 and 4 years"),
+        ("lisa-scird", "x", "an observation time in years"),
+        ("lisa", 0.2, "0.5, 1, 2, 4 years"),
     ])
     def test_years_outside_the_fits(self, name, years, words):
         with pytest.raises(InputError, match=words):

@@ -90,7 +90,23 @@ def _probability(text):
 
 
 def _years(text):
-    value = _finite_float(text)
+    """--years: a number of years, or a time with its unit (4yr, 1461d,
+    18 months as 1.5); another unit is refused naming it."""
+    try:
+        value = _finite_float(text)
+    except argparse.ArgumentTypeError:
+        from astropy import units as u
+
+        try:
+            q = u.Quantity(text)
+        except (TypeError, ValueError):
+            raise argparse.ArgumentTypeError(f"{text!r}: a number of years or a time such as 4yr") from None
+        try:
+            value = float(q.to_value(u.yr))
+        except u.UnitsError:
+            raise argparse.ArgumentTypeError(f"{text!r}: unit {q.unit} is not a time (e.g. 4yr)") from None
+        if value != value or value in (float("inf"), float("-inf")):
+            raise argparse.ArgumentTypeError(f"{text}: must be finite")
     if value < 0:
         raise argparse.ArgumentTypeError(f"{text}: years of observation must be >= 0 (0: no foreground)")
     return value or None
@@ -122,10 +138,10 @@ def _common(p, *, several_noise=False):
 
     g = p.add_argument_group("convention")
     g.add_argument("--inclination", type=parse_inclination, default="average",
-                   metavar="average|face-on|edge-on|RADIANS",
+                   metavar="average|face-on|edge-on|ANGLE",
                    help=f"average (default): the {AVERAGED} h_c = "
                         "sqrt(16/5) f|h~| and SNR; face-on (sqrt(8) f|h~|); edge-on (f|h~|, the C module's "
-                        "own h_c); or an angle in radians")
+                        "own h_c); or an angle: 60deg, 1.05rad, or a plain number of radians in [0, pi]")
 
     g = p.add_argument_group("noise")
     names = ", ".join(noise_names())
@@ -138,8 +154,8 @@ def _common(p, *, several_noise=False):
                        help=f"noise curve: {names} (default lisa), a two-column file, or a network of "
                             "independent detectors such as lisa+taiji or aligo@H1+aligo@L1+aligo@V1")
     g.add_argument("--years", type=_years, default=4.0,
-                   help="observation time setting the galactic foreground of a named curve (default 4; "
-                        "0: instrument noise only)")
+                   help="observation time setting the galactic foreground of a named curve, in years or "
+                        "with a time unit (4yr, 1461d; default 4; 0: instrument noise only)")
     g.add_argument("--response", choices=("numerical", "approximate"),
                    help="LISA's sky-averaged response: numerical (default) or the approximation of Robson, "
                         "Cornish & Liu (2019) eq. 9")
@@ -214,7 +230,8 @@ def _grid_options(p):
     g.add_argument("--fix", action="append", metavar="NAME=VALUE",
                    help="hold a parameter at a value (repeatable), e.g. --fix spin=0.9 --fix tobs=2")
     g.add_argument("--q", type=_positive_float("--q"), default=0.2,
-                   help="mass ratio m2/m1 in (0, 1] when not an axis (default 0.2)")
+                   help="mass ratio m2/m1 when not an axis (default 0.2; q > 1: m2 the heavier body, each "
+                        "spin staying with its body, as in horizon)")
     g.add_argument("--spin1", type=_finite_float, default=0.8, help="spin of m1 when not an axis (default 0.8)")
     g.add_argument("--spin2", type=_finite_float, default=0.8, help="spin of m2 when not an axis (default 0.8)")
     g.add_argument("--mass-range", type=_positive_float("--mass-range"), nargs=2, metavar=("LOW", "HIGH"),
@@ -254,7 +271,7 @@ def build_parser():
         description="SNRs of binaries from a CSV, HDF5 or npz catalog; with no input, a built-in example "
                     "population of 60 binaries. With --workers or --scheduler, catalogs are split into "
                     "partitions computed on a Dask cluster, one output file per partition in -o OUTDIR.",
-        epilog=commands.COLUMN_HELP, formatter_class=argparse.RawDescriptionHelpFormatter)
+        epilog=commands.SNR_HELP, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("input", nargs="*", help="catalog file(s) ('-': CSV on stdin; none: the example population)")
     _common(p)
     _catalog_options(p)
@@ -302,7 +319,7 @@ def build_parser():
         description="Characteristic strain of chosen binaries against one or more noise curves (each drawn "
                     "within its range), with the inspiral/merger (circle) and merger/ringdown (square) "
                     "boundaries; the legend's SNR is against the first curve.",
-        epilog=commands.COLUMN_HELP, formatter_class=argparse.RawDescriptionHelpFormatter)
+        epilog=commands.STRAIN_HELP, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("input", nargs="?", help="catalog of binaries (columns as for snr)")
     p.add_argument("--binary", action="append", metavar="m1,m2,spin1,spin2,z[,t_start[,t_end]]",
                    help="a binary to draw (repeatable; default: three examples)")
@@ -322,13 +339,18 @@ def build_parser():
                    metavar=("LOW", "HIGH"), help="total source-frame masses, Msun (default 1e2 1e10; 1 1e3 for "
                                                  "ground curves; 1 1e10 for space and ground together)")
     p.add_argument("--nm", type=_int_at_least(2, "--nm"), default=49, help="masses, log-spaced (default 49)")
-    p.add_argument("--q", type=_positive_float("--q"), default=0.2, help="mass ratio m2/m1 (default 0.2)")
+    p.add_argument("--q", type=_positive_float("--q"), default=0.2,
+                   help="mass ratio m2/m1 (default 0.2; q > 1: m2 the heavier body, each spin staying with its "
+                        "body, as in waterfall)")
     p.add_argument("--spin1", type=_finite_float, default=0.8, help="spin of m1 (default 0.8)")
     p.add_argument("--spin2", type=_finite_float, default=0.8, help="spin of m2 (default 0.8)")
     p.add_argument("--t-end", type=_finite_float, default=0.0,
                    help="band end, years before merger; <= 0 through merger and ringdown (default 0)")
     p.add_argument("--phase", choices=("all", "ins", "mrg", "rd"), default="all",
                    help="whose SNR reaches the threshold (default all)")
+    p.add_argument("--z-max", type=_positive_float("--z-max"), default=100.0,
+                   help="largest redshift searched, up to 1000 (default 100); masses whose horizon lies "
+                        "beyond it are marked, not given a value")
     p.add_argument("--quantity", choices=("redshift", "distance"), default="redshift",
                    help="vertical axis: redshift (with the distance on the right) or luminosity distance")
     p.add_argument("--table", metavar="FILE", help="also write the horizons: .csv, .h5, .hdf5 or .npz")
@@ -341,15 +363,74 @@ def build_parser():
     return parser
 
 
+def _actions(parser):
+    for action in parser._actions:
+        if isinstance(action, argparse._SubParsersAction):
+            for sub in action.choices.values():
+                yield from _actions(sub)
+        else:
+            yield action
+
+
+def _given(argv):
+    """The options the command line gives explicitly (their dests): the
+    same parse with every default suppressed, so that abbreviations and
+    ``--opt=value`` count as argparse counts them."""
+    bare = build_parser()
+    for action in _actions(bare):
+        if action.dest not in ("help", "version"):
+            action.default = argparse.SUPPRESS
+    return set(vars(bare.parse_args(argv)))
+
+
+def _is_file_choice(choice):
+    from ._runtime import noise_names
+
+    return str(choice).lower() not in noise_names()
+
+
+def conflicts(args):
+    """The first pair of options that contradict each other, or that give
+    an option with nothing to apply to (a silent choice otherwise), as a
+    message; None when there is none."""
+    given = args.given
+    if {"progress", "no_progress"} <= given:
+        return "--progress and --no-progress: give one"
+    choices = list(args.noise) if isinstance(args.noise, list) else [args.noise]
+    if getattr(args, "compare", None):
+        choices.append(args.compare)
+    names = [c for c in choices if not _is_file_choice(c)]
+    files = [c for c in choices if _is_file_choice(c)]
+    for dest in ("noise_kind", "noise_channels", "noise_sky_averaged", "noise_response"):
+        if dest in given and not files:
+            return (f"--{dest.replace('_', '-')} describes a noise file, but --noise {' '.join(names)} "
+                    "names a built-in curve")
+    if "years" in given and not names:
+        return f"--years sets a built-in curve's galactic foreground; {' '.join(files)} is a file"
+    if "response" in given and "lisa" not in [n.lower() for n in names]:
+        return "--response applies to the lisa curve, which is not among the noise curves chosen"
+    if args.command == "snr":
+        if "workers" in given and "scheduler" in given:
+            return "--workers starts a local cluster and --scheduler names a running one: give one"
+        if not ({"workers", "scheduler"} & given):
+            for dest in ("partition_size", "format", "overwrite"):
+                if dest in given:
+                    return f"--{dest.replace('_', '-')} applies only with --workers or --scheduler"
+    return None
+
+
 def parse(argv=None):
     parser = build_parser()
     argv = sys.argv[1:] if argv is None else list(argv)
     args = parser.parse_args(argv)
     args.command_line = shlex.join(["phenomd"] + argv)
-    args.years_given = any(a == "--years" or a.startswith("--years=") for a in argv)
+    args.given = _given(argv)
     from .._limits import set_max_memory
 
     set_max_memory(getattr(args, "max_memory", None))
     if isinstance(args.noise, list) or args.noise is None:
         args.noise = args.noise or ["lisa"]
+    problem = conflicts(args)
+    if problem:
+        parser.exit(2, f"phenomd {args.command}: error: {problem}\n")
     return parser, args

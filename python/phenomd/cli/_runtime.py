@@ -22,7 +22,10 @@ from ..tables import TableError, save_figure
 
 FLAG_TEXT = {
     "inverted": "with an empty band (t_start below t_end, or a start above the model's last frequency)",
-    "outside_noise": "with grid points outside the noise curve's range",
+    "outside_noise": "whose band reaches beyond the noise curve's range where it could carry more than "
+                     "0.1 % of the SNR^2 (an upper bound; that part counts nothing)",
+    "outside_noise_negligible": "with the band reaching beyond the noise curve's range carrying < 0.1 % of "
+                                "the SNR^2",
     "band_outside_noise": "whose whole band lies outside the noise curve's range (SNR 0: no sensitivity there)",
     "uncalibrated": f"outside the model's calibration (mass ratio > {CALIBRATED_MASS_RATIO:g} or "
                     f"|spin| > {CALIBRATED_SPIN:g})",
@@ -58,18 +61,26 @@ def noise_curve(args, choice=None):
         return _call_checked(noise_mod.network, choice, years=args.years, **options)
     if approx:
         raise CLIError(f"--p-det-approximation applies to a network (A+B); --noise {choice} is one detector")
-    if choice in GROUND_NAMES:
+    if str(choice).lower() in GROUND_NAMES:
         # No galactic foreground: --years (default 4) does not apply, and
         # is refused when given.
-        if getattr(args, "years_given", False) and args.years is not None:
+        if "years" in getattr(args, "given", set()) and args.years:
             raise CLIError(f"--years {args.years:g}: the {choice} curve has no galactic foreground (give --years 0 "
                            "or leave it out)")
         return _call_checked(noise_mod.curve, choice)
-    if choice in noise_names():
+    if str(choice).lower() in noise_names():
         options = {"response": args.response} if args.response else {}
-        return _call_checked(noise_mod.curve, choice, years=args.years, **options)
+        curve = _call_checked(noise_mod.curve, choice, years=args.years, **options)
+        if getattr(curve, "caveat", None) and args.quiet:
+            warn(args, f"{curve.name}: {curve.caveat}")  # else the summary line says it (described, noise_label)
+        return curve
     if not os.path.exists(choice):
-        raise CLIError(f"--noise {choice!r}: neither a noise curve ({', '.join(noise_names())}) nor an existing file")
+        import difflib
+
+        close = difflib.get_close_matches(str(choice).lower(), noise_names(), n=1, cutoff=0.6)
+        hint = f"; did you mean {close[0]}?" if close else ""
+        raise CLIError(f"--noise {choice!r}: neither a noise curve ({', '.join(noise_names())}) nor an existing "
+                       f"file{hint}")
     if args.noise_kind is None:
         raise CLIError(f"--noise {choice}: a noise file needs --noise-kind asd, psd or hn")
     options = {}
@@ -116,31 +127,52 @@ def _call_checked(func, *a, **kw):
         raise CLIError(str(exc)) from None
 
 
+def described(curve):
+    """A curve's repr for a summary line, with its caveat if it has one."""
+    caveat = getattr(curve, "caveat", None)
+    return f"{curve!r} ({caveat})" if caveat else repr(curve)
+
+
 def noise_label(curve):
-    """A short name of a curve for titles and legends."""
+    """A short name of a curve for titles and legends (with its caveat,
+    e.g. TianQin's foreground uncertain by a factor ~3)."""
     name = getattr(curve, "name", None)
-    return str(name) if name else repr(curve)
+    label = str(name) if name else repr(curve)
+    return f"{label} (foreground uncertain ×3)" if getattr(curve, "caveat", None) else label
 
 
 # ------------------------------------------------------------ inclination
 
 
 def parse_inclination(text):
-    """``--inclination``: average | face-on | edge-on | an angle in radians."""
+    """``--inclination``: average | face-on | edge-on | an angle: ``60deg``,
+    ``1.05rad`` or a plain number of radians in [0, pi] (a plain number
+    outside it, e.g. 60, is refused with a hint: it is most likely
+    degrees).  An angle with a unit comes back as an astropy Quantity."""
+    import argparse
+    import re
+
     if text in ("average", "face-on", "edge-on"):
         return text
+    m = re.fullmatch(r"\s*([-+0-9.eE]+)\s*(deg|degrees?|rad|radians?)?\s*", text)
     try:
-        value = float(text)
+        value = float(m.group(1)) if m else float("nan")
     except ValueError:
-        import argparse
-
+        value = float("nan")
+    if not m or value != value:
         raise argparse.ArgumentTypeError(
-            f"{text!r}: use average, face-on, edge-on or an angle in radians") from None
+            f"{text!r}: use average, face-on, edge-on or an angle: 60deg, 1.05rad, or radians in [0, pi]")
     if not math.isfinite(value):
-        import argparse
-
         raise argparse.ArgumentTypeError(f"{text!r}: an angle must be finite")
-    return value
+    unit = m.group(2)
+    if unit is None:
+        if not 0.0 <= value <= math.pi:
+            raise argparse.ArgumentTypeError(
+                f"{text}: angles are in radians, in [0, pi]; did you mean {text}deg?")
+        return value
+    from astropy import units as u
+
+    return value * (u.deg if unit.startswith("deg") else u.rad)
 
 
 #: Words for the averaging of an SNR or h_c, for titles and summaries.
@@ -182,17 +214,51 @@ def distances(given, redshift, cosmology, where):
 # ------------------------------------------------------------- warnings
 
 
-def flags(res):
+#: Flags that inform rather than warn: counted in the summary, not under
+#: "warnings", and not printed with --quiet.
+INFORMATION = ("outside_noise_negligible",)
+
+
+def outside(res, cols, curve, args, band=None):
+    """(beyond, share) per binary: whether the band reaches past the curve's
+    range and a bound on the share of the SNR^2 there
+    (``phenomd._outside``).  ``band``: the band's ends (f_lo, f_hi) in Hz if
+    at hand, else from a two-point grid of the module."""
+    from .._outside import outside_share
+    from ..core import amplitude
+
+    if band is None:
+        a = amplitude(cols["m1"], cols["m2"], cols["spin1"], cols["spin2"], res.distance, res.redshift,
+                      cols["t_start"], cols["t_end"], 2, inclination="edge-on", threads=args.threads,
+                      library=args.library, fast=args.fast)
+        band = (a.freqs[:, 0], a.freqs[:, -1])
+    return outside_share(curve, band[0], band[1], res.f_merger_start, cols["m1"], cols["m2"], res.redshift,
+                         res.distance, res.inclination_factor, res.snr_all)
+
+
+def flags(res, beyond=None):
     """Per binary, the warnings that apply, from a BinarySNR: (n,) array of
-    ';'-joined flag names ("" for none) and {flag: count}."""
+    ';'-joined flag names ("" for none) and {flag: count}.  ``beyond``:
+    ``outside``'s (beyond, share), which splits a band reaching past the
+    curve's range into "outside_noise" (it could carry more than 0.1 % of
+    the SNR^2) and "outside_noise_negligible"; without it, any grid point
+    outside the range is "outside_noise"."""
     n = len(res.snr_all)
     uncal = res.uncalibrated
     inverted = np.broadcast_to(np.asarray(res.inverted, dtype=bool), (n,))
+    # An empty band's sentinel row lies below every curve's range: that is
+    # the empty band, not a curve too narrow for the signal.
+    if beyond is None:
+        out = {"outside_noise": (np.broadcast_to(np.asarray(res.n_outside) > 0, (n,))) & ~inverted}
+    else:
+        from .._outside import WARN_SHARE
+
+        past, share = beyond
+        past = np.asarray(past, dtype=bool) & ~inverted
+        out = {"outside_noise": past & (share > WARN_SHARE), "outside_noise_negligible": past & ~(share > WARN_SHARE)}
     table = {
         "inverted": inverted,
-        # An empty band's sentinel row lies below every curve's range: that
-        # is the empty band, not a curve too narrow for the signal.
-        "outside_noise": (np.broadcast_to(np.asarray(res.n_outside) > 0, (n,))) & ~inverted,
+        **out,
         "uncalibrated": np.broadcast_to(np.asarray(uncal, dtype=bool), (n,)),
         "zero_snr": np.asarray(res.snr_all) == 0,
     }
@@ -205,8 +271,10 @@ def flags(res):
     return text, counts
 
 
-def warning_text(counts, total):
-    parts = [f"{c} of {total} {FLAG_TEXT[k]}" for k, c in counts.items() if c]
+def warning_text(counts, total, information=False):
+    """The counts of the warning flags (``information``: of the flags that
+    only inform) in words."""
+    parts = [f"{c} of {total} {FLAG_TEXT[k]}" for k, c in counts.items() if c and (k in INFORMATION) == information]
     return "; ".join(parts)
 
 

@@ -24,6 +24,7 @@ from ._runtime import (
     check_figure,
     check_work,
     convention,
+    described,
     distances,
     figure,
     any_ground,
@@ -31,6 +32,7 @@ from ._runtime import (
     is_ground,
     noise_curve,
     noise_label,
+    outside,
     progress,
     provenance,
     refuse_overwriting_inputs,
@@ -42,7 +44,31 @@ from ._runtime import (
 )
 
 # From the one catalog schema (phenomd._catalog), with the aliases.
-COLUMN_HELP = column_help()
+COLUMN_HELP = column_help(output=False)
+
+SNR_OUTPUT_HELP = """\
+Output: the input columns with empty cells filled by the values used,
+distance (if absent), snr_all, snr_ins, snr_mrg, snr_rd (sky-,
+polarisation- and inclination-averaged by default: see --inclination),
+f_merger_start, f_ringdown_start (Hz), n_outside (grid points outside the
+noise curve's range) and flags (';'-separated: inverted; outside_noise,
+the band reaches beyond the curve's range where it could carry more than
+0.1 % of the SNR^2, a bound from the leading-order strain against the
+curve's edge value; outside_noise_negligible, it reaches beyond but
+carries less; uncalibrated; zero_snr).  With --threshold: p_det, the
+fraction of sky positions, polarisations and inclinations whose SNR
+exceeds it.  For a network (--noise lisa+taiji): snr_all_<member> for
+every member too."""
+
+#: snr --help: the catalog's columns and the table written.
+SNR_HELP = COLUMN_HELP + "\n" + SNR_OUTPUT_HELP
+
+#: strain --help: the same catalog columns; the output is a figure.
+STRAIN_HELP = COLUMN_HELP + """
+Output: a figure of each binary's h_c (sky-, polarisation- and
+inclination-averaged by default: see --inclination) against the noise
+curves, with the inspiral/merger (circle) and merger/ringdown (square)
+boundaries; the legend's SNR is against the first --noise. No table."""
 
 
 # --------------------------------------------------------------- binaries
@@ -168,7 +194,7 @@ def cmd_snr(args):
     res, snr = _snrs(cat, cols, curve, args, progress(args, len(cat)))
     _, words = _inclination(cols, args)
 
-    flag_text, counts = flags(res)
+    flag_text, counts = flags(res, outside(res, cols, curve, args))
     table = {}
     for name in cat.header:
         table[name] = cols[name] if name in cols else cat.other[name]
@@ -204,8 +230,8 @@ def cmd_snr(args):
 
     best = int(np.argmax(snr["snr_all"]))
     where = "stdout" if to_stdout else out
-    line = (f"phenomd snr: {len(cat)} binaries from {cat.source}{_read_columns_text(cat)} against {curve!r} "
-            f"({words} SNR); wrote {where} (median SNR "
+    line = (f"phenomd snr: {len(cat)} binaries from {cat.source}{_read_columns_text(cat)} against "
+            f"{described(curve)} ({words} SNR); wrote {where} (median SNR "
             f"{np.median(snr['snr_all']):.4g}, highest {snr['snr_all'][best]:.4g}, {cat.label(best)})")
     _summary(args, line, counts, len(cat))
     return 0
@@ -217,7 +243,8 @@ def _summary(args, line, counts, total):
         if text:
             warn(args, text)
         return
-    say(args, line + (f"; warnings: {text}" if text else ""))
+    info = warning_text(counts, total, information=True)
+    say(args, line + (f"; {info}" if info else "") + (f"; warnings: {text}" if text else ""))
 
 
 def _snr_distributed(args, inputs):
@@ -328,7 +355,7 @@ def cmd_strain(args):
     except InputError as exc:
         raise CLIError(_located(exc, cat)) from None
     res, snr = _snrs(cat, cols, curves[0], args)
-    _, counts = flags(res)
+    _, counts = flags(res, outside(res, cols, curves[0], args, band=(amp.freqs[:, 0], amp.freqs[:, -1])))
     labels = [cat.label(i) for i in range(len(cat))] if "name" in cat.other else None
 
     from ..plotting import draw_strain
@@ -382,9 +409,16 @@ GROUND_AXIS_DEFAULTS = {"mass": (1.0, 1e3, 97), "redshift": (1e-3, 10.0, 61), "d
 
 
 def _axis_spec(text, args, which, ground=False):
-    """--x/--y NAME[:LOW:HIGH[:N[:log|linear]]]"""
+    """--x/--y NAME[:LOW:HIGH[:N[:log|linear]]]; --mass-range/--z-range and
+    --nm/--nz fill what the spec leaves out, and giving both is refused."""
     parts = text.split(":")
     name = _canonical_axis(parts[0])
+    given = getattr(args, "given", set())
+    for option, dest, axis, index in (("--mass-range", "mass_range", "mass", 1), ("--nm", "nm", "mass", 3),
+                                      ("--z-range", "z_range", "redshift", 1), ("--nz", "nz", "redshift", 3)):
+        if dest in given and name == axis and len(parts) > index:
+            what = "range" if index == 1 else "number of points"
+            raise CLIError(f"--{which} {text} and {option} both give the {axis} axis' {what}: give it once")
     lo, hi, n = (GROUND_AXIS_DEFAULTS if ground and name in GROUND_AXIS_DEFAULTS else AXIS_DEFAULTS)[name]
     if name == "mass" and args.mass_range:
         lo, hi = args.mass_range
@@ -411,6 +445,15 @@ def _axis_spec(text, args, which, ground=False):
     return (name, lo, hi, n) if scale is None else (name, lo, hi, n, scale)
 
 
+def _unused_axis_options(args, axes):
+    """--mass-range/--nm/--z-range/--nz with no such axis would be ignored."""
+    given = getattr(args, "given", set())
+    for option, dest, axis in (("--mass-range", "mass_range", "mass"), ("--nm", "nm", "mass"),
+                               ("--z-range", "z_range", "redshift"), ("--nz", "nz", "redshift")):
+        if dest in given and axis not in axes:
+            raise CLIError(f"{option} applies to a {axis} axis, and neither --x nor --y is {axis}")
+
+
 def _fixed(args, axes, curve=None):
     """The parameters held fixed: --q, --spin1, --spin2, --t-start (unless
     an axis or a --fix entry covers them: "spin" covers both spins, "tobs"
@@ -423,20 +466,25 @@ def _fixed(args, axes, curve=None):
         name = _canonical_axis(key.strip())
         if name in axes:
             raise CLIError(f"--fix {item!r}: {name} is already an axis")
+        if name in given:
+            raise CLIError(f"--fix {item!r}: {name} is fixed twice")
         try:
             given[name] = float(value)
         except ValueError:
             raise CLIError(f"--fix {item!r}: {value!r} is not a number") from None
     chosen = set(axes) | set(given)
     covered_by = {"spin1": "spin", "spin2": "spin", "t_start": "tobs"}
+    options = getattr(args, "given", set())
     fixed = {}
     start = t_start_default(args, [curve] if curve is not None else [])
     for name, value in (("q", args.q), ("spin1", args.spin1), ("spin2", args.spin2), ("t_start", start)):
         if name not in chosen and covered_by.get(name) not in chosen:
             fixed[name] = value
+        elif name in options:
+            by = name if name in chosen else covered_by[name]
+            how = "an axis" if by in axes else f"fixed by --fix {by}="
+            raise CLIError(f"--{name.replace('_', '-')} {value:g}: {by} is {how}; give it once")
     fixed.update(given)
-    if "q" in fixed and not 0 < fixed["q"] <= 1:
-        raise CLIError(f"--q {fixed['q']:g}: the mass ratio m2/m1 must lie in (0, 1]")
     return fixed
 
 
@@ -446,6 +494,7 @@ def _grid(args, curve):
     ground = is_ground([curve])
     x = _axis_spec(args.x, args, "x", ground)
     y = _axis_spec(args.y, args, "y", ground)
+    _unused_axis_options(args, (x[0], y[0]))
     fixed = _fixed(args, (x[0], y[0]), curve)
     check_work(args, x[3] * y[3], kept_bytes_per_binary=8 * 24,
                what=f"a grid of {x[3]:,} x {y[3]:,} binaries of --length {args.length:,} points")
@@ -531,7 +580,7 @@ def cmd_waterfall(args):
     snr = grid.snr
     best = np.unravel_index(int(np.nanargmax(snr)), snr.shape)
     line = (f"phenomd waterfall: {snr.size} binaries ({grid.x.values.size} {grid.x.name} x "
-            f"{grid.y.values.size} {grid.y.name}) against {curve!r} ({convention(args.inclination)} "
+            f"{grid.y.values.size} {grid.y.name}) against {described(curve)} ({convention(args.inclination)} "
             f"SNR); wrote {args.output}{' and ' + table if table else ''} (highest SNR {snr[best]:.4g} at "
             f"{grid.x.name} = {grid.x.values[best[1]]:.3g}, {grid.y.name} = {grid.y.values[best[0]]:.3g}; "
             f"SNR >= 10 on {np.mean(snr >= 10) * 100:.0f}% of the grid"
@@ -618,6 +667,7 @@ def cmd_horizon(args):
                 phase=args.phase, t_start=t_start, t_end=args.t_end, cosmology=args.cosmology,
                 length=args.length, fast=args.fast, threads=args.threads, library=args.library,
                 p_det=args.p_det, noise_fluctuations=args.noise_fluctuations,
+                z_max=args.z_max,
             )
         except InputError as exc:
             raise CLIError(str(exc)) from None
@@ -650,18 +700,34 @@ def cmd_horizon(args):
         cols = {k: np.concatenate([np.asarray(p[k]) for p in parts]) for k in parts[0]}
         cols["noise"] = np.concatenate([np.full(len(r), label, dtype=object) for label, r in results.items()])
         write_table(table, cols, prov, comments=args.comments)
-    summaries = []
-    for label, r in results.items():
-        ok = np.asarray(r.ok)
-        if ok.any():
-            i = int(np.argmax(np.where(ok, r.redshift, -np.inf)))
-            summaries.append(f"{label}: deepest z = {r.redshift[i]:.3g} at M = {r.mass[i]:.3g} Msun")
-        else:
-            summaries.append(f"{label}: threshold never crossed in the redshift range")
+    summaries = [f"{label}: {_horizon_summary(r, args.z_max)}" for label, r in results.items()]
     missed = sum(int(np.count_nonzero(~np.asarray(r.ok))) for r in results.values())
     line = (f"phenomd horizon: SNR {args.snr:g} ({convention(args.inclination)}), {n} masses x {len(curves)} "
             f"curve{'s' if len(curves) > 1 else ''}; wrote {args.output}{' and ' + table if table else ''} ({'; '.join(summaries)})")
     if missed:
-        line += f"; {missed} masses whose threshold lies outside the redshifts searched (see the reached column)"
+        line += (f"; {missed} masses whose horizon lies outside the redshifts searched (redshift nan; see the "
+                 "reached and redshift_bound columns)")
     say(args, line)
     return 0
+
+
+def _mass_span(masses):
+    lo, hi = float(np.min(masses)), float(np.max(masses))
+    span = f"M = {lo:.3g} Msun" if lo == hi else f"M = {lo:.3g}-{hi:.3g} Msun"
+    return span + (f" ({masses.size} masses)" if masses.size > 1 else "")
+
+
+def _horizon_summary(r, z_max):
+    """One curve's horizons in words: the masses whose horizon lies beyond
+    the largest redshift searched (then no "deepest" is named: those go
+    deeper), else the deepest horizon found; masses below the smallest."""
+    reached = np.asarray(r.reached)
+    parts = []
+    if (reached == "above").any():
+        parts.append(f"beyond z = {z_max:g} for {_mass_span(r.mass[reached == 'above'])}")
+    elif (reached == "ok").any():
+        i = int(np.nanargmax(np.where(reached == "ok", r.redshift, np.nan)))
+        parts.append(f"deepest z = {r.redshift[i]:.3g} at M = {r.mass[i]:.3g} Msun")
+    if (reached == "below").any():
+        parts.append(f"below z = {float(np.nanmin(r.redshift_bound)):g} for {_mass_span(r.mass[reached == 'below'])}")
+    return ", ".join(parts)

@@ -14,11 +14,15 @@ is the sky-, polarisation- and inclination-averaged SNR.  See
 docs/conventions.md for the factors (20/3, 10/3) relating other
 conventions to this one.
 
-Curves (``curve(name, years=...)``, ``names()``):
+Curves (``curve(name, years=...)``, ``names()``; names case-insensitive).
+Every curve with a galactic foreground takes ``years``, the observation
+time (years or an astropy time Quantity), default 4 years (LISA's nominal
+mission duration) wherever a curve is made; None or 0: no foreground.
 
 * ``"lisa"``: ``LISA(years, response)``, Robson, Cornish & Liu (2019) with
   the numerically sky-averaged response by default, galactic confusion
-  noise for 0.5, 1, 2 or 4 years;
+  noise for 0.5 to 4 years (Table 1's fits, interpolated in ln T between
+  them);
 * ``"lisa-scird"``: ``LISASciRD(years)``, the LISA science-requirement
   curve with the foreground of Karnesis et al. (2021);
 * ``"tianqin"``: ``TianQin(years)`` (Huang et al. 2020);

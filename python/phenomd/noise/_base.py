@@ -31,6 +31,10 @@ class NoiseCurve:
         "detector's independent channels (two for a triangle: S_n = P_n / R, R(f -> 0) = 3/10)"
     )
 
+    #: A warning a user must see with this curve's numbers (shown in its
+    #: label and by the command line), or None.
+    caveat = None
+
     def _psd(self, f):  # pragma: no cover - every subclass implements it
         raise NotImplementedError
 

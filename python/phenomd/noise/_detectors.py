@@ -12,31 +12,20 @@ import numpy as np
 
 from .._inputs import InputError
 from ._base import NoiseCurve
+from ._foreground import DEFAULT_YEARS, interpolated, observation_years
 
 SPEED_OF_LIGHT = 299792458.0  # m/s
 
 
-def _years(years, allowed, name):
-    """None, or one of ``allowed`` (a tuple of fitted observation times, or
-    a (lo, hi) interval when ``allowed`` is a dict with "interval")."""
-    if years is None:
-        return None
-    try:
-        y = float(years)
-    except (TypeError, ValueError):
-        y = None
-    if isinstance(allowed, tuple):
-        if y in allowed:
-            return y
-        listed = ", ".join(f"{a:g}" for a in allowed)
-        raise InputError(
-            "years", None, f"years = {years!r}: the {name} foreground fits exist for {listed} years (None: no foreground)"
-        )
-    lo, hi = allowed["interval"]
-    if y is not None and math.isfinite(y) and lo <= y <= hi:
+def _years(years, lo, hi, name):
+    """None (no foreground: None or 0), or the observation time in years
+    (a number or a time Quantity) checked to lie in [lo, hi]."""
+    y = observation_years(years)
+    if y is None or lo <= y <= hi:
         return y
     raise InputError(
-        "years", None, f"years = {years!r}: the {name} foreground fit is used for {lo:g} to {hi:g} years (None: no foreground)"
+        "years", None, f"years = {y:g}: the {name} foreground fit is used for {lo:g} to {hi:g} years "
+                       "(None or 0: no foreground)"
     )
 
 
@@ -76,8 +65,9 @@ class LISASciRD(NoiseCurve):
         log10 f_1 = a_1 log10 T + b_1,     a_1 = -0.25, b_1 = -2.70,
         log10 f_knee = a_k log10 T + b_k,  a_k = -0.27, b_k = -2.47,
 
-    T the observation time in years (``years``; None: no foreground).  The
-    fit is used for 0.5 <= T <= 10 years.  A transcription that adds this
+    T the observation time in years (``years``: a number of years or a
+    time Quantity, default 4 years, LISA's nominal mission duration; None
+    or 0: no foreground).  The fit is used for 0.5 <= T <= 10 years.  A transcription that adds this
     foreground to a one-channel (20/3) sensitivity halves it relative to
     the instrument; this follows the technical note, where both terms are
     two-channel sensitivities.
@@ -97,8 +87,8 @@ class LISASciRD(NoiseCurve):
     F_2 = 25e-3
     FOREGROUND = dict(A=1.14e-44, alpha=1.8, f2=0.31e-3, a1=-0.25, b1=-2.70, ak=-0.27, bk=-2.47)
 
-    def __init__(self, years=4):
-        self.years = _years(years, {"interval": (0.5, 10.0)}, "LISA (Karnesis et al. 2021)")
+    def __init__(self, years=DEFAULT_YEARS):
+        self.years = _years(years, 0.5, 10.0, "LISA (Karnesis et al. 2021)")
 
     def __repr__(self):
         return f"LISASciRD(years={self.years})"
@@ -153,7 +143,11 @@ class TianQin(NoiseCurve):
         S_n(f) = (10/3) [S_N(f) + S_c(f)].
 
     Galactic foreground (Huang et al. Table II, fitted for T = 0.5, 1, 2,
-    4, 5 years over 0.1 mHz - 1 Hz):
+    4, 5 years over 0.1 mHz - 1 Hz; ``years`` default 4, as every curve of
+    the package, so that curves compare at one observation time, though
+    TianQin's nominal mission is 5 years; any time from 0.5 to 5 years, the
+    coefficients interpolated linearly in ln T between the neighbouring fits,
+    see ``phenomd.noise._foreground``; None or 0: no foreground):
 
         sqrt(S_c(f)) = 10^(sum_{i=0..6} a_i x^i) Hz^-1/2,  x = log10(f / 1 mHz).
 
@@ -188,11 +182,22 @@ class TianQin(NoiseCurve):
         5.0: (-18.6, -1.51, -0.71, -1.13, -0.83, 13.2, -19.1),
     }
 
-    def __init__(self, years=5):
-        self.years = _years(years, self.FOREGROUND_YEARS, "TianQin (Huang et al. 2020)")
+    def __init__(self, years=DEFAULT_YEARS):
+        self.years = observation_years(years)
+        if self.years is not None:
+            self._foreground = interpolated(self.FOREGROUND, self.years, "TianQin (Huang et al. 2020)")
 
     def __repr__(self):
         return f"TianQin(years={self.years})"
+
+    @property
+    def caveat(self):
+        """The foreground's factor-of-3 uncertainty (see the class
+        docstring), when the foreground is included."""
+        if self.years is None:
+            return None
+        return ("galactic foreground uncertain by a factor ~3 (whether Huang et al. 2020's fit includes the "
+                "10/3 sky average is unsettled; years=0 leaves it out)")
 
     @property
     def f_star(self):
@@ -214,7 +219,7 @@ class TianQin(NoiseCurve):
         if self.years is None:
             return np.zeros_like(f)
         x = np.log10(f / 1e-3)
-        log10_asd = _log_polynomial(x, self.FOREGROUND[self.years], -1.0, 3.0)
+        log10_asd = _log_polynomial(x, self._foreground, -1.0, 3.0)
         return (10.0 / 3.0) * 10.0 ** (2.0 * log10_asd)
 
     def _psd(self, f):
@@ -243,7 +248,10 @@ class Taiji(NoiseCurve):
     Already the package's convention: no conversion factor.
 
     Galactic foreground (Liu, Ruan & Guo 2023, eq. 6 and Table I, fitted
-    for T = 0.5, 1, 2, 4 years over 0.1 - 10 mHz):
+    for T = 0.5, 1, 2, 4 years over 0.1 - 10 mHz; ``years`` default 4; any
+    time from 0.5 to 4 years, the coefficients interpolated linearly in
+    ln T between the neighbouring fits, see ``phenomd.noise._foreground``;
+    None or 0: no foreground):
 
         S_c(f) = exp(sum_{i=0..5} a_i [ln(f / 1 mHz)]^i) Hz^-1,
 
@@ -273,8 +281,10 @@ class Taiji(NoiseCurve):
         4.0: (-85.5448, -3.23671, -1.64187, -1.14711, 0.0325887, 0.187854),
     }
 
-    def __init__(self, years=4):
-        self.years = _years(years, self.FOREGROUND_YEARS, "Taiji (Liu, Ruan & Guo 2023)")
+    def __init__(self, years=DEFAULT_YEARS):
+        self.years = observation_years(years)
+        if self.years is not None:
+            self._foreground = interpolated(self.FOREGROUND, self.years, "Taiji (Liu, Ruan & Guo 2023)")
 
     def __repr__(self):
         return f"Taiji(years={self.years})"
@@ -297,7 +307,7 @@ class Taiji(NoiseCurve):
         if self.years is None:
             return np.zeros_like(f)
         y = np.log(f / 1e-3)
-        return np.exp(_log_polynomial(y, self.FOREGROUND[self.years], math.log(0.1), math.log(10.0)))
+        return np.exp(_log_polynomial(y, self._foreground, math.log(0.1), math.log(10.0)))
 
     def _psd(self, f):
         return self.instrument_psd(f) + self.foreground_psd(f)

@@ -10,6 +10,7 @@ import numpy as np
 
 from .._inputs import InputError
 from ._base import NoiseCurve
+from ._foreground import DEFAULT_YEARS, interpolated, observation_years
 from ._table import frequencies
 
 SPEED_OF_LIGHT = 299792458.0  # m/s
@@ -40,8 +41,14 @@ class LISA(NoiseCurve):
     P_OMS = (1.5e-11 m)^2 (1 + (2 mHz/f)^4) Hz^-1                 (eq. 10)
     P_acc = (3e-15 m s^-2)^2 (1 + (0.4 mHz/f)^2) (1 + (f/8 mHz)^4) Hz^-1
                                                                   (eq. 11)
-    and S_c the galactic confusion noise for ``years`` = 0.5, 1, 2 or 4
-    (eq. 14, Table 1); ``years=None`` leaves it out (instrument only).
+    and S_c the galactic confusion noise after ``years`` of observation
+    (eq. 14, Table 1; default 4 years, the mission's nominal duration).
+    Table 1 fits 0.5, 1, 2 and 4 years; any time between 0.5 and 4 years is
+    accepted, with each of alpha, beta, kappa, gamma and f_k interpolated
+    linearly in ln T between the two neighbouring fits (the tabulated times
+    exactly as published; see ``phenomd.noise._foreground``).  ``years`` is
+    a number of years or an astropy time Quantity; None or 0 leaves the
+    foreground out (instrument noise only).
 
     R(f) is the sky- and polarisation-averaged response of one Michelson
     channel summed over the two channels (R -> 3/10 at low frequency):
@@ -68,20 +75,10 @@ class LISA(NoiseCurve):
     f_min = 1e-5
     f_max = 1.0
 
-    def __init__(self, years=4, response="numerical"):
+    def __init__(self, years=DEFAULT_YEARS, response="numerical"):
+        years = observation_years(years)
         if years is not None:
-            try:
-                y = float(years)
-            except (TypeError, ValueError):
-                y = None
-            if y not in CONFUSION_PARAMETERS:
-                raise InputError(
-                    "years",
-                    None,
-                    f"years = {years!r}: the confusion-noise fits exist for 0.5, 1, 2 and 4 years "
-                    "(None: no confusion noise)",
-                )
-            years = y
+            self._confusion = interpolated(CONFUSION_PARAMETERS, years, "LISA (Robson, Cornish & Liu 2019)")
         if response not in RESPONSES:
             raise InputError(
                 "response", None, f"response = {response!r}: must be 'numerical' or 'approximate'"
@@ -116,7 +113,7 @@ class LISA(NoiseCurve):
         f = frequencies(f)
         if self.years is None:
             return np.zeros_like(f)
-        alpha, beta, kappa, gamma, f_k = CONFUSION_PARAMETERS[self.years]
+        alpha, beta, kappa, gamma, f_k = self._confusion
         # Summed in logarithms: far above f_k the factor 1 + tanh(...) =
         # 2 / (1 + exp(2 gamma (f - f_k))) vanishes while exp(beta f sin)
         # overflows, and inf * 0 would give NaN instead of 0.
@@ -143,11 +140,11 @@ def _numerical_response():
     return response
 
 
-def lisa(f, years=4, response="numerical"):
+def lisa(f, years=DEFAULT_YEARS, response="numerical"):
     """LISA h_n(f) = sqrt(f S_n(f)) (Robson, Cornish & Liu 2019); see LISA."""
     return LISA(years, response)(f)
 
 
-def lisa_psd(f, years=4, response="numerical"):
+def lisa_psd(f, years=DEFAULT_YEARS, response="numerical"):
     """LISA S_n(f) in Hz^-1 (Robson, Cornish & Liu 2019); see LISA."""
     return LISA(years, response).psd(f)

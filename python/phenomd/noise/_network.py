@@ -40,6 +40,7 @@ from __future__ import annotations
 import numpy as np
 
 from .._inputs import InputError
+from ._names import _DEFAULT
 from ._base import NoiseCurve
 from ._table import NoiseSample, _count_outside, frequencies
 
@@ -238,7 +239,7 @@ def _parse_member(item, years):
     """A member: a curve, a name ("lisa"), or "CURVE@SITE"."""
     from ..detection import CURVE_GEOMETRY
     from .._antenna import GROUND_SITES
-    from ._names import curve, names
+    from ._names import _DEFAULT, curve, names
 
     if not isinstance(item, str):
         if not callable(getattr(item, "evaluate", None)) and not callable(item):
@@ -255,7 +256,9 @@ def _parse_member(item, years):
         raise InputError("members", None, f"network member {item!r}: unknown curve {base.strip()!r}; use one of "
                                           f"{', '.join(names())}, optionally CURVE@SITE for a ground site")
     if not at:
-        return curve(key, years=years if key not in _GROUND else None), key, None
+        if years is _DEFAULT or key in _GROUND:
+            return curve(key), key, None
+        return curve(key, years=years), key, None
     site = site.strip().upper()
     if site not in GROUND_SITES:
         raise InputError("members", None, f"network member {item!r}: unknown site {site!r}; use one of "
@@ -271,7 +274,7 @@ def _parse_member(item, years):
 _GROUND = ("aligo", "et")
 
 
-def network(*members, p_det_approximation=None, years=None):
+def network(*members, p_det_approximation=None, years=_DEFAULT):
     """A network of detectors with independent noise.
 
     Parameters
@@ -287,10 +290,11 @@ def network(*members, p_det_approximation=None, years=None):
         How p_det is computed where the geometry is unknown (module
         docstring): None refuses; "independent" treats the members'
         projection factors as independent.
-    years : float or None
+    years : float, astropy Quantity or None
         The foreground observation time of the members given by name that
-        have one (the space curves; see ``curve``); None: instrument noise
-        only.  Curves given as objects keep their own.
+        have one (the space curves; see ``curve``): by default each curve's
+        own, 4 years; None: instrument noise only.  Curves given as objects
+        keep their own.
 
     Returns
     -------
