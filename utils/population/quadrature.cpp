@@ -44,9 +44,17 @@ void AddPanels(double a, double c, std::ptrdiff_t count, int piece,
   }
 }
 
+// Panels of at most `panel` over `width` (both in ln f).  A width or panel
+// that is not finite and positive (a degenerate table or band) gets one
+// panel; the count is capped at 2^16 per piece (the calibrated rules use a
+// few panels per decade, so only a degenerate input reaches the cap), which
+// keeps the node buffers bounded and the float-to-integer conversion
+// defined.
 std::ptrdiff_t PanelsFor(double width, double panel) {
+  constexpr double kMaxPanels = 65536.0;
   const double p = std::ceil(width / panel);
-  return p >= 1.0 ? static_cast<std::ptrdiff_t>(p) : 1;
+  if (!(p >= 1.0)) return 1;
+  return static_cast<std::ptrdiff_t>(std::min(p, kMaxPanels));
 }
 
 // The narrowest noise cell width over [a, c] (NoiseView::cell_width).
