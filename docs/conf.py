@@ -45,6 +45,7 @@ extensions = [
     "sphinx_gallery.gen_gallery",
     "detector_pages",
     "api_pages",
+    "plain_bars",
 ]
 
 source_suffix = {".rst": "restructuredtext", ".md": "markdown"}

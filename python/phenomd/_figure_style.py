@@ -67,6 +67,7 @@ def figure_size(size, aspect=DEFAULT_ASPECT):
 
     Examples
     --------
+    >>> from phenomd._figure_style import figure_size
     >>> figure_size("column", 0.75)
     (3.4, 2.55)
     >>> figure_size("5,3")
@@ -102,6 +103,7 @@ def new_figure(size="column", *, aspect=DEFAULT_ASPECT, dpi=None):
     Examples
     --------
     >>> import matplotlib; matplotlib.use("Agg")
+    >>> from phenomd._figure_style import new_figure
     >>> fig = new_figure("page", aspect=0.5)
     >>> [round(v, 2) for v in fig.get_size_inches()]
     [7.0, 3.5]
@@ -130,6 +132,7 @@ def format_number(value, digits=3):
 
     Examples
     --------
+    >>> from phenomd._figure_style import format_number
     >>> format_number(6e5)
     '$6\\\\times10^{5}$'
     >>> format_number(3340.4), format_number(1e6), format_number(0.2)
@@ -157,6 +160,7 @@ def format_mass(*masses, digits=3):
 
     Examples
     --------
+    >>> from phenomd._figure_style import format_mass
     >>> format_mass(5e3)
     '5000 $M_\\\\odot$'
     """

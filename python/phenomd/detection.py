@@ -264,6 +264,7 @@ def ground_network(sites, sensitivities=None):
 
     Examples
     --------
+    >>> from phenomd.detection import ground_network, projection
     >>> net = ground_network("H1+L1+V1")
     >>> float(net.p_det(20.0, 8.0)) > float(projection("aligo").p_det(20.0, 8.0))
     True
@@ -363,6 +364,7 @@ def detection_probability(snr, threshold, detector, noise_fluctuations=False):
     --------
     One L-shaped detector, averaged SNR 20, threshold 8: w_th = (8/20)(2/5):
 
+    >>> from phenomd import detection_probability
     >>> round(detection_probability(20.0, 8.0, "aligo"), 3)
     0.843
     >>> detection_probability([0.0, 3.0, 10.0, 200.0], 8.0, "et").round(3).tolist()
@@ -415,6 +417,7 @@ def required_snr(p_det, threshold, detector, noise_fluctuations=False):
 
     Examples
     --------
+    >>> from phenomd import detection_probability, required_snr
     >>> rho = required_snr(0.5, 8.0, "aligo")
     >>> round(detection_probability(rho, 8.0, "aligo"), 9)
     0.5

@@ -146,6 +146,7 @@ def figure(size="column", *, aspect=fs.DEFAULT_ASPECT, dpi=None):
     Examples
     --------
     >>> import matplotlib; matplotlib.use("Agg")
+    >>> from phenomd.plotting import figure
     >>> fig = figure("column")
     >>> [round(v, 2) for v in fig.get_size_inches()]
     [3.4, 2.58]
@@ -540,6 +541,7 @@ def source_label(name, m1, m2, spin1, spin2, redshift, t_start, snr, t_end=None)
 
     Examples
     --------
+    >>> from phenomd.plotting import source_label
     >>> source_label(None, 6e5, 4e5, 0.5, 0.2, 2.0, 4.0, 3342.0)
     '$6\\\\times10^{5}$ + $4\\\\times10^{5}$ $M_\\\\odot$, $\\\\chi$ = 0.5, 0.2, z = 2, 4 yr, SNR 3340'
     """

@@ -45,7 +45,7 @@ class LISASciRD(NoiseCurve):
     of Karnesis et al. (2021), as in the LISA technical note
     LISA-LCST-SGS-TN-001 (Babak, Hewitson & Petiteau 2021, arXiv:2108.01167).
 
-    Instrument (technical note eq. 114, the SciRD curve):
+    Instrument (technical note eq. 114, the SciRD curve)::
 
         S_SciRD(f) = 10/3 [S_I(f) / (2 pi f)^4 + S_II] R(f),
         S_I  = 5.76e-48 (1 + (f_1/f)^2) s^-4 Hz^-1,  f_1 = 0.4 mHz,
@@ -58,7 +58,7 @@ class LISASciRD(NoiseCurve):
     convention: no conversion factor.
 
     Galactic foreground (technical note eqs. 85-86; Karnesis et al. 2021,
-    arXiv:2103.14598), added to S_SciRD in the same units:
+    arXiv:2103.14598), added to S_SciRD in the same units::
 
         S_gal(f) = (A/2) f^(-7/3) exp(-(f/f_1)^alpha) [1 + tanh((f_knee - f)/f_2)],
         A = 1.14e-44, alpha = 1.8, f_2 = 0.31 mHz,
@@ -131,14 +131,14 @@ class TianQin(NoiseCurve):
     035010), with the sensitivity and galactic foreground of Huang et al.
     (2020, PRD 102 063021).
 
-    Instrument (Huang et al. eq. 13, noise levels of Luo et al. 2016):
+    Instrument (Huang et al. eq. 13, noise levels of Luo et al. 2016)::
 
         S_N(f) = (1/L^2) [4 S_a / (2 pi f)^4 (1 + 10^-4 Hz / f) + S_x]
                  (1 + 0.6 (f/f*)^2),
         S_a = 1e-30 m^2 s^-4 Hz^-1,  S_x = 1e-24 m^2 Hz^-1,  f* = c/(2 pi L).
 
     Huang et al. absorb the sky-average factor 10/3 into the waveform; in
-    the package's convention the sensitivity carries it:
+    the package's convention the sensitivity carries it::
 
         S_n(f) = (10/3) [S_N(f) + S_c(f)].
 
@@ -147,7 +147,7 @@ class TianQin(NoiseCurve):
     the package, so that curves compare at one observation time, though
     TianQin's nominal mission is 5 years; any time from 0.5 to 5 years, the
     coefficients interpolated linearly in ln T between the neighbouring fits,
-    see ``phenomd.noise._foreground``; None or 0: no foreground):
+    see ``phenomd.noise._foreground``; None or 0: no foreground)::
 
         sqrt(S_c(f)) = 10^(sum_{i=0..6} a_i x^i) Hz^-1/2,  x = log10(f / 1 mHz).
 
@@ -238,7 +238,7 @@ class Taiji(NoiseCurve):
     107 064021).
 
     Instrument: the two-channel sky-averaged construction of Robson,
-    Cornish & Liu (2019) eq. 1 with Taiji's arm length and noise budget,
+    Cornish & Liu (2019) eq. 1 with Taiji's arm length and noise budget::
 
         S_n(f) = 10/(3 L^2) [P_OMS + 2 (1 + cos^2(f/f*)) P_acc / (2 pi f)^4]
                  (1 + 0.6 (f/f*)^2) + S_c(f),   f* = c/(2 pi L),
@@ -251,7 +251,7 @@ class Taiji(NoiseCurve):
     for T = 0.5, 1, 2, 4 years over 0.1 - 10 mHz; ``years`` default 4; any
     time from 0.5 to 4 years, the coefficients interpolated linearly in
     ln T between the neighbouring fits, see ``phenomd.noise._foreground``;
-    None or 0: no foreground):
+    None or 0: no foreground)::
 
         S_c(f) = exp(sum_{i=0..5} a_i [ln(f / 1 mHz)]^i) Hz^-1,
 

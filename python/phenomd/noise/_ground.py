@@ -51,7 +51,7 @@ class ALIGO(NoiseCurve):
     interferometer.
 
     Noise PSD of the interferometer, the analytic fit of Ajith (2011, PRD
-    84 084037, sec. IV) to the ZERO_DET_high_P curve:
+    84 084037, sec. IV) to the ZERO_DET_high_P curve::
 
         P_n(f) = 1e-48 Hz^-1 [0.0152 x^-4 + 0.2935 x^(9/4) + 2.7951 x^(3/2)
                               - 6.5080 x^(3/4) + 17.7622],   x = f / 245.4 Hz.
@@ -59,7 +59,7 @@ class ALIGO(NoiseCurve):
     (One public transcription has 0.0512 for the first coefficient; with it
     the binary-neutron-star range falls to 162 Mpc, against the 197 Mpc
     this fit gives and the ~200 Mpc quoted for the design, so 0.0152 is
-    kept.)  In the package's convention, with R = 1/5 for one L:
+    kept.)  In the package's convention, with R = 1/5 for one L::
 
         S_n = P_n / R = 5 P_n,   h_n = sqrt(f S_n).
 
@@ -103,14 +103,14 @@ class EinsteinTelescope(NoiseCurve):
     Noise PSD of each interferometer, the analytic fit to ET-B (Hild,
     Chelkowski & Freise 2008, arXiv:0810.0604) of Mishra et al. (2010, PRD
     82 064010, eq. 2.2) and Sathyaprakash & Schutz (2009, LRR 12 2, Table 1),
-    with coefficients as in the LALSuite noise models (XLALETBPsd):
+    with coefficients as in the LALSuite noise models (XLALETBPsd)::
 
         P_n(f) = 1e-50 Hz^-1 [a1 x^b1 + a2 x^b2 + a3 x^b3 + a4 x^b4]^2,
         x = f / 100 Hz,  (a, b) = (2.39e-27, -15.64), (0.349, -2.145),
                                   (1.76, -0.12), (0.409, 1.10).
 
     In the package's convention, with R = 3 (3/4)(1/5) = 9/20 for the
-    three interferometers (sin^2 60 = 3/4 for each, noise independent):
+    three interferometers (sin^2 60 = 3/4 for each, noise independent)::
 
         S_n = P_n / R = (20/9) P_n,   h_n = sqrt(f S_n).
 

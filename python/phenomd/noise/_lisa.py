@@ -34,13 +34,19 @@ RESPONSES = ("numerical", "approximate")
 class LISA(NoiseCurve):
     """Sky-averaged LISA sensitivity of Robson, Cornish & Liu (2019).
 
-    S_n(f) = P_n(f) / R(f) + S_c(f)                               (their eq. 1)
+    ::
+
+        S_n(f) = P_n(f) / R(f) + S_c(f)                               (their eq. 1)
 
     with L = 2.5 Gm, f* = c/(2 pi L) = 19.09 mHz,
-    P_n = [P_OMS + 2 (1 + cos^2(f/f*)) P_acc / (2 pi f)^4] / L^2   (eq. 2)
-    P_OMS = (1.5e-11 m)^2 (1 + (2 mHz/f)^4) Hz^-1                 (eq. 10)
-    P_acc = (3e-15 m s^-2)^2 (1 + (0.4 mHz/f)^2) (1 + (f/8 mHz)^4) Hz^-1
-                                                                  (eq. 11)
+
+    ::
+
+        P_n = [P_OMS + 2 (1 + cos^2(f/f*)) P_acc / (2 pi f)^4] / L^2   (eq. 2)
+        P_OMS = (1.5e-11 m)^2 (1 + (2 mHz/f)^4) Hz^-1                 (eq. 10)
+        P_acc = (3e-15 m s^-2)^2 (1 + (0.4 mHz/f)^2) (1 + (f/8 mHz)^4) Hz^-1
+                                                                      (eq. 11)
+
     and S_c the galactic confusion noise after ``years`` of observation
     (eq. 14, Table 1; default 4 years, the mission's nominal duration).
     Table 1 fits 0.5, 1, 2 and 4 years; any time between 0.5 and 4 years is
