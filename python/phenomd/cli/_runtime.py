@@ -195,6 +195,32 @@ def progress(args, total, label="binaries"):
     return bar if bar.enabled else (bar.close() or None)
 
 
+def snr_method(args, grid_given=False):
+    """``binary_snr``'s method, length and rtol from --method, --length and
+    --rtol, or CLIError naming the conflict: --length is the grid of
+    --method trapezoid, --rtol the tolerance of --method gauss.
+    ``grid_given``: --length also sets another grid (the strain command's
+    curves), so with gauss it is no conflict and not the SNR's."""
+    from .._gauss import DEFAULT_RTOL
+    from ..core import DEFAULT_LENGTH
+
+    method = getattr(args, "method", "gauss")
+    length, rtol = getattr(args, "length", None), getattr(args, "rtol", None)
+    if method == "gauss":
+        if length is not None and not grid_given:
+            raise CLIError(f"--length {length}: that is the grid of --method trapezoid; --method gauss (the default) "
+                           "integrates to --rtol instead (drop --length, or add --method trapezoid)")
+        from .._population import RTOL_RANGE
+
+        if rtol is not None and not RTOL_RANGE[0] <= rtol <= RTOL_RANGE[1]:
+            raise CLIError(f"--rtol {rtol:g}: must lie in [{RTOL_RANGE[0]:g}, {RTOL_RANGE[1]:g}]")
+        return dict(method="gauss", length=None, rtol=DEFAULT_RTOL if rtol is None else rtol)
+    if rtol is not None:
+        raise CLIError(f"--rtol {rtol:g}: the tolerance of --method gauss; --method trapezoid sums on a grid of "
+                       "--length points (drop --rtol, or use --method gauss)")
+    return dict(method="trapezoid", length=DEFAULT_LENGTH if length is None else length, rtol=None)
+
+
 def provenance(args, curve=None, library=None, **extra):
     """The provenance of one output of this command (see
     ``phenomd._provenance``)."""
@@ -215,10 +241,25 @@ def provenance(args, curve=None, library=None, **extra):
         noise=noise,
         inclination=describe_inclination(args.inclination),
         cosmology=args.cosmology,
-        length=args.length,
+        **_method_provenance(args),
         command=args.command_line,
         **extra,
     )
+
+
+def _method_provenance(args):
+    """The SNR method's items: method, and rtol (gauss) or length
+    (trapezoid); the strain command also records its curves' grid."""
+    from ..core import DEFAULT_LENGTH, _method_record
+
+    strain = getattr(args, "command", None) == "strain"
+    m = snr_method(args, grid_given=strain)
+    items = _method_record(m["method"], m["rtol"])
+    length = m["length"]
+    if strain and length is None:
+        length = DEFAULT_LENGTH if args.length is None else args.length
+    items["length"] = length
+    return items
 
 
 def check_figure_size(args):

@@ -14,7 +14,7 @@ import numpy as np
 
 from .. import examples
 from .._inputs import InputError
-from ..core import amplitude, binary_snr
+from ..core import DEFAULT_LENGTH, amplitude, binary_snr
 from ..tables import Catalog, check_output_path, read_catalog, write_csv_stream, write_table
 from ._runtime import (
     RESULT_COLUMNS,
@@ -31,6 +31,7 @@ from ._runtime import (
     refuse_overwriting_inputs,
     save,
     say,
+    snr_method,
     warn,
     warning_text,
 )
@@ -51,8 +52,9 @@ An empty cell means the default; 'nan' is an error.
 Output: the input columns with empty cells filled by the values used,
 distance (if absent), snr_all, snr_ins, snr_mrg, snr_rd (sky-,
 polarisation- and inclination-averaged by default: see --inclination),
-f_merger_start, f_ringdown_start (Hz), n_outside (grid points outside the
-noise curve's range) and flags (inverted, outside_noise, uncalibrated,
+f_merger_start, f_ringdown_start (Hz), n_outside (outside the noise
+curve's range: how many of the band's two ends under --method gauss, the
+default; grid points under --method trapezoid) and flags (inverted, outside_noise, uncalibrated,
 zero_snr; ';'-separated)."""
 
 
@@ -90,9 +92,9 @@ def _snrs(cat, cols, curve, args, bar=None):
     try:
         res = binary_snr(
             cols["m1"], cols["m2"], cols["spin1"], cols["spin2"], cols["distance"], cols["redshift"],
-            cols["t_start"], cols["t_end"], args.length,
+            cols["t_start"], cols["t_end"],
             noise=curve, inclination=args.inclination, cosmology=args.cosmology, threads=args.threads,
-            progress=bar, library=args.library, fast=args.fast,
+            progress=bar, library=args.library, fast=args.fast, **snr_method(args, args.command == "strain"),
         )
     except InputError as exc:
         raise CLIError(_located(exc, cat)) from None
@@ -172,7 +174,7 @@ def _snr_distributed(args, inputs):
                        "directory of partitions)")
     curve = noise_curve(args)
     kwargs = dict(scheduler=args.scheduler, workers=args.workers, fast=args.fast, noise=curve,
-                  inclination=args.inclination, length=args.length, cosmology=args.cosmology,
+                  inclination=args.inclination, cosmology=args.cosmology, **snr_method(args),
                   partition_size=args.partition_size, progress=not args.no_progress,
                   t_start=args.t_start, library=args.library, format=args.format, command=args.command_line,
                   overwrite=args.overwrite)
@@ -230,7 +232,7 @@ def cmd_strain(args):
     try:
         amp = amplitude(
             cols["m1"], cols["m2"], cols["spin1"], cols["spin2"], cols["distance"], cols["redshift"],
-            cols["t_start"], cols["t_end"], args.length,
+            cols["t_start"], cols["t_end"], DEFAULT_LENGTH if args.length is None else args.length,
             inclination=args.inclination, cosmology=args.cosmology, threads=args.threads, library=args.library,
             fast=args.fast,
         )
@@ -352,8 +354,8 @@ def _grid(args, curve):
     bar = progress(args, x[3] * y[3])
     try:
         return waterfall(x=x, y=y, fixed=fixed, noise=curve, phase=args.phase, inclination=args.inclination,
-                         cosmology=args.cosmology, length=args.length, threads=args.threads, progress=bar,
-                         library=args.library, fast=args.fast)
+                         cosmology=args.cosmology, threads=args.threads, progress=bar,
+                         library=args.library, fast=args.fast, **snr_method(args))
     except InputError as exc:
         raise CLIError(str(exc)) from None
     finally:
@@ -484,7 +486,8 @@ def cmd_horizon(args):
             results[label] = horizon(
                 masses, args.q, args.spin1, args.spin2, snr=args.snr, noise=curve, inclination=args.inclination,
                 phase=args.phase, t_start=args.t_start, t_end=args.t_end, cosmology=args.cosmology,
-                length=args.length, fast=args.fast, threads=args.threads, library=args.library,
+                fast=args.fast, threads=args.threads, library=args.library,
+                **_horizon_method(snr_method(args)),
             )
         except InputError as exc:
             raise CLIError(str(exc)) from None
@@ -520,3 +523,9 @@ def cmd_horizon(args):
         line += f"; {missed} masses whose threshold lies outside the redshifts searched (see the reached column)"
     say(args, line)
     return 0
+
+
+def _horizon_method(m):
+    """snr_method's items as ``horizon`` names them (its own rtol is the
+    tolerance in ln z)."""
+    return dict(method=m["method"], length=m["length"], snr_rtol=m["rtol"])

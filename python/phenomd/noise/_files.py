@@ -85,6 +85,9 @@ class TabulatedNoise(NoiseCurve):
         self.f_min = float(self.freqs[0])
         self.f_max = float(self.freqs[-1])
         self._spline = Spline(np.log(self.freqs), np.log(self.hn_table), linear=interpolation == "linear")
+        # Straight lines in log-log bend at every node: the quadrature
+        # breaks there (the cubic spline is C^2 and needs no breaks).
+        self.kinks = self.freqs[1:-1].copy() if interpolation == "linear" else ()
 
     def __repr__(self):
         lo, hi = self.range
