@@ -178,8 +178,11 @@ class BinarySNR(_Provenance):
     redshift : numpy.ndarray
         (n,) redshifts used.
     n_outside : numpy.ndarray
-        (n,) grid points outside the noise curve's frequency range (they
-        contribute nothing).
+        (n,) int64, outside the noise curve's frequency range (where
+        h_n = inf and nothing is added): under ``method="gauss"`` how many
+        of the band's two ends (0, 1 or 2; non-zero means the SNR covers
+        only the part of the band inside the range), under
+        ``"trapezoid"`` how many grid points.
     inclination_factor : numpy.ndarray
         (n,) the k(i) used (sqrt(16/5) averaged, sqrt(8) face-on, 1
         edge-on: the C module's strain).
@@ -190,8 +193,9 @@ class BinarySNR(_Provenance):
         (n,) bool: outside the model's calibration region (mass ratio above
         18 or |spin| above 0.85).
     provenance : dict
-        str -> str: module, noise curve, inclination, cosmology, grid length
-        and the path taken.
+        str -> str: module, noise curve, inclination, cosmology, the method
+        with its rtol (gauss) or grid length (trapezoid), and the path
+        taken.
 
     Examples
     --------
@@ -827,7 +831,12 @@ def binary_snr(
     >>> r = phenomd.binary_snr(1e6, 1e6, 0.0, 0.0, None, 1.0, t_start=4.0)
     >>> print(f"total {r.snr_all[0]:.4g}: inspiral {r.snr_ins[0]:.4g}, merger {r.snr_mrg[0]:.4g}, "
     ...       f"ringdown {r.snr_rd[0]:.4g}")
-    total 8364: inspiral 685.1, merger 7120, ringdown 4334
+    total 8364: inspiral 687.3, merger 7121, ringdown 4332
+    >>> r.provenance["method"], r.provenance["rtol"]
+    ('gauss (Gauss-Legendre in ln f, converged)', '1e-06')
+    >>> t = phenomd.binary_snr(1e6, 1e6, 0.0, 0.0, None, 1.0, t_start=4.0, method="trapezoid", length=1000)
+    >>> print(f"ringdown on the grid {t.snr_rd[0]:.4g}")
+    ringdown on the grid 4334
     >>> r = phenomd.binary_snr([1e6, 1e5], [5e5, 1e5], 0.0, 0.0, None, [1.0, 3.0], t_start=4.0)
     >>> len(r), r.uncalibrated.tolist()
     (2, [False, False])

@@ -57,7 +57,7 @@ class TestAtomicOutputs:
         out.write_text("previous result\n")
         monkeypatch.setattr(tables, "CSV_BLOCK_ROWS", 1)  # one row per write
         with failing_writes(monkeypatch, 2, OSError(errno.ENOSPC, "No space left on device")):
-            status, _, err = run(capsys, "snr", str(good), "-o", str(out), "--length", "32", "-q")
+            status, _, err = run(capsys, "snr", str(good), "-o", str(out), "--method", "trapezoid", "--length", "32", "-q")
         assert status == 2 and f"{out}: no space left" in one_error_line(err)
         assert out.read_text() == "previous result\n"
         assert leftovers(tmp_path, {"in.csv", "out.csv"}) == []
@@ -67,7 +67,7 @@ class TestAtomicOutputs:
         monkeypatch.setattr(tables, "CSV_BLOCK_ROWS", 1)
         out.write_bytes(b"previous")
         with failing_writes(monkeypatch, 2, KeyboardInterrupt()):
-            status, _, err = run(capsys, "snr", str(good), "-o", str(tmp_path / "out.csv"), "--length", "32")
+            status, _, err = run(capsys, "snr", str(good), "-o", str(tmp_path / "out.csv"), "--method", "trapezoid", "--length", "32")
         assert status == 130 and "Traceback" not in err
         assert [line for line in err.splitlines() if line.strip()] == [
             "phenomd snr: interrupted; outputs left as they were"]
@@ -83,7 +83,7 @@ class TestAtomicOutputs:
         out.write_text("previous result\n")
         env = dict(os.environ, PYTHONPATH=str(PYTHON_DIR), PHENOMD_LIBRARY=library_path)
         proc = subprocess.Popen([sys.executable, "-m", "phenomd", "snr", "big.csv", "-o", "out.csv", "--threads",
-                                 "2", "--length", "2000"], cwd=tmp_path, env=env, stderr=subprocess.PIPE,
+                                 "2", "--method", "trapezoid", "--length", "2000"], cwd=tmp_path, env=env, stderr=subprocess.PIPE,
                                 text=True)
         time.sleep(2.0)
         proc.send_signal(signal.SIGINT)
@@ -119,14 +119,14 @@ class TestInputFaults:
     ])
     def test_one_error_line_naming_the_place(self, tmp_path, capsys, data, words):
         (tmp_path / "bad.csv").write_bytes(data)
-        status, out, err = run(capsys, "snr", str(tmp_path / "bad.csv"), "-q", "--length", "16")
+        status, out, err = run(capsys, "snr", str(tmp_path / "bad.csv"), "-q", "--method", "trapezoid", "--length", "16")
         assert status == 2 and out == ""
         assert f"{tmp_path / 'bad.csv'}" in one_error_line(err) and words in err
 
     def test_byte_order_mark_is_accepted(self, tmp_path, capsys):
         (tmp_path / "bom.csv").write_bytes(b"\xef\xbb\xbf" + GOOD.encode())
         status, _, _ = run(capsys, "snr", str(tmp_path / "bom.csv"), "-o", str(tmp_path / "o.csv"), "-q",
-                           "--length", "16")
+                           "--method", "trapezoid", "--length", "16")
         assert status == 0 and len(tables.read_table(tmp_path / "o.csv")[0]["m1"]) == 2
 
     @pytest.mark.parametrize("argv, words", [
@@ -136,7 +136,7 @@ class TestInputFaults:
         (["horizon", "--size", "colum"], "use column, page or W,H in inches"),
         (["ratio", "--size", "3.4cm,2"], "W,H must be two numbers of inches"),
         (["waterfall", "--size", "3.4,0"], "must be finite and positive inches"),
-        (["snr", "--length", "1"], "--length must be at least 2"),
+        (["snr", "--method", "trapezoid", "--length", "1"], "--length must be at least 2"),
         (["snr", "--threads", "0"], "--threads must be at least 1"),
         (["snr", "--inclination", "sideways"], "use average, face-on, edge-on or an angle in radians"),
         (["snr", "--t-start", "nan"], "--t-start must be finite and positive"),
@@ -223,7 +223,7 @@ class TestRobustness:
         (d / "c.csv").write_bytes((b"\xef\xbb\xbf" if bom else b"") + text.encode("utf-8", "surrogatepass"))
         err = io.StringIO()
         with redirect_stderr(err), redirect_stdout(io.StringIO()):
-            status = cli.main(["snr", str(d / "c.csv"), "-o", str(d / "o.csv"), "--length", "8", "--threads", "1"])
+            status = cli.main(["snr", str(d / "c.csv"), "-o", str(d / "o.csv"), "--method", "trapezoid", "--length", "8", "--threads", "1"])
         event(f"exit {status}")
         assert status in (0, 2) and "Traceback" not in err.getvalue(), err.getvalue()
         if status == 2:
