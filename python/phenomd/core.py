@@ -360,7 +360,10 @@ def _prepare(m1, m2, spin1, spin2, distance, redshift, t_start, t_end, length, c
         from ._cosmology import luminosity_distance
 
         z = columns[5]
-        d = np.ascontiguousarray(luminosity_distance(z, cosmology), dtype=np.float64).reshape(z.shape)
+        # In chunks: the interpolation's temporaries stay a few MB whatever n.
+        d = np.empty(z.shape)
+        for a in range(0, z.shape[0], _DISTANCE_CHUNK):
+            d[a:a + _DISTANCE_CHUNK] = luminosity_distance(z[a:a + _DISTANCE_CHUNK], cosmology)
         with np.errstate(invalid="ignore"):
             good = (d >= DISTANCE_RANGE[0]) & (d <= DISTANCE_RANGE[1])
         if not good.all():
@@ -373,6 +376,8 @@ def _prepare(m1, m2, spin1, spin2, distance, redshift, t_start, t_end, length, c
         columns[4] = d
     return _Batch(values=None, n=n, length=length, columns=tuple(columns))
 
+
+_DISTANCE_CHUNK = 1 << 16
 
 # A ratio of exactly 1000 computed with rounding (m2 = m1 * 1e-3) passes.
 _RATIO_LIMIT = MAX_MASS_RATIO * (1 + 1e-12)
