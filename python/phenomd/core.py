@@ -887,7 +887,7 @@ def _batch_snr(batch, curve, k, scale, lib, library, fast, threads=1, chunk=None
     n_out = np.zeros(n, dtype=np.int64)
     inverted = np.zeros(n, dtype=bool)
     uncal = np.empty(n, dtype=bool)
-    k = np.broadcast_to(k, (n,))
+    k = k if np.shape(k) == (n,) else np.broadcast_to(k, (n,))
 
     pop = None
     if method == "gauss":
