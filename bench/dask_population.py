@@ -75,7 +75,9 @@ def timed(fn):
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--n", type=int, default=1_000_000, help="binaries (default 1e6)")
-    ap.add_argument("--length", type=int, default=1000)
+    ap.add_argument("--method", choices=("gauss", "trapezoid"), default="trapezoid",
+                    help="binary_snr's method (default trapezoid, the figures recorded in bench/README.md)")
+    ap.add_argument("--length", type=int, default=1000, help="grid points of --method trapezoid")
     ap.add_argument("--workers", type=int, default=2)
     ap.add_argument("--partition-size", type=int, default=None, help="default: the package's default")
     ap.add_argument("--exact", action="store_true", help="the exact module instead of the fast one")
@@ -96,6 +98,8 @@ def main():
 
     fast = not args.exact
     W, L, N = args.workers, args.length, args.n
+    M = args.method
+    L = L if M == "trapezoid" else None
     size = args.partition_size or pdist.DEFAULT_PARTITION_SIZE
     curve = noise.LISA(4)
     parts = specs(N, size)
@@ -107,9 +111,9 @@ def main():
 
     def in_process():
         return phenomd.binary_snr(cat.m1, cat.m2, cat.spin1, cat.spin2, None, cat.redshift, cat.t_start,
-                                  cat.t_end, L, noise=curve, fast=fast, threads=W)
+                                  cat.t_end, L, method=M, noise=curve, fast=fast, threads=W)
 
-    phenomd.binary_snr(1e5, 5e4, 0.1, 0.1, None, 1.0, 4.0, 0.0, L, noise=curve, fast=fast)  # warm up
+    phenomd.binary_snr(1e5, 5e4, 0.1, 0.1, None, 1.0, 4.0, 0.0, L, method=M, noise=curve, fast=fast)  # warm up
     repeats = {"in-process": [], "cluster": []}
     ref = None
 
@@ -120,7 +124,7 @@ def main():
 
         def lazy(chunks):
             ddf = dd.from_map(block, chunks, meta=meta, enforce_metadata=False)
-            return pdist.snr_dataframe(ddf, fast=fast, noise=curve, length=L)
+            return pdist.snr_dataframe(ddf, fast=fast, noise=curve, length=L, method=M)
 
         # Warm up the workers: import the package, load the module, build
         # the noise curve's tables.
@@ -157,7 +161,7 @@ def main():
             def one_process():
                 df = pd.read_csv(src, comment="#", float_precision="round_trip")
                 r = phenomd.binary_snr(df.m1, df.m2, df.spin1, df.spin2, None, df.redshift, df.t_start,
-                                       df.t_end, L, noise=curve, fast=fast, threads=W)
+                                       df.t_end, L, method=M, noise=curve, fast=fast, threads=W)
                 cols = {c: df[c].to_numpy() for c in df.columns}
                 cols.update({c: getattr(r, c) for c in ("distance",) + pdist.RESULT_COLUMNS})
                 tables.write_table(os.path.join(work, "one.h5"), cols, {"bench": "dask_population"})
@@ -168,7 +172,7 @@ def main():
                 repeats["files, in-process"].append(t)
                 out = os.path.join(work, f"out-{r}")  # a fresh directory: nothing to resume
                 t, summary = timed(lambda: pdist.snr_catalog(
-                    src, out, client=client, partition_size=size, format="h5", fast=fast, noise=curve, length=L,
+                    src, out, client=client, partition_size=size, format="h5", fast=fast, noise=curve, length=L, method=M,
                     progress=False))
                 repeats["files, cluster"].append(t)
                 shutil.rmtree(out, ignore_errors=True)
@@ -188,7 +192,7 @@ def main():
         for psize in (max(1, n_o // 200), n_o // (2 * W)):
             out = os.path.join(work, f"ovh-{psize}")
             t, s = timed(lambda: pdist.snr_catalog(src_o, out, client=client, partition_size=psize, fast=fast,
-                                                   noise=curve, length=L, progress=False))
+                                                   noise=curve, length=L, method=M, progress=False))
             fit[s.partitions] = t
             print(f"  overhead run: {n_o} binaries in {s.partitions} partitions: {t:.2f} s", flush=True)
         (p1, t1), (p2, t2) = sorted(fit.items())

@@ -118,7 +118,8 @@ import phenomd
 from end_to_end import batch
 b = batch({n})
 phenomd.binary_snr(b["m1"], b["m2"], b["spin1"], b["spin2"], None, b["redshift"], b["t_start"], b["t_end"],
-                   {LENGTH}, noise=phenomd.noise.LISA(years=4), threads={threads}, fast={fast}, library={libdir!r})
+                   {LENGTH}, method="trapezoid", noise=phenomd.noise.LISA(years=4), threads={threads}, fast={fast},
+                   library={libdir!r})
 # VmHWM, the peak of this process's own memory: ru_maxrss would also count
 # the parent's resident set at the fork, which Linux carries across exec.
 print([int(l.split()[1]) for l in open("/proc/self/status") if l.startswith("VmHWM:")][0] / 1024)
@@ -148,7 +149,7 @@ def main():
         for n in sizes:
             b = batch(n)
             r = phenomd.binary_snr(b["m1"][:10], b["m2"][:10], b["spin1"][:10], b["spin2"][:10], None,
-                                   b["redshift"][:10], b["t_start"][:10], b["t_end"][:10], LENGTH, noise=noise,
+                                   b["redshift"][:10], b["t_start"][:10], b["t_end"][:10], LENGTH, method="trapezoid", noise=noise,
                                    fast=fast, library=libdir)  # warm-up: module, tables
             path_seen.add(r.provenance.get("snr_path", "?") if hasattr(r, "provenance") else "?")
             dist = _cosmology.luminosity_distance(b["redshift"], None)
@@ -159,7 +160,7 @@ def main():
                 t_amp = median_s(amplitude_alone(lib, values, n, threads))
                 t_api = median_s(lambda: phenomd.binary_snr(
                     b["m1"], b["m2"], b["spin1"], b["spin2"], None, b["redshift"], b["t_start"], b["t_end"],
-                    LENGTH, noise=noise, fast=fast, threads=threads, library=libdir))
+                    LENGTH, method="trapezoid", noise=noise, fast=fast, threads=threads, library=libdir))
                 t_pop = median_s(population_direct(pop, values, k, table, n, threads, fast)) if pop else (None, None)
                 rows.append((fast, n, threads, t_amp, t_api, t_pop))
     rss = []

@@ -1,6 +1,7 @@
 // libFuzzer harness over the population module's two entry points,
 // phenomd_population_snr (trapezoid on the model's grid) and
-// phenomd_population_snr_gauss (Gauss-Legendre in ln f), with arbitrary
+// phenomd_population_snr_gauss (Gauss-Legendre in ln f) and its nodes
+// (phenomd_population_nodes), with arbitrary
 // binaries, factors, noise tables, tolerances and declared kinks; every
 // array framed by guard cells.  The harness aborts when:
 //   - either call changes an input, writes outside an array, writes
@@ -179,6 +180,84 @@ bool Close(double a, double b, double rel) {
   return std::fabs(a - b) <= rel * std::fabs(b) + 1e-150;
 }
 
+// phenomd_population_nodes over the table's range and the same kinks, with
+// a small node capacity (so that the batch takes several calls, and a
+// binary that does not fit is reported as such): nothing written beyond
+// the buffers, offsets ascending, every node inside the range with a phase
+// 0-2 and a weight >= 0 (or NaN for a NaN binary), and the boundaries,
+// n_outside and flags of the Gauss entry, bitwise.
+void CheckNodes(fuzz::Reader& r, const Table& tab, const Guarded* in,
+                const double* factor, const double* kinks,
+                std::int64_t num_kinks, int num_binaries, std::size_t nb,
+                double rtol, int fast, const Outputs& gauss) {
+  if (tab.null || num_binaries <= 0) return;
+  const int refine = r.Byte() % 3;
+  std::int64_t capacity = 16 * (1 + r.Byte() % 64);
+  const double f_min = tab.t.f_min, f_max = tab.t.f_max;
+  std::vector<std::int64_t> offsets(nb + 1);
+  Outputs o(nb);
+  std::size_t start = 0;
+  for (int calls = 0; start < nb && calls < 64; ++calls) {
+    Guarded ln_f{static_cast<std::size_t>(capacity)},
+        w{static_cast<std::size_t>(capacity)};
+    std::vector<unsigned char> phase(std::size_t(capacity) + 8, 0xAB);
+    std::int64_t done = -1;
+    const double* ins[fuzz::kFields + 1];
+    for (int f = 0; f <= fuzz::kFields; ++f) ins[f] = in[f].data() + start;
+    const int rc = phenomd_population_nodes(
+        ln_f.data(), w.data(), phase.data(), capacity, offsets.data(),
+        o.fm.data() + start, o.fr.data() + start, o.out_ptr() + start,
+        o.inv_ptr() + start, ins[0], ins[1], ins[2], ins[3], ins[4], ins[5],
+        ins[6], ins[7], factor ? factor + start : nullptr, f_min, f_max, kinks,
+        num_kinks, std::int64_t(nb - start), rtol, refine, fast, &done);
+    CHECK(ln_f.GuardsIntact() && w.GuardsIntact(), "nodes: write outside",
+          long(start), -1);
+    for (int k = 0; k < 8; ++k)
+      CHECK(phase[std::size_t(capacity) + k] == 0xAB, "nodes: phase overrun",
+            long(start), -1);
+    if (!(f_min > 0.0 && f_min < f_max && std::isfinite(f_max))) {
+      CHECK(rc == PHENOMD_POPULATION_BAD_TABLE, "nodes: bad range accepted",
+            rc, -1);
+      return;
+    }
+    CHECK(rc == PHENOMD_POPULATION_OK, "nodes: refused what gauss took", rc,
+          -1);
+    CHECK(done >= 0 && done <= std::int64_t(nb - start), "nodes: num_done",
+          long(done), -1);
+    if (done == 0) {
+      capacity *= 2;
+      continue;
+    }
+    CHECK(offsets[0] == 0 && offsets[std::size_t(done)] <= capacity,
+          "nodes: offsets", long(start), -1);
+    const double lo = std::log(f_min), hi = std::log(f_max);
+    for (std::int64_t i = 0; i < done; ++i) {
+      CHECK(offsets[std::size_t(i)] <= offsets[std::size_t(i) + 1],
+            "nodes: offsets descend", long(start + i), -1);
+      for (std::int64_t j = offsets[std::size_t(i)];
+           j < offsets[std::size_t(i) + 1]; ++j) {
+        const double x = ln_f.data()[j], wj = w.data()[j];
+        CHECK(phase[std::size_t(j)] < 3, "nodes: phase", long(start + i), -1);
+        if (std::isnan(wj)) continue;
+        CHECK(wj >= 0.0, "nodes: negative weight", long(start + i), -1);
+        CHECK(x >= lo - 1e-9 * (1 + std::fabs(lo)) &&
+                  x <= hi + 1e-9 * (1 + std::fabs(hi)),
+              "nodes: node outside the range", long(start + i), -1);
+      }
+    }
+    start += std::size_t(done);
+  }
+  for (std::size_t i = 0; i < start; ++i) {
+    const double a = o.fm[i], b = gauss.fm[i], c = o.fr[i], d = gauss.fr[i];
+    CHECK(std::memcmp(&a, &b, 8) == 0 && std::memcmp(&c, &d, 8) == 0,
+          "nodes: boundaries differ from gauss's", long(i), -1);
+    const unsigned char gi = gauss.inverted[fuzz::kGuard + i];  // 0xa5: NULL given
+    CHECK(o.outside[fuzz::kGuard + i] == gauss.outside[fuzz::kGuard + i] &&
+              (gi == 0xa5 || o.inverted[fuzz::kGuard + i] == gi),
+          "nodes: n_outside or inverted differ from gauss's", long(i), -1);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
@@ -330,6 +409,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     }
   }
   if (rc_g != PHENOMD_POPULATION_OK) return 0;
+  CheckNodes(r, tab, in, factor, kinks_null ? nullptr : kinks.data(),
+             num_kinks, num_binaries, nb, rtol, fast, gauss);
 
   // The Gauss entry on physical binaries and sane tables.
   std::vector<double> f2(nb * 4096), h2(nb * 4096), n2(nb * 4096), a2(nb),

@@ -93,7 +93,8 @@ RESULT = (
 
 # Warning flags written per binary (a count or 0/1).
 FLAGS = (
-    Column("n_outside", "", "int64", None, "grid points outside the noise curve's range"),
+    Column("n_outside", "", "int64", None,
+           "outside the noise curve's range: band ends (0-2) under method gauss, grid points under trapezoid"),
     Column("inverted", "", "int8", None,
            "1: the band's end lies below its start (the module's sentinel row, SNR 0)"),
     Column("uncalibrated", "", "int8", None,

@@ -37,6 +37,7 @@ __all__ = [
     "load_population",
     "population_snr",
     "population_snr_gauss",
+    "population_snr_nodes",
 ]
 
 POPULATION_LIBRARY_NAME = "libphenomd_population.so"
@@ -108,6 +109,23 @@ class Population:
             ]
             gauss.restype = ctypes.c_int
         self._snr_gauss = gauss
+        # The quadrature's nodes for a noise evaluated here (absent from
+        # modules built before it).
+        nodes = getattr(self.cdll, "phenomd_population_nodes", None)
+        if nodes is not None:
+            nodes.argtypes = [ctypes.c_void_p] * 3 + [ctypes.c_int64] + [ctypes.c_void_p] * 14 + [
+                ctypes.c_double,
+                ctypes.c_double,
+                ctypes.c_void_p,
+                ctypes.c_int64,
+                ctypes.c_int64,
+                ctypes.c_double,
+                ctypes.c_int,
+                ctypes.c_int,
+                ctypes.c_void_p,
+            ]
+            nodes.restype = ctypes.c_int
+        self._nodes = nodes
         has_fast = self.cdll.phenomd_population_has_fast_row
         has_fast.argtypes = []
         has_fast.restype = ctypes.c_int
@@ -357,3 +375,158 @@ def population_snr_gauss(
     if rc == _BAD_ARGUMENT:
         raise ValueError(f"the population module refused rtol = {rtol!r} or noise_kinks")
     _raise_for(rc, lib, t, ln_hn, "work space")
+
+
+def _kinks(noise_kinks):
+    kinks = np.ascontiguousarray([] if noise_kinks is None else noise_kinks, dtype=np.float64).ravel()
+    if kinks.size and not (np.all(np.isfinite(kinks)) and np.all(kinks > 0)):
+        raise ValueError(f"noise_kinks: needs finite positive frequencies in Hz, got {kinks!r}")
+    return kinks
+
+
+#: Nodes held per call of phenomd_population_nodes (three arrays of this
+#: many values): about 17 MB, some thousands of binaries.
+NODE_CAPACITY = 1 << 20
+
+
+def population_snr_nodes(
+    lib, m1, m2, spin1, spin2, dist, z, t_start, t_end, factor, hn, f_range, rtol, fast, noise_kinks=None,
+    out=None, capacity=NODE_CAPACITY, max_refine=10,
+):
+    """The SNRs of ``population_snr_gauss`` for a noise given as a function
+    ``hn(f)`` evaluated here, at the quadrature's own nodes.
+
+    ``phenomd_population_nodes`` returns, per binary, the Gauss-Legendre
+    nodes ln f_j and weights W_j = w_j (factor h_c(f_j))^2 of the rule the
+    table entry uses (panels broken at the band's ends, the phase
+    boundaries, the model's joins, the ends of ``f_range`` and
+    ``noise_kinks``), with each node's phase; then
+
+        rho^2 of a phase = sum over its nodes of W_j / hn(f_j)^2.
+
+    The table entry narrows its panels where its table oscillates; a
+    function's shape is not known in advance, so the sums are made with the
+    panels per decade doubled level by level (``refine``) until two
+    successive levels agree to ``rtol`` in every phase's rho^2 (relative to
+    the phase, or to 1e-3 of the total for a smaller phase), binary by
+    binary, and the finer is returned.  A binary still disagreeing after
+    ``max_refine`` doublings keeps its finest sums and is counted in the
+    RuntimeWarning issued.  ``hn`` is called with a 1-D float64 array of
+    frequencies (Hz, within ``f_range``) and must return h_n there (the
+    caller's wrapper checks the values and may raise).  ``f_range``:
+    (f_min, f_max), Hz, 0 < f_min < f_max < inf (h_n = +inf outside).
+    Other arguments and the returned dict as ``population_snr_gauss``
+    (n_outside: band ends outside ``f_range``).
+    """
+    lib = load_population(lib)
+    if lib._nodes is None:
+        raise RuntimeError(f"{lib.path} has no phenomd_population_nodes (built before it)")
+    rtol = float(rtol)
+    if not RTOL_RANGE[0] <= rtol <= RTOL_RANGE[1]:
+        raise ValueError(f"rtol = {rtol!r}: outside [{RTOL_RANGE[0]:g}, {RTOL_RANGE[1]:g}]")
+    f_range = tuple(float(v) for v in f_range)
+    kinks = _kinks(noise_kinks)
+    n = int(np.shape(m1)[0]) if np.ndim(m1) == 1 else -1
+    if n < 0:
+        raise TypeError("m1: needs a (n,) array")
+    arrays = (m1, m2, spin1, spin2, dist, z, t_start, t_end, factor)
+    for a, nm in zip(arrays, _INPUT_NAMES):
+        _address(a, nm, n, np.float64)
+    if out is None:
+        out = {}
+    for k in OUTPUT_NAMES:
+        if k not in out:
+            out[k] = np.empty(n, dtype=_DTYPES.get(k, np.float64))
+        _address(out[k], k, n, _DTYPES.get(k, np.float64), writeable=True)
+    buffers = _NodeBuffers(max(int(capacity), 64))
+    coarse = _node_sums(lib, arrays, n, out, hn, f_range, kinks, rtol, 0, fast, buffers)
+    scratch = {k: np.empty(n, dtype=_DTYPES.get(k, np.float64)) for k in OUTPUT_NAMES[4:]}
+    fine = _node_sums(lib, arrays, n, scratch, hn, f_range, kinks, rtol, 1, fast, buffers)
+    sums = fine.copy()
+    active = np.arange(n)
+    level = 1
+    while True:
+        total = np.abs(fine.sum(axis=1))
+        with np.errstate(invalid="ignore"):
+            scale = np.maximum(np.abs(fine), 1e-3 * total[:, np.newaxis])
+            agree = (np.abs(fine - coarse) <= rtol * scale).all(axis=1) | ~np.isfinite(total)
+        if agree.all():
+            break
+        if level == max_refine:
+            import warnings
+
+            warnings.warn(f"{int((~agree).sum())} of {n} binaries: the SNR with the noise evaluated at the "
+                          f"quadrature's nodes did not settle to rtol = {rtol:g} after {level} doublings of the "
+                          "panels (a noise with features narrower than the panels, or steps it does not declare "
+                          "in kinks or its range); their finest sums are returned", RuntimeWarning, stacklevel=3)
+            break
+        level += 1
+        active = active[~agree]
+        coarse = fine[~agree]
+        sub = tuple(np.ascontiguousarray(a[active]) for a in arrays)
+        m = active.size
+        scratch = {k: np.empty(m, dtype=_DTYPES.get(k, np.float64)) for k in OUTPUT_NAMES[4:]}
+        fine = _node_sums(lib, sub, m, scratch, hn, f_range, kinks, rtol, level, fast, buffers)
+        sums[active] = fine
+    np.sqrt(sums[:, 0], out=out["snr_ins"])
+    np.sqrt(sums[:, 1], out=out["snr_mrg"])
+    np.sqrt(sums[:, 2], out=out["snr_rd"])
+    np.sqrt(sums.sum(axis=1), out=out["snr_all"])
+    return out
+
+
+class _NodeBuffers:
+    """ln f, weights and phases of up to ``capacity`` nodes, grown when one
+    binary needs more."""
+
+    def __init__(self, capacity):
+        self.grow(capacity)
+
+    def grow(self, capacity):
+        self.capacity = capacity
+        self.ln_f = np.empty(capacity)
+        self.weight = np.empty(capacity)
+        self.phase = np.empty(capacity, dtype=np.uint8)
+
+
+def _node_sums(lib, arrays, n, out, hn, f_range, kinks, rtol, refine, fast, buf):
+    """(n, 3) rho^2 of inspiral, merger and ringdown at one refine level;
+    the boundaries, n_outside and inverted written into ``out``."""
+    sums = np.empty((n, 3))
+    offsets = np.empty(n + 1, dtype=np.int64)
+    done = ctypes.c_int64(0)
+    start = 0
+    step = 8  # bytes per element of every per-binary input
+    while start < n:
+        ins = [a.ctypes.data + step * start for a in arrays]
+        outs = [out[k].ctypes.data + out[k].itemsize * start for k in OUTPUT_NAMES[4:]]
+        rc = lib._nodes(
+            buf.ln_f.ctypes.data, buf.weight.ctypes.data, buf.phase.ctypes.data, buf.capacity, offsets.ctypes.data,
+            *outs, *ins, f_range[0], f_range[1], kinks.ctypes.data if kinks.size else None, kinks.size, n - start,
+            rtol, refine, 1 if fast else 0, ctypes.byref(done),
+        )
+        if rc == _BAD_ARGUMENT:
+            raise ValueError(f"the population module refused rtol = {rtol!r}, refine = {refine} or noise_kinks")
+        if rc == _BAD_TABLE:
+            raise ValueError(f"f_range = {f_range!r}: needs 0 < f_min < f_max < inf")
+        if rc == _NO_FAST_ROW:
+            raise RuntimeError(f"{lib.path} was built without the fast row (needs x86-64 and SLEEF)")
+        if rc == _NO_MEMORY:
+            raise MemoryError("the population module could not allocate its work space")
+        if rc != _OK:
+            raise RuntimeError(f"the population module returned {rc}")
+        m = int(done.value)
+        if m == 0:  # one binary needs more nodes than the buffers hold
+            buf.grow(2 * buf.capacity)
+            continue
+        used = int(offsets[m])
+        g = buf.weight[:used].copy()
+        if used:
+            h = hn(np.exp(buf.ln_f[:used]))
+            with np.errstate(divide="ignore", invalid="ignore", over="ignore"):
+                g /= h * h
+        seg = np.repeat(np.arange(m, dtype=np.int64) * 3, np.diff(offsets[: m + 1]))
+        seg += buf.phase[:used]
+        sums[start:start + m] = np.bincount(seg, weights=g, minlength=3 * m).reshape(m, 3)
+        start += m
+    return sums

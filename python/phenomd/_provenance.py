@@ -30,7 +30,8 @@ def provenance(*, library=None, fast=None, noise=None, inclination=None, cosmolo
     ``fast``: whether the fast variant was used; ``noise``: the noise
     curve object (its repr names it and its options); ``inclination``: the
     convention or angle; ``cosmology``: an astropy cosmology or its name;
-    ``length``: grid points per binary; ``command``: the command line
+    ``length``: grid points per binary (omitted when None: the SNR
+    quadrature has no grid); ``command``: the command line
     (default: this process's ``sys.argv``).  ``extra`` items are added as
     they are, converted to str.
     """
@@ -52,6 +53,8 @@ def provenance(*, library=None, fast=None, noise=None, inclination=None, cosmolo
         "date": datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds"),
         "python": platform.python_version(),
     }
+    if length is None:  # no grid: the SNR quadrature
+        del record["length"]
     for key, value in extra.items():
         record[str(key)] = _describe(value)
     return record

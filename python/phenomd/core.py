@@ -59,6 +59,7 @@ from . import _conventions
 from . import _inputs as inp
 from ._library import LibraryNotFoundError, load_library
 from ._executor import Scratch, run, spans
+from . import _gauss
 
 __all__ = [
     "AmplitudeResult",
@@ -177,8 +178,11 @@ class BinarySNR(_Provenance):
     redshift : numpy.ndarray
         (n,) redshifts used.
     n_outside : numpy.ndarray
-        (n,) grid points outside the noise curve's frequency range (they
-        contribute nothing).
+        (n,) int64, outside the noise curve's frequency range (where
+        h_n = inf and nothing is added): under ``method="gauss"`` how many
+        of the band's two ends (0, 1 or 2; non-zero means the SNR covers
+        only the part of the band inside the range), under
+        ``"trapezoid"`` how many grid points.
     inclination_factor : numpy.ndarray
         (n,) the k(i) used (sqrt(16/5) averaged, sqrt(8) face-on, 1
         edge-on: the C module's strain).
@@ -189,9 +193,10 @@ class BinarySNR(_Provenance):
         (n,) bool: outside the model's calibration region (mass ratio above
         18 or |spin| above 0.85).
     provenance : dict
-        str -> str: module, noise curve, inclination, cosmology, grid length
-        and the path taken; with a threshold also the detector, threshold
-        and noise-fluctuation choice of ``p_det``.
+        str -> str: module, noise curve, inclination, cosmology, the method
+        with its rtol (gauss) or grid length (trapezoid), and the path
+        taken; with a threshold also the detector, threshold and
+        noise-fluctuation choice of ``p_det``.
     p_det : numpy.ndarray or None
         (n,) with ``threshold=``: the fraction of sky positions,
         polarisations and inclinations whose SNR (of the whole band)
@@ -260,16 +265,42 @@ _WHAT = (
 
 @dataclass(frozen=True)
 class _Batch:
-    values: np.ndarray  # (8, n): the C inputs in the order of _INPUT_NAMES
+    """A checked batch.  Either ``values``, the (8, n) C inputs in the order
+    of _INPUT_NAMES, or ``columns``: the eight inputs as float64 arrays of
+    shape (n,) or (1,) (one value for every binary), so that a batch of
+    one scalar and seven arrays, or n caller's arrays, is not copied into
+    an (8, n) block: ``rows`` makes each chunk's inputs as it is needed."""
+
+    values: np.ndarray  # (8, n), or None when columns are given
     n: int
     length: int
+    columns: tuple = None
+
+    def __post_init__(self):
+        if self.columns is None:
+            object.__setattr__(self, "columns", tuple(self.values))
+
+    def column(self, k):
+        """Input ``k`` as an (n,) array (read-only where broadcast)."""
+        c = self.columns[k]
+        return c if c.shape[0] == self.n else np.broadcast_to(c, (self.n,))
 
     @property
     def inputs(self):
-        return tuple(self.values)
+        return tuple(self.column(k) for k in range(8))
+
+    def stacked(self):
+        """The (8, n) C-contiguous block of the inputs."""
+        if self.values is not None:
+            return self.values
+        return np.stack(self.inputs)
 
     def rows(self, a, b):
-        return tuple(self.values[:, a:b])
+        """The eight inputs of rows [a, b), each C-contiguous float64."""
+        if self.values is not None:
+            return tuple(self.values[:, a:b])
+        return tuple(np.ascontiguousarray(c[a:b]) if c.shape[0] == self.n else np.full(b - a, c[0])
+                     for c in self.columns)
 
 
 def _explain(k, row):
@@ -305,45 +336,59 @@ def _prepare(m1, m2, spin1, spin2, distance, redshift, t_start, t_end, length, c
         raise InputError(empty, None, f"{empty} has no values: the batch is empty")
     length = inp.as_length(length)
 
-    values = np.empty((8, n), dtype=np.float64)
-    for k, name in enumerate(_INPUT_NAMES):
+    # Each input kept as given (float64, contiguous: (n,) or one value),
+    # not copied into an (8, n) block: the memory of a large batch is its
+    # caller's arrays and the outputs (the chunks are made in _Batch.rows).
+    columns = []
+    for name in _INPUT_NAMES:
         a = arrays.get(name)
-        values[k] = 1.0 if a is None else a
-    lo, hi = values.min(axis=1), values.max(axis=1)  # NaN propagates into both
+        a = np.ones(1) if a is None else np.ascontiguousarray(a.reshape(-1) if a.ndim else a.reshape(1))
+        columns.append(a)
+    lo = np.array([c.min() for c in columns])  # NaN propagates into both
+    hi = np.array([c.max() for c in columns])
     ok = (lo >= _LOW) & (hi <= _HIGH)
     if not ok.all():
         k = int(np.flatnonzero(~ok)[0])
         _explain(k, arrays[_INPUT_NAMES[k]])
-    te = values[7]
+    te = columns[7]
     if ((te > 0) & (te < T_END_MIN_POSITIVE)).any():
         inp.require(arrays["t_end"], "t_end", ~((arrays["t_end"] > 0) & (arrays["t_end"] < T_END_MIN_POSITIVE)),
                     f"end times must be <= 0 (through ringdown) or at least {T_END_MIN_POSITIVE:g} years")
-    big, small = np.maximum(values[0], values[1]), np.minimum(values[0], values[1])
-    if (big > _RATIO_LIMIT * small).any():
+    m1c, m2c = columns[0], columns[1]
+    if (np.maximum(m1c, m2c) > _RATIO_LIMIT * np.minimum(m1c, m2c)).any():
+        m1f, m2f = np.broadcast_to(m1c, (n,)), np.broadcast_to(m2c, (n,))
+        big, small = np.maximum(m1f, m2f), np.minimum(m1f, m2f)
         i = int(np.flatnonzero(big > _RATIO_LIMIT * small)[0])
-        name = "m1" if values[0, i] < values[1, i] else "m2"
+        name = "m1" if m1f[i] < m2f[i] else "m2"
         where = f"[{i}]" if n > 1 else ""
         raise InputError(
             name, i if n > 1 else 0,
-            f"m1{where} = {values[0, i]!r}, m2{where} = {values[1, i]!r}: the mass ratio "
+            f"m1{where} = {m1f[i]!r}, m2{where} = {m2f[i]!r}: the mass ratio "
             f"{big[i] / small[i]:.6g} exceeds {MAX_MASS_RATIO:g}, beyond which the model's strain is not "
             "reliably positive",
         )
     if "distance" not in arrays:
         from ._cosmology import luminosity_distance
 
-        d = luminosity_distance(values[5], cosmology)
+        z = columns[5]
+        # In chunks: the interpolation's temporaries stay a few MB whatever n.
+        d = np.empty(z.shape)
+        for a in range(0, z.shape[0], _DISTANCE_CHUNK):
+            d[a:a + _DISTANCE_CHUNK] = luminosity_distance(z[a:a + _DISTANCE_CHUNK], cosmology)
         with np.errstate(invalid="ignore"):
             good = (d >= DISTANCE_RANGE[0]) & (d <= DISTANCE_RANGE[1])
         if not good.all():
+            zf, gf = np.broadcast_to(z, (n,)), np.broadcast_to(good, (n,))
             inp.require(
-                values[5] if n > 1 else values[5][0], "redshift", good if n > 1 else good[0],
+                zf if n > 1 else zf[0], "redshift", gf if n > 1 else gf[0],
                 f"the luminosity distance at this redshift is not positive or not in "
                 f"[{DISTANCE_RANGE[0]:g}, {DISTANCE_RANGE[1]:g}] Mpc; give distance explicitly",
             )
-        values[4] = d
-    return _Batch(values=values, n=n, length=length)
+        columns[4] = d
+    return _Batch(values=None, n=n, length=length, columns=tuple(columns))
 
+
+_DISTANCE_CHUNK = 1 << 16
 
 # A ratio of exactly 1000 computed with rounding (m2 = m1 * 1e-3) passes.
 _RATIO_LIMIT = MAX_MASS_RATIO * (1 + 1e-12)
@@ -486,14 +531,14 @@ def amplitude(
     n, L = batch.n, batch.length
     k, scale = _factor(inclination, n)
     lib = load_library(library, fast=fast)
+    inputs = batch.stacked()  # a copy: an ``out`` array may overlap the caller's inputs
     if out is None:
         freqs = np.empty((n, L), dtype=np.float64)
         hc = np.empty((n, L), dtype=np.float64)
         fm = np.empty(n, dtype=np.float64)
         fr = np.empty(n, dtype=np.float64)
     else:
-        freqs, hc, fm, fr = inp.as_outputs(out, (n, L), n, zip(_INPUT_NAMES, batch.inputs))
-    inputs = batch.values
+        freqs, hc, fm, fr = inp.as_outputs(out, (n, L), n, zip(_INPUT_NAMES, inputs))
 
     def work(a, b):
         lib.call_amplitude(freqs, hc, fm, fr, inputs, n, L, rows=(a, b))
@@ -503,7 +548,7 @@ def amplitude(
 
     run(spans(n, L, chunk), work, threads, progress, n)
     record = _record(lib, fast, L, inclination, cosmology, distance is not None)
-    return AmplitudeResult(freqs, hc, fm, fr, batch.values[4], batch.values[5], k, record)
+    return AmplitudeResult(freqs, hc, fm, fr, inputs[4], inputs[5], k, record)
 
 
 # ------------------------------------------------------------------- SNR
@@ -668,6 +713,13 @@ def _population_module(curve, library, fast):
     table = getattr(curve, "table", None)
     if not callable(table):
         return None
+    module = _population_loaded(library, fast)
+    return None if module is None else (module, table())
+
+
+def _population_loaded(library, fast):
+    """The population module beside ``library`` (or found by search), with
+    the fast row when ``fast``; None when it does not load."""
     from . import _population
 
     path = None
@@ -686,7 +738,7 @@ def _population_module(curve, library, fast):
         return None
     if fast and not module.has_fast_row:
         return None
-    return module, table()
+    return module
 
 
 def noise_curve(noise):
@@ -723,8 +775,10 @@ def binary_snr(
     redshift,
     t_start,
     t_end=0.0,
-    length=DEFAULT_LENGTH,
+    length=None,
     *,
+    method="gauss",
+    rtol=None,
     noise=None,
     inclination="average",
     cosmology=None,
@@ -751,22 +805,48 @@ def binary_snr(
     choices are those of ``amplitude`` ("edge-on" integrates the C
     module's h_c).
 
-    Two paths give the same SNRs for the same h_n values: where the noise
-    curve can produce a table (``curve.table()``) and the population module
-    loads, it evaluates strain, noise and the integral per binary in one
-    library call, with h_n interpolated from the table (within 1e-9 of the
-    SNR with the curve at every point); otherwise, and for a plain
-    callable, the curve is evaluated at every grid point.
+    Two methods (``method``):
+
+    * ``"gauss"`` (default): rho^2 is the integral itself, to a relative
+      ``rtol`` (default 1e-6) for the total and for every phase carrying at
+      least 1e-3 of the total rho^2: composite Gauss-Legendre quadrature in
+      ln f in the population module, its panels broken at the band's ends,
+      both phase boundaries (so each phase is integrated exactly from its
+      boundary frequency), the model's piece joins, the noise curve's range
+      edges and its declared non-smooth points (``curve.kinks``).  A curve
+      with a table (``curve.table()``: the package's curves, file curves)
+      is read from it (within 1e-9 of the curve); any other callable is
+      evaluated at the quadrature's nodes (over its ``range`` if it has
+      one), as is any curve with ``population=False``.  ``n_outside``
+      counts the band's ends (0, 1 or 2) outside the curve's range.
+    * ``"trapezoid"``: the C library's ``SNR_function`` on ``Amplitude``'s
+      grid of ``length`` points (default 1000), each interval given to a
+      phase by its midpoint: the results of earlier versions, bitwise.  Its
+      error is the grid's (the merger and ringdown, which hold few points,
+      up to a few per cent at length 1000).  ``n_outside`` counts the grid
+      points outside the curve's range.  The grid path reads the curve's
+      table in the population module where it can (within 1e-9 of the
+      SNR with the curve at every point), and otherwise evaluates the
+      curve at every grid point.
 
     Parameters
     ----------
-    m1, m2, spin1, spin2, distance, redshift, t_end, length
+    m1, m2, spin1, spin2, distance, redshift, t_end
         As for ``amplitude``.
     t_start : float, array_like or "band"
         As for ``amplitude`` (years before merger, observer frame), or
         "band": each binary's band starts where it enters the noise
         curve's range, at f_min = ``noise.range[0]``
         (``phenomd._band.t_start_for_frequency``).
+    length : int, optional
+        Grid points per binary of ``method="trapezoid"`` (default 1000);
+        with ``"gauss"`` a conflicting option (InputError) unless it is
+        the default, 1000.
+    method : {"gauss", "trapezoid"}
+        How the integral is evaluated (above).
+    rtol : float, optional
+        Relative tolerance of ``"gauss"`` (default 1e-6), in [1e-9, 0.1];
+        given with ``"trapezoid"``, InputError.
     noise : noise curve, str or callable, optional
         A curve from ``phenomd.noise`` (default: ``LISA(years=4)``), a
         built-in curve's name (``"lisa"``, ``"TianQin"``, ...:
@@ -778,8 +858,9 @@ def binary_snr(
     inclination, cosmology, threads, chunk, progress, library, fast
         As for ``amplitude``.
     population : bool or None
-        None chooses the path; False forces the per-point path; True
-        requires the population module.
+        None chooses the path; False evaluates the curve itself at every
+        point (grid points or quadrature nodes) rather than its table; True
+        requires the table path of the population module.
     threshold : float or None
         An SNR threshold: adds ``p_det``, the fraction of sky positions,
         polarisations and inclinations for which the SNR of the whole band
@@ -803,9 +884,10 @@ def binary_snr(
     ------
     InputError
         An input outside its range (as ``amplitude``), a noise that is not a
-        curve or callable or returns NaN, ``population=True`` where the
-        population module cannot be used, ``t_start="band"`` for a band
-        longer than the accepted t_start, or a threshold whose detector
+        curve or callable or returns NaN, an unknown ``method``, ``length``
+        with ``"gauss"`` or ``rtol`` with ``"trapezoid"``, ``population=True``
+        where the population module cannot be used, ``t_start="band"`` for a
+        band longer than the accepted t_start, or a threshold whose detector
         geometry is unknown (a file curve without ``detector``; a network
         of space detectors without ``p_det_approximation``).
     LibraryNotFoundError
@@ -817,7 +899,12 @@ def binary_snr(
     >>> r = phenomd.binary_snr(1e6, 1e6, 0.0, 0.0, None, 1.0, t_start=4.0)
     >>> print(f"total {r.snr_all[0]:.4g}: inspiral {r.snr_ins[0]:.4g}, merger {r.snr_mrg[0]:.4g}, "
     ...       f"ringdown {r.snr_rd[0]:.4g}")
-    total 8364: inspiral 685.1, merger 7120, ringdown 4334
+    total 8364: inspiral 687.3, merger 7121, ringdown 4332
+    >>> r.provenance["method"], r.provenance["rtol"]
+    ('gauss (Gauss-Legendre in ln f, converged)', '1e-06')
+    >>> t = phenomd.binary_snr(1e6, 1e6, 0.0, 0.0, None, 1.0, t_start=4.0, method="trapezoid", length=1000)
+    >>> print(f"ringdown on the grid {t.snr_rd[0]:.4g}")
+    ringdown on the grid 4334
     >>> r = phenomd.binary_snr([1e6, 1e5], [5e5, 1e5], 0.0, 0.0, None, [1.0, 3.0], t_start=4.0)
     >>> len(r), r.uncalibrated.tolist()
     (2, [False, False])
@@ -828,25 +915,30 @@ def binary_snr(
         from ._band import band_start
 
         t_start = band_start(t_start, m1, m2, redshift, curve, library)
-    batch = _prepare(m1, m2, spin1, spin2, distance, redshift, t_start, t_end, length, cosmology)
+    method, length, rtol = _gauss.resolve(method, length, rtol, DEFAULT_LENGTH)
+    batch = _prepare(m1, m2, spin1, spin2, distance, redshift, t_start, t_end,
+                     DEFAULT_LENGTH if length is None else length, cosmology)
     threads = inp.as_threads(threads)
     chunk = inp.as_chunk(chunk)
     k, scale = _factor(inclination, batch.n)
     lib = load_library(library, fast=fast)
-    record = _record(lib, fast, batch.length, inclination, cosmology, distance is not None, noise=curve)
+    record = _record(lib, fast, length, inclination, cosmology, distance is not None, noise=curve,
+                     **_method_record(method, rtol))
     if band:
         record["t_start"] = f"band: from the noise curve's f_min = {curve.range[0]:g} Hz (observed frame)"
     if threshold is not None:
         from .detection import check_request
 
         check_request(threshold, noise_fluctuations, inclination)
-    res = _batch_snr(batch, curve, k, scale, lib, library, fast, threads, chunk, progress, population, record)
+    res = _batch_snr(batch, curve, k, scale, lib, library, fast, threads, chunk, progress, population, record,
+                     method=method, rtol=rtol)
     from . import noise as _noise
 
     if isinstance(curve, _noise.Network):
         from dataclasses import replace
 
-        members = {name: _batch_snr(batch, m, k, scale, lib, library, fast, threads, chunk, None, population).ratios
+        members = {name: _batch_snr(batch, m, k, scale, lib, library, fast, threads, chunk, None, population,
+                                    method=method, rtol=rtol).ratios
                    for name, m in zip(curve.member_names, curve.members)}
         record["members"] = ", ".join(curve.member_names) + " (independent noise; network SNR^2 = sum of theirs)"
         res = replace(res, members=members)
@@ -857,61 +949,108 @@ def binary_snr(
     return res
 
 
+def _method_record(method, rtol):
+    """Provenance items of the method (the grid's length is recorded
+    separately, only for the trapezoid)."""
+    if method == "gauss":
+        return {"method": "gauss (Gauss-Legendre in ln f, converged)", "rtol": repr(float(rtol))}
+    return {"method": "trapezoid (SNR_function on the length-point grid)"}
+
+
 def _batch_snr(batch, curve, k, scale, lib, library, fast, threads=1, chunk=None, progress=None, population=None,
-               record=None):
+               record=None, method="gauss", rtol=_gauss.DEFAULT_RTOL):
     """``binary_snr`` of a checked batch (``_prepare``), k and the library
     given: for callers that check a batch once and then vary only what
     they have checked themselves (``horizon``'s refinement).  ``record``
-    (a dict, or None) is the provenance; the path taken is added to it."""
+    (a dict, or None) is the provenance; the path taken is added to it.
+    ``method``, ``rtol``: as resolved by ``_gauss.resolve`` (under
+    "trapezoid" the grid is ``batch.length``)."""
     n, L = batch.n, batch.length
     out = [np.empty(n, dtype=np.float64) for _ in range(4)]
     fm = np.empty(n, dtype=np.float64)
     fr = np.empty(n, dtype=np.float64)
     n_out = np.zeros(n, dtype=np.int64)
     inverted = np.zeros(n, dtype=bool)
-    values = batch.values
+    uncal = np.empty(n, dtype=bool)
+    k = k if np.shape(k) == (n,) else np.broadcast_to(k, (n,))
 
     pop = None
-    if population is not False:
-        pop = _population_module(curve, library, fast)
-        if pop is None and population:
-            raise InputError("population", None, "the population module cannot be used: the noise curve has no "
-                                                 "table() or the module does not load")
-    if pop is not None:
-        work = _population_work(pop, values, k, L, fast, out, fm, fr, n_out, inverted)
-        path = f"population module (tabulated noise): {pop[0].path}"
+    if method == "gauss":
+        module = _gauss_module(library, fast)
+        table = None
+        if population is not False:
+            pop = _population_module(curve, library, fast)
+            if pop is None and population:
+                raise InputError("population", None, "the population module cannot be used: the noise curve has no "
+                                                     "table() or the module does not load")
+            table = pop[1] if pop is not None else None
+        inner = _gauss.gauss_work(module, table, curve, batch.rows, k, fast, rtol, out, fm, fr, n_out, inverted,
+                                  _check_noise)
+        path = (f"population module, Gauss-Legendre quadrature, "
+                f"{'tabulated noise' if table is not None else 'noise evaluated at the nodes'}: {module.path}")
+        span_length = _gauss.SPAN_LENGTH
     else:
-        scratch = Scratch()
+        if population is not False:
+            pop = _population_module(curve, library, fast)
+            if pop is None and population:
+                raise InputError("population", None, "the population module cannot be used: the noise curve has no "
+                                                     "table() or the module does not load")
+        if pop is not None:
+            inner = _population_work(pop, batch.rows, k, L, fast, out, fm, fr, n_out, inverted)
+            path = f"population module (tabulated noise): {pop[0].path}"
+        else:
+            scratch = Scratch()
 
-        def work(a, b):
-            m = b - a
-            freqs, hc = scratch.get((m, L))
-            ins = values if m == n else batch.rows(a, b)
-            lib.call_amplitude(freqs, hc, fm[a:b], fr[a:b], ins, m, L)
-            hn, outside = _noise_values(curve, freqs, "noise")
-            _check_noise(hn, "noise")
-            n_out[a:b] = outside
-            inverted[a:b] = freqs[:, 0] == SENTINEL_FREQUENCY
-            if scale:
-                np.multiply(hc, k[a:b, np.newaxis], out=hc)
-            lib.call_snr([o[a:b] for o in out], freqs, hc, hn, fm[a:b], fr[a:b], m, L)
+            def inner(a, b):
+                m = b - a
+                freqs, hc = scratch.get((m, L))
+                ins = np.stack(batch.rows(a, b))
+                lib.call_amplitude(freqs, hc, fm[a:b], fr[a:b], ins, m, L)
+                hn, outside = _noise_values(curve, freqs, "noise")
+                _check_noise(hn, "noise")
+                n_out[a:b] = outside
+                inverted[a:b] = freqs[:, 0] == SENTINEL_FREQUENCY
+                if scale:
+                    np.multiply(hc, k[a:b, np.newaxis], out=hc)
+                lib.call_snr([o[a:b] for o in out], freqs, hc, hn, fm[a:b], fr[a:b], m, L)
 
-        path = "per grid point"
-    run(spans(n, L, chunk), work, threads, progress, n)
+            path = "per grid point"
+        span_length = L
+
+    def work(a, b):
+        inner(a, b)
+        rows = batch.rows(a, b)
+        uncal[a:b] = _conventions.uncalibrated(*rows[:4])
+
+    run(spans(n, span_length, chunk), work, threads, progress, n)
     if record is not None:
         record["snr_path"] = path
-    return BinarySNR(*out, fm, fr, values[4], values[5], n_out, k, inverted, _conventions.uncalibrated(*values[:4]),
-                     record)
+    distance = np.array(batch.column(4))
+    redshift = np.array(batch.column(5))
+    return BinarySNR(*out, fm, fr, distance, redshift, n_out, np.asarray(k), inverted, uncal, record)
 
 
-def _population_work(pop, values, k, L, fast, out, fm, fr, n_out, inverted):
+def _gauss_module(library, fast):
+    """The population module for ``method="gauss"``, or InputError saying
+    why it cannot be used."""
+    module = _population_loaded(library, fast)
+    if module is None:
+        raise InputError("method", None, "method='gauss' needs the population module libphenomd_population.so"
+                                         f"{' with the fast row' if fast else ''}, which does not load here; "
+                                         "use method='trapezoid'")
+    if module._snr_gauss is None:
+        raise InputError("method", None, f"{module.path} predates the quadrature; use method='trapezoid'")
+    return module
+
+
+def _population_work(pop, values_rows, k, L, fast, out, fm, fr, n_out, inverted):
     from . import _population
 
     module, table = pop
     names = ("snr_all", "snr_ins", "snr_mrg", "snr_rd")
 
     def work(a, b):
-        rows = tuple(values[:, a:b])
+        rows = values_rows(a, b)
         # The module writes straight into the result arrays' rows.
         res = dict(zip(names, (o[a:b] for o in out)), f_merger_start=fm[a:b], f_ringdown_start=fr[a:b],
                    n_outside=n_out[a:b], inverted=inverted[a:b])

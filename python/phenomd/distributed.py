@@ -51,6 +51,7 @@ from . import _atomic
 from ._catalog import FLAG_COLUMNS, NUMERIC, REQUIRED, RESULT_COLUMNS, dtypes
 from ._inputs import InputError
 from ._library import LibraryNotFoundError
+from .core import _method_record as _core_method_record
 
 __all__ = [
     "CatalogBusyError",
@@ -381,7 +382,7 @@ def _snr_columns(pdf, opts, partition=None):
     out.update({c: np.zeros(n, dtype=t) for c, t in dtypes(FLAG_COLUMNS).items()})
     given = ~np.isnan(dist)
     kwargs = dict(noise=opts["noise"], cosmology=opts["cosmology"], threads=1, library=opts["library"],
-                  fast=opts["fast"])
+                  fast=opts["fast"], method=opts["method"], rtol=opts["rtol"])
     # Rows with a distance and rows whose distance comes from the redshift
     # go to binary_snr separately, so that the latter get exactly the
     # distances binary_snr itself computes from a redshift.
@@ -471,9 +472,13 @@ def _portable(obj, name):
     raise TypeError(f"{name} {obj!r} cannot be sent to the workers: it does not pickle ({first})") from None
 
 
-def _options(fast, noise, inclination, length, cosmology, t_start, library):
+def _options(fast, noise, inclination, length, cosmology, t_start, library, method="gauss", rtol=None):
     from . import noise as noise_mod
+    from ._gauss import resolve
     from ._inputs import as_length
+    from .core import DEFAULT_LENGTH
+
+    method, length, rtol = resolve(method, length, rtol, DEFAULT_LENGTH)
 
     if noise is None:
         noise = noise_mod.LISA(4)  # binary_snr's default, made explicit for the provenance
@@ -486,7 +491,8 @@ def _options(fast, noise, inclination, length, cosmology, t_start, library):
     if cosmology is not None and not isinstance(cosmology, str):
         cosmology = _portable(cosmology, "cosmology")
     lib = getattr(library, "path", library)  # a Library holds a CDLL, which does not pickle
-    return {"fast": bool(fast), "noise": noise, "inclination": inclination, "length": as_length(length),
+    return {"fast": bool(fast), "noise": noise, "inclination": inclination,
+            "length": None if length is None else as_length(length), "method": method, "rtol": rtol,
             "cosmology": cosmology, "t_start": float(t_start), "library": None if lib is None else os.fspath(lib)}
 
 
@@ -497,6 +503,8 @@ def _describe_options(opts, fmt):
         "noise": repr(opts["noise"]),
         "inclination": str(opts["inclination"]),
         "length": opts["length"],
+        "method": opts["method"],
+        "rtol": opts["rtol"],
         "cosmology": getattr(cosmo, "name", None) or ("Planck18" if cosmo is None else str(cosmo)),
         "t_start_default": opts["t_start"],
         "library": opts["library"],
@@ -504,8 +512,8 @@ def _describe_options(opts, fmt):
     }
 
 
-def snr_dataframe(ddf, *, fast=True, noise=None, inclination="average", length=1000, cosmology=None,
-                  t_start=4.0, library=None):
+def snr_dataframe(ddf, *, fast=True, noise=None, inclination="average", length=None, cosmology=None,
+                  t_start=4.0, library=None, method="gauss", rtol=None):
     """Lazy SNRs of a Dask DataFrame of binaries, partition by partition.
 
     ``ddf`` has the catalog columns (m1, m2, redshift; optional spin1,
@@ -516,11 +524,13 @@ def snr_dataframe(ddf, *, fast=True, noise=None, inclination="average", length=1
     ``f_ringdown_start`` (Hz) and the flags ``n_outside``, ``inverted``,
     ``uncalibrated`` (see FLAG_COLUMNS); values are bitwise those of
     ``binary_snr`` on the same rows in one process.  Nothing is computed
-    until the result is.
+    until the result is.  ``method`` ("gauss", default, converged to
+    ``rtol``; or "trapezoid" on ``length`` points) as for ``binary_snr``,
+    which also says what ``n_outside`` counts under each.
     """
     import dask
 
-    opts = _options(fast, noise, inclination, length, cosmology, t_start, library)
+    opts = _options(fast, noise, inclination, length, cosmology, t_start, library, method, rtol)
     missing = [c for c in REQUIRED_COLUMNS if c not in ddf.columns]
     if missing:
         raise CatalogError(f"the DataFrame lacks column(s) {', '.join(missing)}")
@@ -603,7 +613,8 @@ def _write_partition(pdf, index, outdir, fmt, opts, key, command):
             columns[c] = ["" if x is None or (isinstance(x, float) and math.isnan(x)) else str(x) for x in v]
     prov = provenance(library=lib, fast=opts["fast"], noise=opts["noise"], inclination=opts["inclination"],
                       cosmology=_describe_options(opts, fmt)["cosmology"], length=opts["length"],
-                      command=command, partition=index, partition_key=key, rows=n,
+                      **_core_method_record(opts["method"], opts["rtol"]), command=command, partition=index,
+                      partition_key=key, rows=n,
                       snr_convention=_convention(opts["inclination"] if "inclination" not in pdf.columns
                                                  else "of each binary (catalog column)"),
                       observation_window=f"t_start {opts['t_start']:g} yr before merger (observer frame), t_end "
@@ -814,9 +825,9 @@ def _progress(progress, total):
 
 
 def snr_catalog(inputs, outdir, *, scheduler=None, workers=None, fast=True, noise=None, inclination="average",
-                length=1000, cosmology=None, partition_size=None, progress=True, client=None, format="csv",
+                length=None, cosmology=None, partition_size=None, progress=True, client=None, format="csv",
                 t_start=4.0, library=None, timeout=DEFAULT_TIMEOUT, overwrite=False, command=None,
-                keep_columns=False):
+                keep_columns=False, method="gauss", rtol=None):
     """SNRs of a population catalog on a Dask cluster, one output file per
     partition, resumable.
 
@@ -835,9 +846,10 @@ def snr_catalog(inputs, outdir, *, scheduler=None, workers=None, fast=True, nois
     per core) with one thread each, started and stopped here.
 
     ``fast``, ``noise`` (default LISA, 4 years of confusion noise),
-    ``inclination``, ``length``, ``cosmology`` (distances for rows without
-    one), ``library`` and ``t_start`` (for rows without one) are as for
-    ``binary_snr``; a noise curve and a cosmology travel to the workers by
+    ``inclination``, ``method`` (default "gauss", converged to ``rtol``,
+    default 1e-6; "trapezoid" on a grid of ``length`` points), ``cosmology``
+    (distances for rows without one), ``library`` and ``t_start`` (for rows
+    without one) are as for ``binary_snr``; a noise curve and a cosmology travel to the workers by
     pickling.  ``partition_size``: binaries per partition for file inputs
     (default DEFAULT_PARTITION_SIZE).
 
@@ -860,7 +872,7 @@ def snr_catalog(inputs, outdir, *, scheduler=None, workers=None, fast=True, nois
         raise ValueError(f"format must be 'csv' or 'h5', not {format!r}")
     if scheduler is not None and client is None:
         _check_address(scheduler)
-    opts = _options(fast, noise, inclination, length, cosmology, t_start, library)
+    opts = _options(fast, noise, inclination, length, cosmology, t_start, library, method, rtol)
     described = _describe_options(opts, fmt)
     if command is None:
         from ._provenance import provenance

@@ -62,6 +62,7 @@ from . import _inputs as inp
 from ._conventions import PHASES, check_phase, component_masses, convention_label
 from ._cosmology import luminosity_distance, resolve_cosmology
 from . import core
+from . import _gauss
 from .core import DEFAULT_LENGTH, binary_snr
 
 __all__ = ["HorizonResult", "horizon", "PHASES", "component_masses", "convention_label", "noise_label"]
@@ -293,7 +294,7 @@ def horizon(
     t_start=4.0,
     t_end=0.0,
     cosmology=None,
-    length=DEFAULT_LENGTH,
+    length=None,
     fast=False,
     threads=1,
     library=None,
@@ -304,6 +305,8 @@ def horizon(
     max_iterations=60,
     p_det=None,
     noise_fluctuations=False,
+    method="gauss",
+    snr_rtol=None,
 ):
     """Redshift and luminosity distance at which each binary's SNR equals ``snr``.
 
@@ -341,6 +344,10 @@ def horizon(
         Gives D_L(z); None is Planck18.
     length, fast, threads, library
         As for ``binary_snr``.
+    method, snr_rtol : optional
+        ``binary_snr``'s ``method`` and ``rtol``: by default the converged
+        SNR of "gauss" at 1e-6 (``snr_rtol``); "trapezoid" with ``length``
+        for the grid sum.
     z_min, z_max : float
         The redshifts searched (default 1e-4 to 100; the cosmology's
         distance table reaches z = 1000, the largest accepted redshift).
@@ -448,9 +455,11 @@ def horizon(
 
     # Inputs checked once per mass (a two-point grid), so that an error
     # names the mass's index rather than a place in the batches below.
+    method, length, snr_rtol = _gauss.resolve(method, length, snr_rtol, DEFAULT_LENGTH)
     binary_snr(m1, m2, full["spin1"], full["spin2"], None, z_min, t_start if band else full["t_start"],
                full["t_end"], 2,
-               inclination=inclination, noise=curve, cosmology=cosmo, library=library, fast=fast)
+               inclination=inclination, noise=curve, cosmology=cosmo, library=library, fast=fast,
+               method="trapezoid")
     k, scale = core._factor(inclination, n)  # a name, one angle or one per mass (units kept: see check_radians)
     lib = load_library(library, fast=fast)
     counter = [0]
@@ -465,14 +474,15 @@ def horizon(
     if band:
         starts = band_start(t_start, m1[every], m2[every], np.tile(zs, n), curve, library)
     coarse = core._prepare(m1[every], m2[every], full["spin1"][every], full["spin2"][every], None, np.tile(zs, n),
-                           starts, full["t_end"][every], length, cosmo)
+                           starts, full["t_end"][every], DEFAULT_LENGTH if length is None else length, cosmo)
     base = np.stack([m1, m2, full["spin1"], full["spin2"], np.zeros(n), np.zeros(n), full["t_start"],
                      full["t_end"]])
 
     def ln_snr(batch, index):
         """ln rho - ln threshold of a prepared batch of the masses ``index``,
         and the batch's result."""
-        res = core._batch_snr(batch, curve, k[index], scale, lib, library, fast, threads)
+        res = core._batch_snr(batch, curve, k[index], scale, lib, library, fast, threads, method=method,
+                              rtol=snr_rtol)
         counter[0] += 1
         with np.errstate(divide="ignore"):
             return np.log(getattr(res, key)) - np.log(threshold), res
@@ -499,6 +509,8 @@ def horizon(
     lib = load_library(library, fast=fast)
     record = provenance(
         library=lib, fast=fast, noise=curve, inclination=inclination, cosmology=cosmo, length=length,
+        method=core._method_record(method, snr_rtol)["method"],
+        **({"snr_rtol": repr(float(snr_rtol))} if snr_rtol is not None else {}),
         snr_threshold=threshold, phase=phase, z_min=z_min, z_max=z_max, rtol=rtol,
         snr_convention=convention_label(inclination),
         **({"t_start": f"band: from the noise curve's f_min = {curve.range[0]:g} Hz"} if band else {}),

@@ -40,6 +40,8 @@ import numpy as np
 from . import _inputs as inp
 from ._cosmology import redshift_at_distance, resolve_cosmology
 from .core import DEFAULT_LENGTH
+from . import _gauss
+from .core import _method_record as core_method_record
 from .core import binary_snr, noise_curve
 from ._conventions import PHASE_NAMES, PHASES, check_phase, component_masses, convention_label
 from .horizon import noise_label
@@ -189,7 +191,7 @@ class WaterfallGrid:
     Examples
     --------
     >>> import phenomd
-    >>> w = phenomd.waterfall(x=("mass", 1e4, 1e8, 3), y=("redshift", 1, 10, 2), length=100)
+    >>> w = phenomd.waterfall(x=("mass", 1e4, 1e8, 3), y=("redshift", 1, 10, 2))
     >>> w.x.name, w.y.name, w.snr.shape
     ('mass', 'redshift', (2, 3))
     >>> w.convention
@@ -212,10 +214,12 @@ class WaterfallGrid:
     inclination: object
     fixed: dict
     noise_name: str
-    length: int
+    length: int  # grid points of method "trapezoid"; None under "gauss"
     provenance: dict = field(default_factory=dict)
     p_det: np.ndarray = None
     threshold: float = None
+    method: str = "gauss"
+    rtol: float = None  # the quadrature's tolerance; None under "trapezoid"
 
     @property
     def shape(self):
@@ -321,13 +325,15 @@ def waterfall(
     phase="all",
     inclination="average",
     cosmology=None,
-    length=DEFAULT_LENGTH,
+    length=None,
     threads=1,
     progress=None,
     library=None,
     fast=False,
     threshold=None,
     noise_fluctuations=False,
+    method="gauss",
+    rtol=None,
 ):
     """The SNR over a grid of two parameters.
 
@@ -350,8 +356,10 @@ def waterfall(
     inclination : {"average", "face-on", "edge-on"} or float
         "average" (default): the sky-, polarisation- and
         inclination-averaged SNR; or one angle in radians for the whole grid.
-    cosmology, length, threads, progress, library, fast
-        As for ``binary_snr``.
+    cosmology, length, threads, progress, library, fast, method, rtol
+        As for ``binary_snr`` (default: the converged SNRs of
+        ``method="gauss"`` at rtol 1e-6; ``method="trapezoid"`` with
+        ``length`` for the grid sums).
     threshold, noise_fluctuations
         As for ``binary_snr``: with a threshold the grid also holds
         ``p_det`` (and draws it).  ``fixed={"t_start": "band"}``: each
@@ -373,7 +381,7 @@ def waterfall(
     Examples
     --------
     >>> import phenomd
-    >>> w = phenomd.waterfall(x=("mass", 1e4, 1e8, 5), y=("redshift", 0.1, 10, 4), length=200)
+    >>> w = phenomd.waterfall(x=("mass", 1e4, 1e8, 5), y=("redshift", 0.1, 10, 4))
     >>> w.snr.shape
     (4, 5)
     >>> print(f"highest SNR {w.snr.max():.4g}")
@@ -422,19 +430,27 @@ def waterfall(
         band if band is not None else cells["t_start"].ravel(),
         cells["t_end"].ravel(), length, noise=curve, inclination=inclination, cosmology=cosmo, threads=threads,
         progress=progress, library=library, fast=fast, threshold=threshold, noise_fluctuations=noise_fluctuations,
+        method=method, rtol=rtol,
     )
+    method, length, rtol = _gauss.resolve(method, length, rtol, DEFAULT_LENGTH)
     shape = X.shape
     snrs = {name: np.asarray(getattr(res, key)).reshape(shape) for name, key in PHASES.items()}
     inverted = np.asarray(res.inverted, dtype=bool).reshape(shape)
-    # The library gives every grid point a frequency (the sentinel 1e-30 for
-    # an empty band), so a band entirely outside the curve's range is one
-    # whose every point the curve counted as outside.
-    outside = (np.asarray(res.n_outside).reshape(shape) >= int(length)) & ~inverted
+    n_out = np.asarray(res.n_outside).reshape(shape)
+    if method == "trapezoid":
+        # The library gives every grid point a frequency (the sentinel 1e-30
+        # for an empty band), so a band entirely outside the curve's range
+        # is one whose every point the curve counted as outside.
+        outside = (n_out >= int(length)) & ~inverted
+    else:
+        # n_outside counts the band's two ends: both outside and nothing
+        # integrated (a band straddling the whole range has SNR > 0).
+        outside = (n_out == 2) & (snrs["all"] == 0) & ~inverted
     uncalibrated = np.asarray(res.uncalibrated, dtype=bool).reshape(shape)
 
     record = provenance(
         library=res._record["library"], fast=fast, noise=curve, inclination=inclination, cosmology=cosmo, length=length,
-        phase=phase, x=f"{xa.name} {xa.scale} {xa.values[0]:.6g}..{xa.values[-1]:.6g} ({xa.values.size})",
+        **core_method_record(method, rtol), phase=phase, x=f"{xa.name} {xa.scale} {xa.values[0]:.6g}..{xa.values[-1]:.6g} ({xa.values.size})",
         y=f"{ya.name} {ya.scale} {ya.values[0]:.6g}..{ya.values[-1]:.6g} ({ya.values.size})",
         fixed=", ".join(f"{k}={v}" if isinstance(v, str) else f"{k}={v:.6g}" for k, v in fixed_values.items()),
         snr_convention=convention_label(inclination),
@@ -459,8 +475,10 @@ def waterfall(
         inclination=inclination,
         fixed=fixed_values,
         noise_name=noise_label(curve),
-        length=int(length),
+        length=None if length is None else int(length),
         provenance=record,
         p_det=None if res.p_det is None else np.asarray(res.p_det).reshape(shape),
         threshold=None if threshold is None else float(threshold),
+        method=method,
+        rtol=rtol,
     )

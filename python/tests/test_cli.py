@@ -34,7 +34,7 @@ class TestSNR:
     def test_columns_and_values(self, tmp_path, library_path):
         src = tmp_path / "in.csv"
         src.write_text(INPUT)
-        assert cli.main(["snr", str(src), "-o", str(tmp_path / "out.csv"), "--length", "300", "-q"]) == 0
+        assert cli.main(["snr", str(src), "-o", str(tmp_path / "out.csv"), "--method", "trapezoid", "--length", "300", "-q"]) == 0
         rows = read(tmp_path / "out.csv")
         # Columns: the input's, then the results, the outside count and the
         # warning flags (both added when warnings became explicit).
@@ -53,16 +53,17 @@ class TestSNR:
         assert abs(d_b / ac.Planck18.luminosity_distance(3.0).to_value(u.Mpc) - 1) < 1e-9
         assert rows[0]["distance"] == "6791.0"  # a given distance is used as it is
         want = phenomd.binary_snr([5e5, 9e3, 2e7], [5e5, 1e3, 4e6], [0, 0.9, 0.5], [0, -0.5, 0.5],
-                                  [6791.0, d_b, 2919.6], [1.0, 3.0, 0.5], [4, 2, 10], [0, 0, 1], 300)
+                                  [6791.0, d_b, 2919.6], [1.0, 3.0, 0.5], [4, 2, 10], [0, 0, 1], 300,
+                                  method="trapezoid")
         for i, r in enumerate(rows):
             for col in cli.RESULT_COLUMNS:
                 assert float(r[col]) == getattr(want, col)[i], (i, col)  # repr round-trips
         assert float(rows[0]["snr_all"]) > 100  # a 10^6 Msun binary at z = 1 is loud in LISA
 
     def test_example_population_to_stdout(self, capsys):
-        assert cli.main(["snr", "--length", "64"]) == 0
+        assert cli.main(["snr", "--method", "trapezoid", "--length", "64"]) == 0
         assert capsys.readouterr().out.startswith("name,")  # the table only: pandas reads it as it is
-        assert cli.main(["snr", "--length", "64", "--comments"]) == 0
+        assert cli.main(["snr", "--method", "trapezoid", "--length", "64", "--comments"]) == 0
         out = capsys.readouterr().out
         assert out.startswith("# phenomd_version: ")  # on request, provenance lines, then the table
         rows = list(csv.DictReader(line for line in io.StringIO(out) if not line.startswith("#")))
@@ -73,7 +74,7 @@ class TestSNR:
     def test_noise_file_adds_the_outside_count(self, tmp_path):
         (tmp_path / "in.csv").write_text(INPUT)
         (tmp_path / "n.txt").write_text("1e-4 1e-40\n1e-2 1e-40\n")
-        assert cli.main(["snr", str(tmp_path / "in.csv"), "-o", str(tmp_path / "o.csv"), "--length", "50",
+        assert cli.main(["snr", str(tmp_path / "in.csv"), "-o", str(tmp_path / "o.csv"), "--method", "trapezoid", "--length", "50",
                          "--noise", str(tmp_path / "n.txt"), "--noise-kind", "psd", "-q"]) == 0
         rows = read(tmp_path / "o.csv")
         assert list(rows[0])[-2:] == ["n_outside", "flags"]
@@ -95,7 +96,7 @@ class TestSNR:
     def test_runs_as_a_module(self, tmp_path, library_path):
         (tmp_path / "in.csv").write_text(INPUT)
         env = dict(os.environ, PYTHONPATH=str(PYTHON_DIR), PHENOMD_LIBRARY=library_path)
-        done = subprocess.run([sys.executable, "-m", "phenomd", "snr", "in.csv", "-o", "o.csv", "--length", "32",
+        done = subprocess.run([sys.executable, "-m", "phenomd", "snr", "in.csv", "-o", "o.csv", "--method", "trapezoid", "--length", "32",
                                "--threads", "2"], cwd=tmp_path, env=env, capture_output=True, text=True)
         assert done.returncode == 0, done.stderr
         assert "wrote o.csv" in done.stderr and len(read(tmp_path / "o.csv")) == 3
@@ -113,7 +114,7 @@ class TestSNR:
         (tmp_path / "big.csv").write_text("m1,m2,redshift\n" + rows + "\n")
         env = dict(os.environ, PYTHONPATH=str(PYTHON_DIR), PHENOMD_LIBRARY=library_path, COLUMNS="100")
         master, slave = pty.openpty()
-        proc = subprocess.Popen([sys.executable, "-m", "phenomd", "snr", "big.csv", "-o", "o.csv", "--length", "4000",
+        proc = subprocess.Popen([sys.executable, "-m", "phenomd", "snr", "big.csv", "-o", "o.csv", "--method", "trapezoid", "--length", "4000",
                                  "--threads", "2", "--progress"], cwd=tmp_path, env=env,
                                 stdin=slave, stdout=slave, stderr=slave, close_fds=True)
         os.close(slave)
@@ -138,7 +139,7 @@ class TestFigures:
         import matplotlib.image
 
         out, grid = tmp_path / "w.png", tmp_path / "w.csv"
-        assert cli.main(["waterfall", "-o", str(out), "--nm", "6", "--nz", "5", "--length", "64",
+        assert cli.main(["waterfall", "-o", str(out), "--nm", "6", "--nz", "5", "--method", "trapezoid", "--length", "64",
                          "--width", "640", "--height", "480", "--table", str(grid), "-q"]) == 0
         assert matplotlib.image.imread(out).shape[:2] == (480, 640)
         rows = read(grid)
@@ -146,7 +147,7 @@ class TestFigures:
         # Fixed q = 0.2: spot-check one grid point against the package.
         r = rows[7]
         m, z = float(r["total_mass"]), float(r["redshift"])
-        want = phenomd.binary_snr(m / 1.2, m * 0.2 / 1.2, 0.8, 0.8, None, z, 4.0, 0.0, 64)
+        want = phenomd.binary_snr(m / 1.2, m * 0.2 / 1.2, 0.8, 0.8, None, z, 4.0, 0.0, 64, method="trapezoid")
         assert float(r["snr_all"]) == want.snr_all[0]
 
     def test_strain_png_size(self, tmp_path):
@@ -154,7 +155,7 @@ class TestFigures:
 
         out = tmp_path / "s.png"
         assert cli.main(["strain", "-o", str(out), "--binary", "6e5,4e5,0.5,0.2,2.0", "--binary",
-                         "5e3,5e3,0,0,0.3,1.0", "--width", "500", "--height", "400", "--length", "64", "-q"]) == 0
+                         "5e3,5e3,0,0,0.3,1.0", "--width", "500", "--height", "400", "--method", "trapezoid", "--length", "64", "-q"]) == 0
         assert matplotlib.image.imread(out).shape[:2] == (400, 500)
 
     def test_print_size(self, tmp_path, capsys):
@@ -162,7 +163,7 @@ class TestFigures:
         import matplotlib.image
 
         out = tmp_path / "h.png"
-        argv = ["horizon", "-o", str(out), "--nm", "3", "--length", "64", "-q"]
+        argv = ["horizon", "-o", str(out), "--nm", "3", "--method", "trapezoid", "--length", "64", "-q"]
         assert cli.main(argv + ["--size", "column"]) == 0
         assert matplotlib.image.imread(out).shape[:2] == (round(3.4 * 0.76 * 300), round(3.4 * 300))
         assert cli.main(argv + ["--size", "3,2.4", "--dpi", "100"]) == 0
@@ -219,10 +220,10 @@ class TestProgressBar:
 
     def test_cli_progress_option(self, tmp_path, capsys):
         (tmp_path / "in.csv").write_text(INPUT)
-        assert cli.main(["snr", str(tmp_path / "in.csv"), "-o", str(tmp_path / "o.csv"), "--length", "32",
+        assert cli.main(["snr", str(tmp_path / "in.csv"), "-o", str(tmp_path / "o.csv"), "--method", "trapezoid", "--length", "32",
                          "--progress", "-q"]) == 0
         err = capsys.readouterr().err  # captured: not a terminal, drawn because asked for
         assert "3/3" in err and "binaries" in err
-        assert cli.main(["snr", str(tmp_path / "in.csv"), "-o", str(tmp_path / "o.csv"), "--length", "32",
+        assert cli.main(["snr", str(tmp_path / "in.csv"), "-o", str(tmp_path / "o.csv"), "--method", "trapezoid", "--length", "32",
                          "-q"]) == 0
         assert "3/3" not in capsys.readouterr().err  # not a terminal: no bar by default

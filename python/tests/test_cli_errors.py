@@ -58,7 +58,7 @@ class TestAtomicOutputs:
         out.write_text("previous result\n")
         monkeypatch.setattr(tables, "CSV_BLOCK_ROWS", 1)  # one row per write
         with failing_writes(monkeypatch, 2, OSError(errno.ENOSPC, "No space left on device")):
-            status, _, err = run(capsys, "snr", str(good), "-o", str(out), "--length", "32", "-q")
+            status, _, err = run(capsys, "snr", str(good), "-o", str(out), "--method", "trapezoid", "--length", "32", "-q")
         assert status == 2 and f"{out}: no space left" in one_error_line(err)
         assert out.read_text() == "previous result\n"
         assert leftovers(tmp_path, {"in.csv", "out.csv"}) == []
@@ -68,7 +68,7 @@ class TestAtomicOutputs:
         monkeypatch.setattr(tables, "CSV_BLOCK_ROWS", 1)
         out.write_bytes(b"previous")
         with failing_writes(monkeypatch, 2, KeyboardInterrupt()):
-            status, _, err = run(capsys, "snr", str(good), "-o", str(tmp_path / "out.csv"), "--length", "32")
+            status, _, err = run(capsys, "snr", str(good), "-o", str(tmp_path / "out.csv"), "--method", "trapezoid", "--length", "32")
         assert status == 130 and "Traceback" not in err
         assert [line for line in err.splitlines() if line.strip()] == [
             "phenomd snr: interrupted; outputs left as they were"]
@@ -84,7 +84,7 @@ class TestAtomicOutputs:
         out.write_text("previous result\n")
         env = dict(os.environ, PYTHONPATH=str(PYTHON_DIR), PHENOMD_LIBRARY=library_path)
         proc = subprocess.Popen([sys.executable, "-m", "phenomd", "snr", "big.csv", "-o", "out.csv", "--threads",
-                                 "2", "--length", "2000"], cwd=tmp_path, env=env, stderr=subprocess.PIPE,
+                                 "2", "--method", "trapezoid", "--length", "2000"], cwd=tmp_path, env=env, stderr=subprocess.PIPE,
                                 text=True)
         time.sleep(2.0)
         proc.send_signal(signal.SIGINT)
@@ -114,7 +114,7 @@ class TestAtomicOutputs:
             (tmp_path / "c.csv").write_text("name,m1,m2,redshift\n" + rows)
             env = dict(os.environ, PYTHONPATH=str(PYTHON_DIR), PHENOMD_LIBRARY=library_path)
             run = subprocess.run([sys.executable, "-m", "phenomd", "snr", "c.csv", "-o", f"tiny/out.{ext}",
-                                  "--length", "100", "-q"], cwd=tmp_path, env=env, capture_output=True, text=True,
+                                  "--method", "trapezoid", "--length", "100", "-q"], cwd=tmp_path, env=env, capture_output=True, text=True,
                                  timeout=120)
             assert run.returncode == 2, run.stderr[-3000:]
             assert "no space left" in one_error_line(run.stderr) and "Exception ignored" not in run.stderr
@@ -132,7 +132,7 @@ class TestAtomicOutputs:
         out = tmp_path / "out.csv"
         out.write_text("previous result\n")
         env = dict(os.environ, PYTHONPATH=str(PYTHON_DIR), PHENOMD_LIBRARY=library_path)
-        proc = subprocess.Popen([sys.executable, "-m", "phenomd", "snr", "big.csv", "-o", "out.csv", "--length",
+        proc = subprocess.Popen([sys.executable, "-m", "phenomd", "snr", "big.csv", "-o", "out.csv", "--method", "trapezoid", "--length",
                                  "4", "-q"], cwd=tmp_path, env=env, stderr=subprocess.PIPE, text=True)
         deadline = time.monotonic() + 120
         while proc.poll() is None and time.monotonic() < deadline:
@@ -171,7 +171,7 @@ class TestBoundsAndCauses:
 
     @pytest.mark.parametrize("argv, words", [
         (["snr", "{good}", "--length", "2147483648"], "--length must be at most 2147483647 (the C interface's int)"),
-        (["snr", "{good}", "--length", "2147483647"], "2 binaries of --length 2,147,483,647 points on"),
+        (["snr", "{good}", "--method", "trapezoid", "--length", "2147483647"], "2 binaries of --length 2,147,483,647 points on"),
         (["snr", "{good}", "--max-memory", "1M"], "above the memory limit of 1 MiB (--max-memory"),
         (["strain", "--length", "300000000", "-o", "{tmp}/s.png"], "3 binaries of --length 300,000,000 points"),
         (["waterfall", "--nm", "1000000", "--nz", "1000000", "-o", "{tmp}/w.png"],
@@ -223,14 +223,14 @@ class TestInputFaults:
     ])
     def test_one_error_line_naming_the_place(self, tmp_path, capsys, data, words):
         (tmp_path / "bad.csv").write_bytes(data)
-        status, out, err = run(capsys, "snr", str(tmp_path / "bad.csv"), "-q", "--length", "16")
+        status, out, err = run(capsys, "snr", str(tmp_path / "bad.csv"), "-q", "--method", "trapezoid", "--length", "16")
         assert status == 2 and out == ""
         assert f"{tmp_path / 'bad.csv'}" in one_error_line(err) and words in err
 
     def test_byte_order_mark_is_accepted(self, tmp_path, capsys):
         (tmp_path / "bom.csv").write_bytes(b"\xef\xbb\xbf" + GOOD.encode())
         status, _, _ = run(capsys, "snr", str(tmp_path / "bom.csv"), "-o", str(tmp_path / "o.csv"), "-q",
-                           "--length", "16")
+                           "--method", "trapezoid", "--length", "16")
         assert status == 0 and len(tables.read_table(tmp_path / "o.csv")[0]["m1"]) == 2
 
     @pytest.mark.parametrize("argv, words", [
@@ -240,7 +240,7 @@ class TestInputFaults:
         (["horizon", "--size", "colum"], "use column, page or W,H in inches"),
         (["ratio", "--size", "3.4cm,2"], "W,H must be two numbers of inches"),
         (["waterfall", "--size", "3.4,0"], "must be finite and positive inches"),
-        (["snr", "--length", "1"], "--length must be at least 2"),
+        (["snr", "--method", "trapezoid", "--length", "1"], "--length must be at least 2"),
         (["snr", "--threads", "0"], "--threads must be at least 1"),
         (["snr", "--inclination", "sideways"], "use average, face-on, edge-on or an angle: 60deg, 1.05rad"),
         (["snr", "--inclination", "60"], "60: angles are in radians, in [0, pi]; did you mean 60deg?"),
@@ -379,7 +379,7 @@ class TestRobustness:
         (d / "c.csv").write_bytes((b"\xef\xbb\xbf" if bom else b"") + text.encode("utf-8", "surrogatepass"))
         err = io.StringIO()
         with redirect_stderr(err), redirect_stdout(io.StringIO()):
-            status = cli.main(["snr", str(d / "c.csv"), "-o", str(d / "o.csv"), "--length", "8", "--threads", "1"])
+            status = cli.main(["snr", str(d / "c.csv"), "-o", str(d / "o.csv"), "--method", "trapezoid", "--length", "8", "--threads", "1"])
         event(f"exit {status}")
         assert status in (0, 2) and "Traceback" not in err.getvalue(), err.getvalue()
         if status == 2:
@@ -415,7 +415,7 @@ class TestColumns:
         # phenomd._conventions); they were equal when the column was ignored.
         (tmp_path / "c.csv").write_text("name,mass1,m_2,z,dL,chi1,iota\n"
                                         "a,1e6,5e5,1,,0.5,0\nb,1e6,5e5,1,,0.5,1.5707963267948966\n")
-        status, _, err = run(capsys, "snr", str(tmp_path / "c.csv"), "-o", str(tmp_path / "o.csv"), "--length",
+        status, _, err = run(capsys, "snr", str(tmp_path / "c.csv"), "-o", str(tmp_path / "o.csv"), "--method", "trapezoid", "--length",
                              "64", "--threads", "1")
         assert status == 0, err
         assert "read mass1 as m1, m_2 as m2, z as redshift, dL as distance, chi1 as spin1, iota as inclination" in err
@@ -432,12 +432,12 @@ class TestColumns:
         status, _, err = run(capsys, "snr", str(tmp_path / "c.csv"), "-o", str(tmp_path / "o.csv"), "-q")
         assert status == 2 and "line 3: column inclination is empty" in one_error_line(err)
         status, _, err = run(capsys, "snr", str(tmp_path / "c.csv"), "-o", str(tmp_path / "o.csv"), "-q",
-                             "--inclination", "edge-on", "--length", "16")
+                             "--inclination", "edge-on", "--method", "trapezoid", "--length", "16")
         assert status == 0 and tables.read_table(tmp_path / "o.csv")[0]["inclination"][1] == np.pi / 2
 
     def test_length_beyond_memory_is_one_error_line(self, good, tmp_path, capsys):
         # It was a MemoryError traceback.
-        status, _, err = run(capsys, "snr", str(good), "-o", str(tmp_path / "o.csv"), "--length", "2000000000")
+        status, _, err = run(capsys, "snr", str(good), "-o", str(tmp_path / "o.csv"), "--method", "trapezoid", "--length", "2000000000")
         assert status == 2 and "--length 2,000,000,000 points" in one_error_line(err) and "needs about" in err
 
     @settings(max_examples=int(os.environ.get("PHENOMD_FUZZ_EXAMPLES", "15")))
@@ -465,7 +465,7 @@ class TestColumns:
         d = tmp_path_factory.mktemp("columns")
         (d / "c.csv").write_text(",".join(header) + "\n" + ",".join(row) + "\n")
         err = io.StringIO()
-        argv = ["snr", str(d / "c.csv"), "-o", str(d / "o.csv"), "--length", "8", "--threads", "1"]
+        argv = ["snr", str(d / "c.csv"), "-o", str(d / "o.csv"), "--method", "trapezoid", "--length", "8", "--threads", "1"]
         with redirect_stderr(err), redirect_stdout(io.StringIO()):
             status = cli.main(argv + (["--keep-columns"] if keep else []))
         event(f"exit {status}")

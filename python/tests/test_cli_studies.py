@@ -32,7 +32,7 @@ def catalog(tmp_path):
 
 def snr_table(tmp_path, catalog, *options, name="o.csv"):
     out = tmp_path / name
-    assert cli.main(["snr", str(catalog), "-o", str(out), "--length", "200", "-q", *options]) == 0
+    assert cli.main(["snr", str(catalog), "-o", str(out), "--method", "trapezoid", "--length", "200", "-q", *options]) == 0
     return tables.read_table(out)
 
 
@@ -53,7 +53,7 @@ class TestConventions:
     def test_default_is_the_averaged_snr_of_the_api(self, tmp_path, catalog):
         cols, prov = snr_table(tmp_path, catalog)
         want = phenomd.binary_snr(cols["m1"], cols["m2"], cols["spin1"], cols["spin2"], cols["distance"],
-                                  cols["redshift"], cols["t_start"], cols["t_end"], 200)
+                                  cols["redshift"], cols["t_start"], cols["t_end"], 200, method="trapezoid")
         assert np.array_equal(cols["snr_all"], want.snr_all) and np.array_equal(cols["snr_rd"], want.snr_rd)
         assert prov["snr_convention"] == "sky-, polarisation- and inclination-averaged"
         assert "average" in prov["inclination"]
@@ -61,7 +61,7 @@ class TestConventions:
     def test_figures_name_the_convention(self, tmp_path):
         for inc, words in (("average", "sky-, polarisation- and inclination-averaged"), ("face-on", "face-on")):
             out = tmp_path / f"w-{inc}.png"
-            assert cli.main(["waterfall", "-o", str(out), "--nm", "3", "--nz", "3", "--length", "32", "-q",
+            assert cli.main(["waterfall", "-o", str(out), "--nm", "3", "--nz", "3", "--method", "trapezoid", "--length", "32", "-q",
                              "--inclination", inc]) == 0
             text = png_text(out.read_bytes())
             assert words in text["Title"] and words in text["snr_convention"]
@@ -82,7 +82,7 @@ class TestOutputs:
     def test_figures_by_extension(self, tmp_path):
         for ext, magic in ((".pdf", b"%PDF-"), (".svg", b"<?xml"), (".png", b"\x89PNG")):
             out = tmp_path / f"s{ext}"
-            assert cli.main(["strain", "--binary", "6e5,4e5,0.5,0.2,2.0", "-o", str(out), "--length", "64",
+            assert cli.main(["strain", "--binary", "6e5,4e5,0.5,0.2,2.0", "-o", str(out), "--method", "trapezoid", "--length", "64",
                              "-q"]) == 0
             assert out.read_bytes().startswith(magic)
         assert PROVENANCE_KEYS <= set(png_text((tmp_path / "s.png").read_bytes()))
@@ -104,12 +104,12 @@ class TestWarnings:
         # ratio 20, beyond the model's calibration (mass ratio 18).
         path.write_text("name,m1,m2,redshift,t_start,t_end\na,6e5,4e5,2,4,0\nb,6e5,4e5,2,1,2\nc,2e6,1e5,1,4,0\n")
         out = tmp_path / "o.csv"
-        assert cli.main(["snr", str(path), "-o", str(out), "--length", "100"]) == 0
+        assert cli.main(["snr", str(path), "-o", str(out), "--method", "trapezoid", "--length", "100"]) == 0
         err = capsys.readouterr().err
         flags = list(tables.read_table(out)[0]["flags"])
         assert flags[0] == "" and flags[1] == "inverted;zero_snr" and "uncalibrated" in flags[2].split(";")
         assert "1 of 3 with an empty band" in err and "1 of 3 outside the model's calibration" in err
-        assert cli.main(["snr", str(path), "-o", str(out), "--length", "100", "-q"]) == 0
+        assert cli.main(["snr", str(path), "-o", str(out), "--method", "trapezoid", "--length", "100", "-q"]) == 0
         err = capsys.readouterr().err  # quiet: no summary, the warning still
         assert err.startswith("phenomd snr: warning: ") and "empty band" in err and "wrote" not in err
 
@@ -124,7 +124,7 @@ class TestDistances:
             return real(*a, **k)
 
         monkeypatch.setattr(commands, "amplitude", spy)
-        assert cli.main(["strain", str(catalog), "-o", str(tmp_path / "s.png"), "--length", "32", "-q"]) == 0
+        assert cli.main(["strain", str(catalog), "-o", str(tmp_path / "s.png"), "--method", "trapezoid", "--length", "32", "-q"]) == 0
         cols, _ = snr_table(tmp_path, catalog)
         # Row b's given 5000 Mpc is kept; row a's empty cell is filled from
         # the cosmology, the same way by both commands.
@@ -139,7 +139,7 @@ class TestStudies:
     def test_horizon_reaches_the_threshold(self, tmp_path):
         table = tmp_path / "h.csv"
         assert cli.main(["horizon", "-o", str(tmp_path / "h.png"), "--table", str(table), "--nm", "3",
-                         "--mass-range", "1e5", "1e7", "--length", "200", "--snr", "20", "-q"]) == 0
+                         "--mass-range", "1e5", "1e7", "--method", "trapezoid", "--length", "200", "--snr", "20", "-q"]) == 0
         cols, prov = tables.read_table(table)
         assert list(cols["noise"]) == ["lisa"] * 3 and prov["threshold"] == "20.0"
         ok = cols["reached"] == "ok"
@@ -147,7 +147,8 @@ class TestStudies:
         q = 0.2
         m = cols["total_mass"][ok]
         # Re-evaluated at the returned redshift, the SNR is the threshold.
-        again = phenomd.binary_snr(m / (1 + q), m * q / (1 + q), 0.8, 0.8, None, cols["redshift"][ok], 4.0, 0.0, 200)
+        again = phenomd.binary_snr(m / (1 + q), m * q / (1 + q), 0.8, 0.8, None, cols["redshift"][ok], 4.0, 0.0, 200,
+                                   method="trapezoid")
         np.testing.assert_allclose(again.snr_all, 20.0, rtol=1e-3)
 
     def test_horizon_bound_is_an_option_and_never_a_value(self, tmp_path, capsys):
@@ -156,7 +157,7 @@ class TestStudies:
         # "deepest" horizon among the others.
         table = tmp_path / "h.csv"
         argv = ["horizon", "-o", str(tmp_path / "h.png"), "--table", str(table), "--nm", "3", "--mass-range",
-                "1e5", "1e9", "--length", "200"]
+                "1e5", "1e9", "--method", "trapezoid", "--length", "200"]
         assert cli.main(argv + ["--z-max", "30"]) == 0
         err = capsys.readouterr().err
         cols, _ = tables.read_table(table)
@@ -174,7 +175,7 @@ class TestStudies:
         def table(command, q, s1, s2, *extra):
             out = tmp_path / f"{command}{q}.csv"
             assert cli.main([command, "-o", str(tmp_path / "f.png"), "--table", str(out), "--q", str(q),
-                             "--spin1", str(s1), "--spin2", str(s2), "--length", "64", "-q", *extra]) == 0
+                             "--spin1", str(s1), "--spin2", str(s2), "--method", "trapezoid", "--length", "64", "-q", *extra]) == 0
             return tables.read_table(out)[0]
 
         for command, extra, column in (("waterfall", ["--x", "mass:1e5:1e7:3", "--y", "redshift:1:3:2"], "snr_all"),
@@ -186,17 +187,17 @@ class TestStudies:
         table = tmp_path / "w.h5"
         assert cli.main(["waterfall", "--x", "q:0.1:1:4:linear", "--y", "spin:-0.5:0.5:3", "--fix", "mass=1e6",
                          "--fix", "redshift=2", "-o", str(tmp_path / "w.svg"), "--table", str(table),
-                         "--length", "64", "-q"]) == 0
+                         "--method", "trapezoid", "--length", "64", "-q"]) == 0
         cols, prov = tables.read_table(table)
         assert len(cols["snr_all"]) == 12 and prov["x"] == "q" and prov["y"] == "spin"
         k = 5  # row-major over (spin, q): spin index 1, q index 1
         q, s = cols["mass_ratio"][k], cols["spin"][k]
         assert (q, s) == (0.4, 0.0)
-        want = phenomd.binary_snr(1e6 / (1 + q), 1e6 * q / (1 + q), s, s, None, 2.0, 4.0, 0.0, 64)
+        want = phenomd.binary_snr(1e6 / (1 + q), 1e6 * q / (1 + q), s, s, None, 2.0, 4.0, 0.0, 64, method="trapezoid")
         assert cols["snr_all"][k] == want.snr_all[0]
 
     def test_ratio_and_compare_agree(self, tmp_path):
-        common = ["--nm", "4", "--nz", "3", "--length", "64", "-q", "--compare", "taiji"]
+        common = ["--nm", "4", "--nz", "3", "--method", "trapezoid", "--length", "64", "-q", "--compare", "taiji"]
         assert cli.main(["ratio", "-o", str(tmp_path / "r.png"), "--table", str(tmp_path / "r.csv"), *common]) == 0
         assert cli.main(["waterfall", "-o", str(tmp_path / "w.png"), "--table", str(tmp_path / "w.csv"),
                          *common]) == 0
@@ -221,7 +222,7 @@ class TestCluster:
         monkeypatch.setattr(distributed, "snr_catalog", fake)
         out = tmp_path / "parts"
         assert cli.main(["snr", str(catalog), str(catalog), "-o", str(out), "--workers", "2", "--fast",
-                         "--inclination", "face-on", "--length", "300", "--partition-size", "7"]) == 0
+                         "--inclination", "face-on", "--method", "trapezoid", "--length", "300", "--partition-size", "7"]) == 0
         (inputs, outdir, kw), = calls
         assert inputs == [str(catalog)] * 2 and outdir == str(out)
         assert kw["workers"] == 2 and kw["scheduler"] is None and kw["fast"] is True

@@ -102,7 +102,7 @@ class TestAgainstDirectCall:
         assert np.all(s.snr_all[[0, 1, 3, 5]] > 0)
 
     def test_one_call_convenience_equals_the_two_steps(self, library_path):
-        r = phenomd.binary_snr(**BATCH, length=300, noise=phenomd.noise.LISA(1, response="approximate"), library=library_path,
+        r = phenomd.binary_snr(**BATCH, method="trapezoid", length=300, noise=phenomd.noise.LISA(1, response="approximate"), library=library_path,
                                inclination="edge-on", population=False)
         f, hc, fm, fr = direct_amplitude(library_path, BATCH, 300)
         f, hc = f.reshape(6, 300), hc.reshape(6, 300)
@@ -138,8 +138,8 @@ class TestThreads:
 
     def test_convenience_is_bitwise_thread_invariant(self):
         kw = random_batch(500, seed=5)
-        one = phenomd.binary_snr(**kw, length=200, threads=1, chunk=500, noise=LISA4)
-        two = phenomd.binary_snr(**kw, length=200, threads=2, chunk=33, noise=LISA4)
+        one = phenomd.binary_snr(**kw, method="trapezoid", length=200, threads=1, chunk=500, noise=LISA4)
+        two = phenomd.binary_snr(**kw, method="trapezoid", length=200, threads=2, chunk=33, noise=LISA4)
         for a, b in zip(one.ratios, two.ratios):
             assert np.array_equal(a, b)
 
@@ -165,8 +165,8 @@ class TestThreads:
         seen = []
         report = progress if progress is True else (lambda done, total: seen.append(done))
         kw = random_batch(40, 2)
-        got = phenomd.binary_snr(**kw, length=16, noise=slow_lisa, threads=2, chunk=1, progress=report)
-        want = phenomd.binary_snr(**kw, length=16, noise=slow_lisa, threads=1, chunk=40)
+        got = phenomd.binary_snr(**kw, method="trapezoid", length=16, noise=slow_lisa, threads=2, chunk=1, progress=report)
+        want = phenomd.binary_snr(**kw, method="trapezoid", length=16, noise=slow_lisa, threads=1, chunk=40)
         assert np.array_equal(got.snr_all, want.snr_all)
         if seen:
             assert seen == list(range(1, 41))
@@ -218,7 +218,7 @@ class TestConversions:
         assert np.array_equal(q.distance, [8000.0])
 
     def test_sentinel_band_gives_zero_snr_and_no_error(self):
-        r = phenomd.binary_snr(1e6, 1e6, 0, 0, None, 1.0, 1.0, t_end=2.0, length=8, noise=LISA4)
+        r = phenomd.binary_snr(1e6, 1e6, 0, 0, None, 1.0, 1.0, t_end=2.0, method="trapezoid", length=8, noise=LISA4)
         assert r.inverted[0]
         assert r.snr_all[0] == 0.0
 
@@ -351,27 +351,27 @@ class TestPopulationPath:
         _population_or_skip()
         curve = phenomd.noise.curve(name)
         table = curve.table()  # its __call__ is the module's interpolation, in numpy
-        pop = phenomd.binary_snr(**batch, length=300, noise=curve, fast=fast, population=True)
-        ref = phenomd.binary_snr(**batch, length=300, noise=table, fast=fast, population=False)
+        pop = phenomd.binary_snr(**batch, method="trapezoid", length=300, noise=curve, fast=fast, population=True)
+        ref = phenomd.binary_snr(**batch, method="trapezoid", length=300, noise=table, fast=fast, population=False)
         assert pop.provenance["snr_path"].startswith("population") and ref.provenance["snr_path"] == "per grid point"
         for got, want in zip(pop.ratios, ref.ratios):
             np.testing.assert_allclose(got, want, rtol=1e-12, atol=0)
         for field in ("f_merger_start", "f_ringdown_start", "n_outside", "inverted", "distance", "inclination_factor"):
             assert np.array_equal(getattr(pop, field), getattr(ref, field)), field
         # Against the curve itself at every point: the table's stated error.
-        exact = phenomd.binary_snr(**batch, length=300, noise=curve, fast=fast, population=False)
+        exact = phenomd.binary_snr(**batch, method="trapezoid", length=300, noise=curve, fast=fast, population=False)
         np.testing.assert_allclose(pop.snr_all, exact.snr_all, rtol=1e-9, atol=0)
 
     def test_thread_invariant_and_chosen_by_default(self, batch):
         _population_or_skip()
         curve = phenomd.noise.curve("lisa")
-        one = phenomd.binary_snr(**batch, length=200, noise=curve, threads=1)
-        two = phenomd.binary_snr(**batch, length=200, noise=curve, threads=2, chunk=33)
+        one = phenomd.binary_snr(**batch, method="trapezoid", length=200, noise=curve, threads=1)
+        two = phenomd.binary_snr(**batch, method="trapezoid", length=200, noise=curve, threads=2, chunk=33)
         assert one.provenance["snr_path"].startswith("population")
         for a, b in zip(one.ratios, two.ratios):
             assert np.array_equal(a, b)
         # A plain callable has no table: evaluated at every point.
-        plain = phenomd.binary_snr(**batch, length=200, noise=lambda f: curve(f))
+        plain = phenomd.binary_snr(**batch, method="trapezoid", length=200, noise=lambda f: curve(f))
         assert plain.provenance["snr_path"] == "per grid point"
         with pytest.raises(phenomd.InputError, match="population module cannot be used"):
-            phenomd.binary_snr(**batch, length=200, noise=lambda f: curve(f), population=True)
+            phenomd.binary_snr(**batch, method="trapezoid", length=200, noise=lambda f: curve(f), population=True)

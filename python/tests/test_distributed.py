@@ -80,6 +80,7 @@ def reference(df, t_start=4.0, **kw):
     """binary_snr in this process on the whole catalog; rows without a
     distance get binary_snr's own distance from the redshift."""
     kw.setdefault("length", LENGTH)
+    kw.setdefault("method", "trapezoid")
     ts = df["t_start"].fillna(t_start).to_numpy()
     from_z = phenomd.binary_snr(df.m1, df.m2, df.spin1, df.spin2, None, df.redshift, ts, df.t_end, **kw)
     dist = np.where(df["distance"].isna(), from_z.distance, df["distance"])
@@ -139,7 +140,7 @@ class SlowLISA:
 def test_cluster_reproduces_binary_snr_bitwise(client, tmp_path):
     df = make_catalog(700)
     src = write_csv(df, tmp_path / "cat.csv")
-    s = pdist.snr_catalog(src, tmp_path / "out", client=client, partition_size=150, length=LENGTH,
+    s = pdist.snr_catalog(src, tmp_path / "out", client=client, partition_size=150, method="trapezoid", length=LENGTH,
                           progress=False, fast=True)
     assert s.partitions >= 4 and s.computed == s.partitions and s.binaries == 700
     got = read_parts(s)
@@ -173,7 +174,7 @@ def test_dataframe_hdf5_exact_module_and_cosmology(client, tmp_path):
     ref = reference(df, fast=False, cosmology=WMAP9, noise=curve)
 
     lazy = pdist.snr_dataframe(dd.from_pandas(df, npartitions=3), fast=False, cosmology=WMAP9, noise=curve,
-                               length=LENGTH)
+                               method="trapezoid", length=LENGTH)
     got = client.compute(lazy).result().sort_index()
     assert_matches(got, df, ref)
 
@@ -182,7 +183,7 @@ def test_dataframe_hdf5_exact_module_and_cosmology(client, tmp_path):
     if "inclination" in inspect.signature(phenomd.binary_snr).parameters:
         # One inclination angle for the whole run (radians).
         tilted = client.compute(pdist.snr_dataframe(dd.from_pandas(df, npartitions=2), fast=False,
-                                                    cosmology=WMAP9, noise=curve, length=LENGTH,
+                                                    cosmology=WMAP9, noise=curve, method="trapezoid", length=LENGTH,
                                                     inclination=0.3)).result().sort_index()
         assert_matches(tilted, df, reference(df, fast=False, cosmology=WMAP9, noise=curve, inclination=0.3))
         assert not np.array_equal(tilted["snr_all"].to_numpy(), got["snr_all"].to_numpy())
@@ -197,7 +198,7 @@ def test_dataframe_hdf5_exact_module_and_cosmology(client, tmp_path):
         for c in filled.columns:
             h[c] = filled[c].to_numpy() if c != "name" else filled[c].to_numpy().astype("S")
     s = pdist.snr_catalog(str(src), tmp_path / "out", client=client, partition_size=100, format="h5",
-                          fast=False, cosmology=WMAP9, noise=curve, length=LENGTH, progress=False)
+                          fast=False, cosmology=WMAP9, noise=curve, method="trapezoid", length=LENGTH, progress=False)
     assert [os.path.basename(p) for p in s.files] == ["part-00000.h5", "part-00001.h5", "part-00002.h5"]
     assert_matches(read_parts(s), df, ref)
 
@@ -209,7 +210,7 @@ def test_resume_recomputes_only_missing_or_damaged_partitions(client, tmp_path):
     df = make_catalog(600, seed=7)
     src = write_csv(df, tmp_path / "cat.csv")
     out = tmp_path / "out"
-    kw = dict(client=client, partition_size=100, length=LENGTH, progress=False)
+    kw = dict(client=client, partition_size=100, method="trapezoid", length=LENGTH, progress=False)
     first = pdist.snr_catalog(src, out, **kw)
     n = first.partitions
     assert n >= 4
@@ -268,7 +269,7 @@ def test_resume_knows_inputs_by_content(client, tmp_path):
     df = make_catalog(60, seed=23)
     src = write_csv(df, tmp_path / "cat.csv")
     out = tmp_path / "out"
-    kw = dict(client=client, partition_size=30, length=LENGTH, progress=False)
+    kw = dict(client=client, partition_size=30, method="trapezoid", length=LENGTH, progress=False)
     first = pdist.snr_catalog(src, out, **kw)
     n = first.partitions
     # Damaged manifest records (not an object; without rows): each file is
@@ -307,7 +308,7 @@ def test_interrupt_keeps_finished_partitions(client, tmp_path):
         if done >= k:
             raise KeyboardInterrupt
 
-    kw = dict(client=client, partition_size=100, length=LENGTH, noise=SlowLISA(0.2), fast=True)
+    kw = dict(client=client, partition_size=100, method="trapezoid", length=LENGTH, noise=SlowLISA(0.2), fast=True)
     with pytest.raises(KeyboardInterrupt):
         pdist.snr_catalog(src, out, progress=stop_after_k, **kw)
     manifest = json.loads((out / pdist.MANIFEST).read_text())
@@ -353,7 +354,7 @@ class SlowLISA:
         return f"SlowLISA({{self.delay}})"
 
 if __name__ == "__main__":
-    snr_catalog({src!r}, {str(out)!r}, workers=2, partition_size=100, length={LENGTH},
+    snr_catalog({src!r}, {str(out)!r}, workers=2, partition_size=100, method="trapezoid", length={LENGTH},
                 noise=SlowLISA(0.4), progress=False)
 """)
     env = dict(os.environ)
@@ -391,7 +392,7 @@ if __name__ == "__main__":
             else:  # stopped between the table and its sidecar: not kept, recomputed
                 assert name not in {e["file"] for e in kept.values()}
 
-    s = pdist.snr_catalog(src, out, client=client, partition_size=100, length=LENGTH, noise=SlowLISA(0.4),
+    s = pdist.snr_catalog(src, out, client=client, partition_size=100, method="trapezoid", length=LENGTH, noise=SlowLISA(0.4),
                           progress=False)
     assert s.reused >= len(kept) and s.computed + s.reused == s.partitions == n_parts
     got = read_parts(s)
@@ -412,7 +413,7 @@ def test_killed_worker_every_binary_exactly_once(client, tmp_path):
     def run():
         try:
             result["summary"] = pdist.snr_catalog(src, tmp_path / "out", client=client, partition_size=100,
-                                                  length=LENGTH, noise=SlowLISA(0.6), progress=False)
+                                                  method="trapezoid", length=LENGTH, noise=SlowLISA(0.6), progress=False)
         except BaseException as exc:  # reported below
             result["error"] = exc
 
@@ -455,7 +456,7 @@ def test_worker_without_module_reports_where_it_looked(client, tmp_path):
     src = write_csv(make_catalog(20), tmp_path / "cat.csv")
     missing = str(tmp_path / "nowhere" / "libphenomd_fast.so")
     with pytest.raises(phenomd.LibraryNotFoundError) as info:
-        pdist.snr_catalog(src, tmp_path / "out", client=client, library=missing, length=LENGTH, progress=False)
+        pdist.snr_catalog(src, tmp_path / "out", client=client, library=missing, method="trapezoid", length=LENGTH, progress=False)
     assert isinstance(info.value, pdist.WorkerLibraryNotFoundError)
     text = str(info.value)
     assert "on worker tcp://" in text and missing in text and "could not load" in text
@@ -466,7 +467,7 @@ def test_bad_row_names_partition_and_binary(client, tmp_path):
     df.loc[250, "m1"] = -1.0
     src = write_csv(df, tmp_path / "cat.csv")
     with pytest.raises(pdist.CatalogError, match=r"partition \d+, row \d+ \(bbh0250\): m1\[\d+\] = -1.0") as info:
-        pdist.snr_catalog(src, tmp_path / "out", client=client, partition_size=100, length=LENGTH,
+        pdist.snr_catalog(src, tmp_path / "out", client=client, partition_size=100, method="trapezoid", length=LENGTH,
                           progress=False)
     # Partitions finished before the fault are kept, the faulty one is not.
     kept = json.loads((tmp_path / "out" / pdist.MANIFEST).read_text())["partitions"]
@@ -503,7 +504,7 @@ def test_every_bad_catalog_is_refused_as_serially(client, tmp_path, kind, which)
     with pytest.raises(TableError) as serial:
         read_catalog(path)
     with pytest.raises(pdist.CatalogError) as dask:
-        pdist.snr_catalog(str(path), tmp_path / "out", client=client, length=LENGTH, progress=False)
+        pdist.snr_catalog(str(path), tmp_path / "out", client=client, method="trapezoid", length=LENGTH, progress=False)
     assert str(serial.value).split("\n")[0] in str(dask.value)
 
 
@@ -561,13 +562,13 @@ def test_scheduler_and_worker_started_from_the_command_line(tmp_path):
         df = make_catalog(200, seed=19)
         src = write_csv(df, tmp_path / "cat.csv")
         s = pdist.snr_catalog(src, tmp_path / "out", scheduler=address, timeout=30, partition_size=100,
-                              length=LENGTH, progress=False)
+                              method="trapezoid", length=LENGTH, progress=False)
         assert s.scheduler == address and s.binaries == 200
         assert_matches(read_parts(s), df, reference(df, fast=True))
 
         # The command line against the same scheduler.
         cli = subprocess.run([py, "-m", "phenomd", "snr", src, "-o", str(tmp_path / "cli"), "--scheduler", address,
-                              "--partition-size", "100", "--length", str(LENGTH), "--fast", "--no-progress"],
+                              "--partition-size", "100", "--method", "trapezoid", "--length", str(LENGTH), "--fast", "--no-progress"],
                              env=env, capture_output=True, text=True, timeout=120)
         assert cli.returncode == 0, cli.stderr[-2000:]
         manifest = json.loads((tmp_path / "cli" / pdist.MANIFEST).read_text())
@@ -640,7 +641,7 @@ def test_local_cluster_listens_on_loopback_only(tmp_path):
     src = write_csv(make_catalog(400, seed=5), tmp_path / "cat.csv")
     env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(phenomd.__file__)))
     proc = subprocess.Popen([sys.executable, "-m", "phenomd", "snr", src, "-o", str(tmp_path / "out"), "--workers",
-                             "2", "--partition-size", "50", "--length", "4000", "--no-progress"], env=env,
+                             "2", "--partition-size", "50", "--method", "trapezoid", "--length", "4000", "--no-progress"], env=env,
                             stderr=subprocess.PIPE, text=True)
     seen = set()
     try:
@@ -714,7 +715,7 @@ def progress(done, total):
         procs[0].kill()
 
 try:
-    snr_catalog(sys.argv[1], sys.argv[2], scheduler=address, timeout=60, partition_size=10, length=120,
+    snr_catalog(sys.argv[1], sys.argv[2], scheduler=address, timeout=60, partition_size=10, method="trapezoid", length=120,
                 noise=SlowLISA(0.3), progress=progress)
     print("finished")
 except Exception as exc:

@@ -24,7 +24,7 @@ def _lisa():
 def _evaluate(mass, q, z, inclination="average", curve=None, spin1=0.0, spin2=0.0, t_start=4.0):
     """binary_snr at these redshifts, independently of the search."""
     m1, m2 = np.asarray(mass) / (1 + q), np.asarray(mass) * q / (1 + q)
-    return phenomd.binary_snr(m1, m2, spin1, spin2, None, z, t_start, length=LENGTH, noise=curve or _lisa(),
+    return phenomd.binary_snr(m1, m2, spin1, spin2, None, z, t_start, method="trapezoid", length=LENGTH, noise=curve or _lisa(),
                               inclination=inclination)
 
 
@@ -37,7 +37,7 @@ def _snr(mass, q, z, phase="all", **kwargs):
 def test_snr_at_the_horizon_is_the_threshold(phase, inclination, threshold):
     masses = np.geomspace(1e5, 1e9, 5)
     h = horizon(masses, 0.5, 0.3, -0.2, snr=threshold, phase=phase, inclination=inclination, noise=_lisa(),
-                length=LENGTH, rtol=1e-5)
+                method="trapezoid", length=LENGTH, rtol=1e-5)
     ok = h.reached == "ok"
     assert ok.sum() >= 3, h.reached
     z = h.redshift[ok]
@@ -78,7 +78,7 @@ def test_never_and_always_reached_keep_the_bound_out_of_the_values():
     # 2 Msun does not reach SNR 10 in the LISA band even at z_min (never).
     # A bound written as the horizon (z = z_max) read as a horizon in every
     # table: the value is NaN, the bound in its own column.
-    h = horizon([2.0, 1e6, 30.0], 1.0, snr=10.0, noise=curve, length=LENGTH, z_min=1e-3, z_max=0.05)
+    h = horizon([2.0, 1e6, 30.0], 1.0, snr=10.0, noise=curve, method="trapezoid", length=LENGTH, z_min=1e-3, z_max=0.05)
     assert list(h.reached) == ["below", "above", "ok"]
     assert np.isnan(h.redshift[:2]).all() and np.isnan(h.luminosity_distance[:2]).all()
     assert h.redshift_bound[0] == 1e-3 and h.redshift_bound[1] == 0.05 and np.isnan(h.redshift_bound[2])
@@ -89,10 +89,10 @@ def test_never_and_always_reached_keep_the_bound_out_of_the_values():
     assert _snr(2.0, 1.0, 1e-3, curve=curve) < 10.0
     assert _snr(1e6, 1.0, 0.05, curve=curve) >= 10.0
     # A threshold nothing reaches: every mass flagged, at the bound.
-    h = horizon(np.geomspace(1e3, 1e8, 4), snr=1e15, noise=curve, length=LENGTH)
+    h = horizon(np.geomspace(1e3, 1e8, 4), snr=1e15, noise=curve, method="trapezoid", length=LENGTH)
     assert (h.reached == "below").all() and (h.redshift_bound == 1e-4).all() and np.isnan(h.redshift).all()
     with pytest.raises(phenomd.InputError, match="z_max = 2000") as err:
-        horizon(1e6, noise=curve, length=LENGTH, z_max=2000)
+        horizon(1e6, noise=curve, method="trapezoid", length=LENGTH, z_max=2000)
     assert err.value.argument == "z_max"
 
 
@@ -108,7 +108,7 @@ def test_first_crossing_where_the_band_moves_into_the_curves_range(tmp_path):
     scan = _snr(np.full(zs.size, 1e6), 1.0, zs, curve=curve)
     assert scan[0] == 0.0 and scan.max() > 0
     threshold = 0.5 * scan.max()  # reached in the middle, not at either end
-    h = horizon(1e6, 1.0, snr=threshold, noise=curve, length=LENGTH, z_min=1e-2, z_max=50.0)
+    h = horizon(1e6, 1.0, snr=threshold, noise=curve, method="trapezoid", length=LENGTH, z_min=1e-2, z_max=50.0)
     assert h.reached[0] == "ok" and h.rising[0]
     z_h = h.redshift[0]
     # The far end of the detectable interval: beyond the SNR's peak, with
@@ -120,8 +120,8 @@ def test_first_crossing_where_the_band_moves_into_the_curves_range(tmp_path):
 
 def test_mass_ratio_above_one_is_the_same_binary_with_bodies_exchanged():
     curve = _lisa()
-    a = horizon([1e5, 1e7], 4.0, 0.6, -0.3, noise=curve, length=LENGTH)
-    b = horizon([1e5, 1e7], 0.25, -0.3, 0.6, noise=curve, length=LENGTH)
+    a = horizon([1e5, 1e7], 4.0, 0.6, -0.3, noise=curve, method="trapezoid", length=LENGTH)
+    b = horizon([1e5, 1e7], 0.25, -0.3, 0.6, noise=curve, method="trapezoid", length=LENGTH)
     assert np.allclose(a.redshift, b.redshift, rtol=1e-9)
     m1, m2 = component_masses(1e6, 4.0)
     assert m2 == pytest.approx(4 * m1) and m1 + m2 == pytest.approx(1e6)
@@ -131,23 +131,25 @@ def test_a_curves_name_is_the_curve_everywhere():
     # binary_snr, horizon and waterfall take a built-in curve's name (any
     # case) for the curve noise.curve(name) makes, with its 4-year default.
     u = pytest.importorskip("astropy.units")
-    by_name = phenomd.binary_snr(1e6, 5e5, 0.0, 0.0, None, 1.0, 4.0, length=LENGTH, noise="TianQin")
-    by_curve = phenomd.binary_snr(1e6, 5e5, 0.0, 0.0, None, 1.0, 4.0, length=LENGTH,
+    by_name = phenomd.binary_snr(1e6, 5e5, 0.0, 0.0, None, 1.0, 4.0, method="trapezoid", length=LENGTH, noise="TianQin")
+    by_curve = phenomd.binary_snr(1e6, 5e5, 0.0, 0.0, None, 1.0, 4.0, method="trapezoid", length=LENGTH,
                                   noise=noise.TianQin(years=4 * u.yr))
     assert by_name.snr_all[0] == by_curve.snr_all[0] and by_name.provenance["noise"] == "TianQin(years=4.0)"
-    assert horizon(1e6, noise="LISA", length=LENGTH).redshift[0] == horizon(1e6, length=LENGTH).redshift[0]
-    w = phenomd.waterfall(x=("mass", 1e5, 1e6, 2), y=("redshift", 1, 2, 2), noise="taiji", length=LENGTH)
+    assert (horizon(1e6, noise="LISA", method="trapezoid", length=LENGTH).redshift[0]
+            == horizon(1e6, method="trapezoid", length=LENGTH).redshift[0])
+    w = phenomd.waterfall(x=("mass", 1e5, 1e6, 2), y=("redshift", 1, 2, 2), noise="taiji", method="trapezoid",
+                          length=LENGTH)
     assert w.noise_name == "taiji (4 yr foreground)"
     with pytest.raises(phenomd.InputError, match="did you mean 'lisa'") as err:
-        horizon(1e6, noise="lisaa", length=LENGTH)
+        horizon(1e6, noise="lisaa", method="trapezoid", length=LENGTH)
     assert err.value.argument == "noise"
 
 
 def test_one_inclination_per_mass():
     curve = _lisa()
-    both = horizon([1e6, 1e6], inclination=[0.0, np.pi / 2], noise=curve, length=LENGTH)
-    face = horizon(1e6, inclination="face-on", noise=curve, length=LENGTH)
-    edge = horizon(1e6, inclination="edge-on", noise=curve, length=LENGTH)
+    both = horizon([1e6, 1e6], inclination=[0.0, np.pi / 2], noise=curve, method="trapezoid", length=LENGTH)
+    face = horizon(1e6, inclination="face-on", noise=curve, method="trapezoid", length=LENGTH)
+    edge = horizon(1e6, inclination="edge-on", noise=curve, method="trapezoid", length=LENGTH)
     assert both.redshift[0] == pytest.approx(face.redshift[0], rel=2e-5)
     assert both.redshift[1] == pytest.approx(edge.redshift[0], rel=2e-5)
     assert both.redshift[0] > both.redshift[1]  # face-on is louder (k = sqrt 8 against 1)
@@ -162,7 +164,7 @@ def test_one_inclination_per_mass():
 ])
 def test_bad_arguments_name_themselves(kwargs, argument):
     with pytest.raises(phenomd.InputError) as err:
-        horizon([1e5, 1e6, 1e7], length=LENGTH, **kwargs)
+        horizon([1e5, 1e6, 1e7], method="trapezoid", length=LENGTH, **kwargs)
     assert err.value.argument == argument
     if argument == "spin2":  # the mass's index, not a place in the search's batches
         assert err.value.index == 2

@@ -141,9 +141,9 @@ class TestFactors:
             assert np.array_equal(got.hc, edge.hc * np.reshape(k, (-1, 1)))
             assert np.array_equal(got.inclination_factor, np.broadcast_to(k, (3,)))
         noise = phenomd.noise.LISA(4, response="approximate")
-        se = phenomd.binary_snr(**kw, noise=noise, inclination="edge-on")
+        se = phenomd.binary_snr(**kw, method="trapezoid", noise=noise, inclination="edge-on")
         for incl, k in [("average", math.sqrt(16 / 5)), ("face-on", math.sqrt(8)), (angles, angles)]:
-            s = phenomd.binary_snr(**kw, noise=noise, inclination=incl)
+            s = phenomd.binary_snr(**kw, method="trapezoid", noise=noise, inclination=incl)
             k = phenomd.inclination_factor(k) if incl is angles else k
             # The SNR is linear in h_c: equal to rounding.
             np.testing.assert_allclose(s.snr_all, se.snr_all * k, rtol=1e-14)
@@ -151,7 +151,7 @@ class TestFactors:
         # snr() applies no factor: it integrates what it is given.
         a = phenomd.amplitude(**kw)
         s = phenomd.snr(a.freqs, a.hc, noise, a.f_merger_start, a.f_ringdown_start)
-        s_avg = phenomd.binary_snr(**kw, noise=noise, population=False)  # the same two library calls
+        s_avg = phenomd.binary_snr(**kw, method="trapezoid", noise=noise, population=False)  # the same two library calls
         assert np.array_equal(s.snr_all, s_avg.snr_all)
 
 

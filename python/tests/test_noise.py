@@ -146,8 +146,8 @@ class TestFromFile:
         cut = noise.from_file(write(tmp_path, "".join(f"{a!r} {b!r}\n" for a, b in zip(f, noise.lisa(f)) if a < 2e-3),
                                     "cut.txt"), "hn")
         kw = dict(m1=1e6, m2=5e5, spin1=0.2, spin2=0.1, distance=None, redshift=1.0, t_start=4.0, length=500)
-        a = phenomd.binary_snr(**kw, noise=full)
-        b = phenomd.binary_snr(**kw, noise=cut)
+        a = phenomd.binary_snr(**kw, method="trapezoid", noise=full)
+        b = phenomd.binary_snr(**kw, method="trapezoid", noise=cut)
         assert a.n_outside[0] == 0 and b.n_outside[0] > 0
         # Cutting the curve at 2 mHz (above the merger boundary here) keeps
         # the inspiral below it and loses merger and ringdown.

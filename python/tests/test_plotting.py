@@ -55,7 +55,7 @@ def _legend_texts(*legends):
 
 
 def test_waterfall_draws_snr_and_outside_cells_differently(axes, tmp_path):
-    g = waterfall(("mass", 1e2, 1e10, 9), ("redshift", 0.1, 10.0, 4), noise=_narrow(tmp_path), length=LENGTH)
+    g = waterfall(("mass", 1e2, 1e10, 9), ("redshift", 0.1, 10.0, 4), noise=_narrow(tmp_path), method="trapezoid", length=LENGTH)
     assert g.outside.any()
     art = g.draw(axes)
     assert isinstance(art["outside"], PolyCollection)
@@ -73,7 +73,7 @@ def test_waterfall_draws_snr_and_outside_cells_differently(axes, tmp_path):
 
 def test_waterfall_levels_follow_a_narrow_snr_range(axes):
     g = waterfall(("q", 0.1, 1.0, 6), ("spin", -0.8, 0.8, 5), fixed={"mass": 1e6, "z": 1.0}, noise=_lisa(),
-                  length=LENGTH)
+                  method="trapezoid", length=LENGTH)
     lo, hi = g.snr.min(), g.snr.max()
     assert lo > 10 and hi / lo < 100  # the case: no cell below 1, under two decades
     art = g.draw(axes)
@@ -85,7 +85,7 @@ def test_waterfall_levels_follow_a_narrow_snr_range(axes):
 
 def test_waterfall_linear_axis_and_empty_bands(axes):
     g = waterfall(("t_start", 0.2, 15.0, 6), ("q", 0.02, 1.0, 5), fixed={"t_end": 1.0}, noise=_lisa(),
-                  length=LENGTH)
+                  method="trapezoid", length=LENGTH)
     art = plotting.draw_waterfall(axes, g, colorbar=False)
     assert "colorbar" not in art and axes.get_yscale() == "linear"
     texts = _legend_texts(art["legend"])
@@ -96,8 +96,8 @@ def test_waterfall_linear_axis_and_empty_bands(axes):
 
 def test_ratio_is_centred_on_one_and_names_both_curves(axes, tmp_path):
     x, y = ("mass", 1e3, 1e9, 7), ("redshift", 0.1, 10.0, 4)
-    a = waterfall(x, y, noise=_lisa(4), length=LENGTH)
-    b = waterfall(x, y, noise=_lisa(None), length=LENGTH)
+    a = waterfall(x, y, noise=_lisa(4), method="trapezoid", length=LENGTH)
+    b = waterfall(x, y, noise=_lisa(None), method="trapezoid", length=LENGTH)
     art = plotting.draw_ratio(axes, a, b, "4 yr foreground", "no foreground")
     bounds = art["filled"].norm.boundaries
     np.testing.assert_allclose(bounds, -bounds[::-1])  # log10 of the ratio: symmetric about 1
@@ -107,13 +107,13 @@ def test_ratio_is_centred_on_one_and_names_both_curves(axes, tmp_path):
     # A foreground only adds noise: the ratio is at most 1 (computed here).
     assert (a.snr <= b.snr * (1 + 1e-12)).all()
     with pytest.raises(ValueError):
-        plotting.draw_ratio(axes, a, waterfall(x, ("redshift", 0.1, 10.0, 5), length=LENGTH), "a", "b")
+        plotting.draw_ratio(axes, a, waterfall(x, ("redshift", 0.1, 10.0, 5), method="trapezoid", length=LENGTH), "a", "b")
 
 
 def test_ratio_marks_cells_that_only_one_curve_sees(axes, tmp_path):
     x, y = ("mass", 1e2, 1e10, 9), ("redshift", 0.1, 10.0, 3)
-    a = waterfall(x, y, noise=_lisa(4), length=LENGTH)
-    b = waterfall(x, y, noise=_narrow(tmp_path), length=LENGTH)
+    a = waterfall(x, y, noise=_lisa(4), method="trapezoid", length=LENGTH)
+    b = waterfall(x, y, noise=_narrow(tmp_path), method="trapezoid", length=LENGTH)
     art = plotting.draw_ratio(axes, a, b, "LISA", "narrow")
     only_a = (a.snr > 0) & ~a.outside & (b.outside | (b.snr == 0))
     assert only_a.any() and len(art["only_a"].get_paths()) == only_a.sum()
@@ -122,8 +122,8 @@ def test_ratio_marks_cells_that_only_one_curve_sees(axes, tmp_path):
 
 def test_horizon_lines_and_bounds(axes):
     masses = np.geomspace(1e3, 1e9, 7)
-    h1 = horizon(masses, 0.5, noise=_lisa(4), length=LENGTH, z_max=20.0)
-    h2 = horizon(masses, 0.5, noise=_lisa(None), length=LENGTH, z_max=20.0, phase="ins")
+    h1 = horizon(masses, 0.5, noise=_lisa(4), method="trapezoid", length=LENGTH, z_max=20.0)
+    h2 = horizon(masses, 0.5, noise=_lisa(None), method="trapezoid", length=LENGTH, z_max=20.0, phase="ins")
     art = plotting.draw_horizon(axes, {"four years": h1, "instrument only": h2})
     assert [line.get_label() for line in art["lines"]] == ["four years", "instrument only"]
     assert to_hex(art["lines"][0].get_color()) != to_hex(art["lines"][1].get_color())
@@ -140,7 +140,7 @@ def _sources(n, seed=3):
     z = 10 ** rng.uniform(-0.5, 0.8, n)
     m1, m2 = M / (1 + q), M * q / (1 + q)
     a = phenomd.amplitude(m1, m2, 0.3, 0.1, None, z, 4.0, length=LENGTH)
-    r = phenomd.binary_snr(m1, m2, 0.3, 0.1, None, z, 4.0, length=LENGTH, noise=_lisa())
+    r = phenomd.binary_snr(m1, m2, 0.3, 0.1, None, z, 4.0, method="trapezoid", length=LENGTH, noise=_lisa())
     return a, r, dict(m1=m1, m2=m2, spin1=0.3, spin2=0.1, t_start=4.0)
 
 
@@ -184,11 +184,11 @@ def drawings(tmp_path_factory):
     lisa, scird = _lisa(), noise.curve("lisa-scird")
     narrow = _narrow(tmp_path_factory.mktemp("narrow"))
     x, y = ("mass", 1e2, 1e10, 9), ("redshift", 0.05, 15.0, 5)
-    w = waterfall(x, y, noise=narrow, length=LENGTH)
-    ra, rb = waterfall(x, y, noise=lisa, length=LENGTH), waterfall(x, y, noise=scird, length=LENGTH)
+    w = waterfall(x, y, noise=narrow, method="trapezoid", length=LENGTH)
+    ra, rb = waterfall(x, y, noise=lisa, method="trapezoid", length=LENGTH), waterfall(x, y, noise=scird, method="trapezoid", length=LENGTH)
     masses = np.geomspace(1e2, 1e10, 9)
-    hs = {"lisa": horizon(masses, 0.2, 0.8, 0.8, noise=lisa, length=LENGTH, z_max=20.0),
-          "lisa-scird": horizon(masses, 0.2, 0.8, 0.8, noise=scird, length=LENGTH, z_max=20.0)}
+    hs = {"lisa": horizon(masses, 0.2, 0.8, 0.8, noise=lisa, method="trapezoid", length=LENGTH, z_max=20.0),
+          "lisa-scird": horizon(masses, 0.2, 0.8, 0.8, noise=scird, method="trapezoid", length=LENGTH, z_max=20.0)}
     a, r, params = _sources(3)
     return {
         "waterfall": lambda ax: plotting.draw_waterfall(ax, w),
@@ -246,7 +246,7 @@ def test_figures_hold_at_print_size(drawings, name, size):
 
 def test_calibration_edge_at_its_exact_value(axes):
     g = waterfall(("q", 0.02, 1.0, 6), ("spin", -0.95, 0.95, 5), fixed={"mass": 1e6, "z": 1.0}, noise=_lisa(),
-                  length=LENGTH)
+                  method="trapezoid", length=LENGTH)
     assert g.uncalibrated.any() and (~g.uncalibrated).any()
     edge = plotting.draw_waterfall(axes, g)["uncalibrated"]
     # Khan et al. 2016 (PRD 93, 044007): calibrated to mass ratio 18 and |spin| 0.85.
@@ -257,7 +257,7 @@ def test_calibration_edge_at_its_exact_value(axes):
 
 def test_ratio_scale_from_the_data(axes):
     x, y = ("mass", 1e4, 1e7, 12), ("redshift", 0.1, 3.0, 8)
-    a = waterfall(x, y, noise=_lisa(), length=LENGTH)
+    a = waterfall(x, y, noise=_lisa(), method="trapezoid", length=LENGTH)
     assert (a.snr > 0).all() and not a.outside.any()
     rng = np.random.default_rng(7)
     ratio = 2.0 ** rng.uniform(-0.9, 0.9, a.snr.shape)  # within 0.54 ... 1.87

@@ -150,7 +150,7 @@ class TestNoiseCallables:
         with pytest.raises(phenomd.InputError, match=words):
             phenomd.snr(res.freqs, res.hc, callable_, res.f_merger_start, res.f_ringdown_start)
         with pytest.raises(phenomd.InputError, match=words) as err:
-            phenomd.binary_snr(1e6, 5e5, 0.2, 0.1, 1e4, 1.0, 4.0, length=64, noise=callable_)
+            phenomd.binary_snr(1e6, 5e5, 0.2, 0.1, 1e4, 1.0, 4.0, method="trapezoid", length=64, noise=callable_)
         assert err.value.argument == "noise"
 
 
@@ -162,7 +162,7 @@ class TestMalformedBatches:
     def test_chunk_is_validated_by_every_function(self, chunk, words):
         kw = dict(m1=1e6, m2=5e5, spin1=0.0, spin2=0.0, distance=1e4, redshift=1.0, t_start=4.0, length=8)
         for call in (lambda: phenomd.amplitude(**kw, chunk=chunk),
-                     lambda: phenomd.binary_snr(**kw, chunk=chunk, noise=NOISE),
+                     lambda: phenomd.binary_snr(**kw, method="trapezoid", chunk=chunk, noise=NOISE),
                      lambda: phenomd.snr(np.geomspace(1e-4, 1e-2, 8), np.ones(8), 1.0, 1e-3, 5e-3, chunk=chunk)):
             with pytest.raises(phenomd.InputError, match=words) as err:
                 call()
@@ -232,10 +232,10 @@ def test_every_accepted_extreme_input_gives_finite_strain_and_snr(draws, fast):
     lib = fast_or_skip() if fast else phenomd.load_library()
     b = binaries(draws)
     a = phenomd.amplitude(**b, length=24, library=lib)
-    r = phenomd.binary_snr(**b, length=24, library=lib, noise=NOISE, population=False)
+    r = phenomd.binary_snr(**b, method="trapezoid", length=24, library=lib, noise=NOISE, population=False)
     assert_finite(a, r)
     # The population module where it loads (else the same path again).
-    pop = phenomd.binary_snr(**b, length=24, fast=fast, noise=NOISE)
+    pop = phenomd.binary_snr(**b, method="trapezoid", length=24, fast=fast, noise=NOISE)
     assert_finite(a, pop)
     assert np.array_equal(pop.n_outside, r.n_outside)
 
@@ -305,7 +305,7 @@ def test_ctrl_c_cancels_the_queued_chunks(population):
     rng = np.random.default_rng(1)
     n = 2000
     with pytest.raises(KeyboardInterrupt):
-        phenomd.binary_snr(10 ** rng.uniform(4, 7, n), 1e4, 0.0, 0.0, 1e4, 1.0, 4.0, length=2000, threads=2,
+        phenomd.binary_snr(10 ** rng.uniform(4, 7, n), 1e4, 0.0, 0.0, 1e4, 1.0, 4.0, method="trapezoid", length=2000, threads=2,
                            chunk=20, progress=progress, noise=NOISE, population=population)
     for t in threading.enumerate():
         if t.name.startswith("ThreadPoolExecutor") and t.ident is not None:
@@ -327,7 +327,7 @@ def test_errors_and_results_survive_pickling():
     assert type(back) is phenomd.LibraryNotFoundError
     assert back.attempts == missing.attempts and str(back) == str(missing)
 
-    r = phenomd.binary_snr(6e5, 4e5, 0.5, 0.2, 3000.0, 0.5, t_start=1.0, length=64)
+    r = phenomd.binary_snr(6e5, 4e5, 0.5, 0.2, 3000.0, 0.5, t_start=1.0, method="trapezoid", length=64)
     back = pickle.loads(pickle.dumps(r))
     np.testing.assert_array_equal(back.snr_all, r.snr_all)
     assert back.provenance["module_path"] == r.provenance["module_path"]

@@ -168,6 +168,46 @@ PHENOMD_POPULATION_API int phenomd_population_snr_gauss(
     const double *noise_kinks, int64_t num_noise_kinks,
     int64_t num_binaries, double rtol, int fast);
 
+/*
+ * phenomd_population_nodes: the nodes and weights of
+ * phenomd_population_snr_gauss's quadrature, for a noise the host
+ * evaluates itself.  The panels are those of the Gauss entry for a noise
+ * h_n = 1 on [f_min, f_max] (h_n = +inf outside) that is smooth but for
+ * noise_kinks; node j of binary i comes back as ln_f[j] (ln of Hz),
+ * weight[j] = w_j (factor[i] hc(f_j))^2 (w_j the Gauss weight in ln f) and
+ * phase[j] (0 inspiral, 1 merger, 2 ringdown), so that for the host's h_n
+ *
+ *   rho^2 of a phase = sum over its nodes of weight[j] / h_n(f_j)^2
+ *
+ * With refine = 0 the panels per decade are those the Gauss entry chooses
+ * for rtol (before it narrows them where its table oscillates); each step
+ * of refine (0 .. 16) doubles them, so that the host can compare
+ * successive levels of its own sums until they agree.
+ * Binary i's nodes are [offsets[i], offsets[i + 1]) (none for an inverted
+ * band or one outside the range; three NaN weights, one per phase, where
+ * the Gauss entry gives NaN).  Binaries are done in order while their
+ * nodes fit in `capacity`; *num_done says how many (0: the first binary
+ * alone needs more room).  f_merger_start ... inverted: as
+ * phenomd_population_snr_gauss, for the binaries done.
+ *
+ *   ln_f, weight, phase  out [capacity]
+ *   offsets              out [num_binaries + 1]
+ *   f_min, f_max         in  the noise's range, Hz (0 < f_min < f_max < inf)
+ *
+ * Returns PHENOMD_POPULATION_OK; NO_FAST_ROW; BAD_TABLE for a range not so;
+ * BAD_ARGUMENT for rtol, refine, the kinks, a NULL offsets or num_done, or
+ * a negative capacity; NO_MEMORY.
+ */
+PHENOMD_POPULATION_API int phenomd_population_nodes(
+    double *ln_f, double *weight, unsigned char *phase, int64_t capacity,
+    int64_t *offsets, double *f_merger_start, double *f_ringdown_start,
+    int64_t *n_outside, unsigned char *inverted, const double *m1,
+    const double *m2, const double *spin1, const double *spin2,
+    const double *dist, const double *z, const double *t_start,
+    const double *t_end, const double *factor, double f_min, double f_max,
+    const double *noise_kinks, int64_t num_noise_kinks, int64_t num_binaries,
+    double rtol, int refine, int fast, int64_t *num_done);
+
 /* 1 when the module has the fast row (x86-64 built with SLEEF), else 0. */
 PHENOMD_POPULATION_API int phenomd_population_has_fast_row(void);
 

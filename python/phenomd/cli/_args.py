@@ -9,6 +9,7 @@ import sys
 
 from .. import __version__
 from .._conventions import AVERAGED
+from .._gauss import DEFAULT_RTOL
 from ..core import DEFAULT_LENGTH
 from . import commands
 from ._runtime import noise_names, parse_inclination
@@ -122,9 +123,16 @@ def _yes_no(text):
 
 def _common(p, *, several_noise=False):
     g = p.add_argument_group("model and grid")
+    g.add_argument("--method", choices=("gauss", "trapezoid"), default="gauss",
+                   help="how the SNR integral is evaluated: gauss (default), Gauss-Legendre quadrature in ln f "
+                        "converged to --rtol, each phase from its own boundary; trapezoid, the C library's sum "
+                        "on a grid of --length points (earlier versions' results)")
+    g.add_argument("--rtol", type=_positive_float("--rtol"),
+                   help=f"relative tolerance of every SNR under --method gauss, 1e-9 to 0.1 (default "
+                        f"{DEFAULT_RTOL:g})")
     g.add_argument("--length", type=_int_at_least(2, "--length", 2**31 - 1, " (the C interface's int)"),
-                   default=DEFAULT_LENGTH,
-                   help=f"grid points per binary, at least 2 (default {DEFAULT_LENGTH})")
+                   help=f"grid points per binary of --method trapezoid (and of the strain curves), at least 2 "
+                        f"(default {DEFAULT_LENGTH})")
     g.add_argument("--fast", action="store_true", help="use the fast module libphenomd_fast.so")
     g.add_argument("--library", help="path to libphenomd.so (default: search, see phenomd.load_library)")
     g.add_argument("--threads", type=_int_at_least(1, "--threads"), default=os.cpu_count() or 1,

@@ -300,6 +300,32 @@ def progress(args, total, label="binaries"):
     return bar if bar.enabled else (bar.close() or None)
 
 
+def snr_method(args, grid_given=False):
+    """``binary_snr``'s method, length and rtol from --method, --length and
+    --rtol, or CLIError naming the conflict: --length is the grid of
+    --method trapezoid, --rtol the tolerance of --method gauss.
+    ``grid_given``: --length also sets another grid (the strain command's
+    curves), so with gauss it is no conflict and not the SNR's."""
+    from .._gauss import DEFAULT_RTOL
+    from ..core import DEFAULT_LENGTH
+
+    method = getattr(args, "method", "gauss")
+    length, rtol = getattr(args, "length", None), getattr(args, "rtol", None)
+    if method == "gauss":
+        if length is not None and not grid_given:
+            raise CLIError(f"--length {length}: that is the grid of --method trapezoid; --method gauss (the default) "
+                           "integrates to --rtol instead (drop --length, or add --method trapezoid)")
+        from .._population import RTOL_RANGE
+
+        if rtol is not None and not RTOL_RANGE[0] <= rtol <= RTOL_RANGE[1]:
+            raise CLIError(f"--rtol {rtol:g}: must lie in [{RTOL_RANGE[0]:g}, {RTOL_RANGE[1]:g}]")
+        return dict(method="gauss", length=None, rtol=DEFAULT_RTOL if rtol is None else rtol)
+    if rtol is not None:
+        raise CLIError(f"--rtol {rtol:g}: the tolerance of --method gauss; --method trapezoid sums on a grid of "
+                       "--length points (drop --rtol, or use --method gauss)")
+    return dict(method="trapezoid", length=DEFAULT_LENGTH if length is None else length, rtol=None)
+
+
 def provenance(args, curve=None, library=None, **extra):
     """The provenance of one output of this command (see
     ``phenomd._provenance``)."""
@@ -322,7 +348,7 @@ def provenance(args, curve=None, library=None, **extra):
         noise=noise,
         inclination=describe_inclination(args.inclination),
         cosmology=args.cosmology,
-        length=args.length,
+        **_method_provenance(args),
         command=args.command_line,
         **extra,
     )
@@ -337,6 +363,21 @@ def observation_window(args, curves=()):
     t_end = getattr(args, "t_end", 0.0)
     return (f"t_start {start}, t_end {t_end:g} yr (<= 0: through merger and ringdown), where a binary "
             "gives none")
+
+
+def _method_provenance(args):
+    """The SNR method's items: method, and rtol (gauss) or length
+    (trapezoid); the strain command also records its curves' grid."""
+    from ..core import DEFAULT_LENGTH, _method_record
+
+    strain = getattr(args, "command", None) == "strain"
+    m = snr_method(args, grid_given=strain)
+    items = _method_record(m["method"], m["rtol"])
+    length = m["length"]
+    if strain and length is None:
+        length = DEFAULT_LENGTH if args.length is None else args.length
+    items["length"] = length
+    return items
 
 
 def check_figure_size(args):
@@ -399,6 +440,20 @@ _BYTES_PER_POINT = 4 * 8
 _CHUNK_POINTS = 1 << 20
 
 
+def grid_length(args):
+    """Grid points per binary this command lays (--length, default 1000;
+    under --method gauss only the strain command's curves have a grid, and
+    the quadrature's own buffers are smaller than one such row)."""
+    from ..core import DEFAULT_LENGTH
+
+    return DEFAULT_LENGTH if args.length is None else int(args.length)
+
+
+def of_length(args):
+    """' of --length N points' where --length was given, for messages."""
+    return "" if args.length is None else f" of --length {args.length:,} points"
+
+
 def check_work(args, binaries, kept_bytes_per_binary=0, what=None):
     """Refuse, before any work, a run whose memory would exceed the limit
     (--max-memory): each thread's chunk of grids, at least one row of
@@ -407,9 +462,9 @@ def check_work(args, binaries, kept_bytes_per_binary=0, what=None):
     from .._limits import check_memory
 
     threads = max(1, min(int(args.threads), int(binaries)))
-    per_thread = max(int(args.length), _CHUNK_POINTS) * _BYTES_PER_POINT
+    per_thread = max(grid_length(args), _CHUNK_POINTS) * _BYTES_PER_POINT
     need = threads * per_thread + int(binaries) * kept_bytes_per_binary
-    what = what or f"{binaries:,} binaries of --length {args.length:,} points on {threads} thread(s)"
+    what = what or f"{binaries:,} binaries{of_length(args)} on {threads} thread(s)"
     _check(check_memory, need, what)
 
 

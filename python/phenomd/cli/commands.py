@@ -23,6 +23,8 @@ from ._runtime import (
     CLIError,
     check_figure,
     check_work,
+    grid_length,
+    of_length,
     convention,
     described,
     distances,
@@ -39,6 +41,7 @@ from ._runtime import (
     save,
     say,
     t_start_default,
+    snr_method,
     warn,
     warning_text,
 )
@@ -50,8 +53,9 @@ SNR_OUTPUT_HELP = """\
 Output: the input columns with empty cells filled by the values used,
 distance (if absent), snr_all, snr_ins, snr_mrg, snr_rd (sky-,
 polarisation- and inclination-averaged by default: see --inclination),
-f_merger_start, f_ringdown_start (Hz), n_outside (grid points outside the
-noise curve's range) and flags (';'-separated: inverted; outside_noise,
+f_merger_start, f_ringdown_start (Hz), n_outside (outside the noise
+curve's range: how many of the band's two ends under --method gauss, the
+default; grid points under --method trapezoid) and flags (';'-separated: inverted; outside_noise,
 the band reaches beyond the curve's range where it could carry more than
 0.1 % of the SNR^2, a bound from the leading-order strain against the
 curve's edge value; outside_noise_negligible, it reaches beyond but
@@ -151,10 +155,11 @@ def _snrs(cat, cols, curve, args, bar=None):
     try:
         res = binary_snr(
             cols["m1"], cols["m2"], cols["spin1"], cols["spin2"], cols["distance"], cols["redshift"],
-            cols["t_start"], cols["t_end"], args.length,
+            cols["t_start"], cols["t_end"],
             noise=curve, inclination=_inclination(cols, args)[0], cosmology=args.cosmology, threads=args.threads,
             progress=bar, library=args.library, fast=args.fast, threshold=getattr(args, "threshold", None),
             noise_fluctuations=bool(getattr(args, "noise_fluctuations", False)),
+            **snr_method(args, args.command == "strain"),
         )
     except InputError as exc:
         raise CLIError(_located(exc, cat)) from None
@@ -267,7 +272,7 @@ def _snr_distributed(args, inputs):
                        "network (A+B)")
     kwargs = dict(keep_columns=args.keep_columns,
                   scheduler=args.scheduler, workers=args.workers, fast=args.fast, noise=curve,
-                  inclination=args.inclination, length=args.length, cosmology=args.cosmology,
+                  inclination=args.inclination, cosmology=args.cosmology, **snr_method(args),
                   partition_size=args.partition_size, progress=not args.no_progress,
                   t_start=t_start, library=args.library, format=args.format, command=args.command_line,
                   overwrite=args.overwrite, timeout=args.timeout)
@@ -343,11 +348,11 @@ def cmd_strain(args):
     cols = _binaries(cat, args, curves)
     # Every binary's grid and strain are kept to be drawn (matplotlib copies
     # each line's points once more, twice for the path).
-    check_work(args, len(cat), kept_bytes_per_binary=6 * 8 * args.length)
+    check_work(args, len(cat), kept_bytes_per_binary=6 * 8 * grid_length(args))
     try:
         amp = amplitude(
             cols["m1"], cols["m2"], cols["spin1"], cols["spin2"], cols["distance"], cols["redshift"],
-            cols["t_start"], cols["t_end"], args.length,
+            cols["t_start"], cols["t_end"], grid_length(args),
             inclination=_inclination(cols, args)[0], cosmology=args.cosmology, threads=args.threads,
             library=args.library,
             fast=args.fast,
@@ -497,13 +502,13 @@ def _grid(args, curve):
     _unused_axis_options(args, (x[0], y[0]))
     fixed = _fixed(args, (x[0], y[0]), curve)
     check_work(args, x[3] * y[3], kept_bytes_per_binary=8 * 24,
-               what=f"a grid of {x[3]:,} x {y[3]:,} binaries of --length {args.length:,} points")
+               what=f"a grid of {x[3]:,} x {y[3]:,} binaries{of_length(args)}")
     bar = progress(args, x[3] * y[3])
     try:
         return waterfall(x=x, y=y, fixed=fixed, noise=curve, phase=args.phase, inclination=args.inclination,
-                         cosmology=args.cosmology, length=args.length, threads=args.threads, progress=bar,
+                         cosmology=args.cosmology, threads=args.threads, progress=bar,
                          library=args.library, fast=args.fast, threshold=getattr(args, "threshold", None),
-                         noise_fluctuations=bool(getattr(args, "noise_fluctuations", False)))
+                         noise_fluctuations=bool(getattr(args, "noise_fluctuations", False)), **snr_method(args))
     except InputError as exc:
         raise CLIError(str(exc)) from None
     finally:
@@ -655,7 +660,7 @@ def cmd_horizon(args):
         raise CLIError(f"--mass-range {lo} {hi}: need 0 < low < high")
     if args.noise_fluctuations and args.p_det is None:
         raise CLIError("--noise-fluctuations applies with --p-det")
-    check_work(args, n, kept_bytes_per_binary=8 * 24, what=f"--nm {n:,} masses of --length {args.length:,} points")
+    check_work(args, n, kept_bytes_per_binary=8 * 24, what=f"--nm {n:,} masses{of_length(args)}")
     masses = np.geomspace(lo, hi, n)
     t_start = t_start_default(args, curves)
     results = {}
@@ -665,9 +670,9 @@ def cmd_horizon(args):
             results[label] = horizon(
                 masses, args.q, args.spin1, args.spin2, snr=args.snr, noise=curve, inclination=args.inclination,
                 phase=args.phase, t_start=t_start, t_end=args.t_end, cosmology=args.cosmology,
-                length=args.length, fast=args.fast, threads=args.threads, library=args.library,
+                fast=args.fast, threads=args.threads, library=args.library,
                 p_det=args.p_det, noise_fluctuations=args.noise_fluctuations,
-                z_max=args.z_max,
+                z_max=args.z_max, **_horizon_method(snr_method(args)),
             )
         except InputError as exc:
             raise CLIError(str(exc)) from None
@@ -731,3 +736,9 @@ def _horizon_summary(r, z_max):
     if (reached == "below").any():
         parts.append(f"below z = {float(np.nanmin(r.redshift_bound)):g} for {_mass_span(r.mass[reached == 'below'])}")
     return ", ".join(parts)
+
+
+def _horizon_method(m):
+    """snr_method's items as ``horizon`` names them (its own rtol is the
+    tolerance in ln z)."""
+    return dict(method=m["method"], length=m["length"], snr_rtol=m["rtol"])

@@ -25,6 +25,10 @@ class NoiseCurve:
     name = "noise"
     f_min = 0.0
     f_max = math.inf
+    #: Frequencies (Hz) where h_n is not smooth (a knee of a piecewise fit,
+    #: a linearly interpolated file's nodes): the SNR quadrature breaks its
+    #: panels there (``binary_snr(method="gauss")``).  Empty for a smooth curve.
+    kinks = ()
     #: The convention every curve's h_n follows (also for provenance).
     convention = (
         "h_n = sqrt(f S_n), S_n the sky- and polarisation-averaged effective PSD summed over the "

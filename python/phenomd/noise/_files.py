@@ -119,6 +119,10 @@ class TabulatedNoise(NoiseCurve):
                     f"the cubic spline overshoots the data between {self.freqs[i]:.6g} and "
                     f"{self.freqs[i + 1]:.6g} Hz")
                 self._spline = _pchip(x, y)
+        # Straight lines in log-log bend at every node, and PCHIP's second
+        # derivative jumps there: the quadrature breaks at the nodes of both
+        # (the cubic spline is C^2 and needs no breaks).
+        self.kinks = self.freqs[1:-1].copy() if self.interpolation in ("linear", "pchip") else ()
 
     def __repr__(self):
         lo, hi = self.range

@@ -84,6 +84,18 @@ class Network(NoiseCurve):
         return out
 
     @property
+    def kinks(self):
+        """Where the network's h_n is not smooth: each member's range ends
+        inside the network's range (a member's 1/h_n^2 stops there) and the
+        members' own kinks; the quadrature breaks its panels there."""
+        points = []
+        for m in self.members:
+            points.extend(m.range)
+            points.extend(np.asarray(getattr(m, "kinks", ()), dtype=np.float64).ravel().tolist())
+        points = np.unique(np.asarray(points, dtype=np.float64))
+        return points[(points > self.f_min) & (points < self.f_max)]
+
+    @property
     def years(self):
         """The members' foreground observation times (labels)."""
         ys = {getattr(m, "years", None) for m in self.members}
