@@ -72,3 +72,8 @@ from .horizon import HorizonResult, horizon  # noqa: E402
 from .waterfall import WaterfallGrid, waterfall  # noqa: E402
 
 __all__ += ["HorizonResult", "WaterfallGrid", "horizon", "waterfall"]
+
+# Detection probability over orientations (issue: detector networks and ground detectors).
+from .detection import detection_probability, required_snr  # noqa: E402
+
+__all__ += ["detection_probability", "required_snr"]

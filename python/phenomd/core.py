@@ -190,7 +190,16 @@ class BinarySNR(_Provenance):
         18 or |spin| above 0.85).
     provenance : dict
         str -> str: module, noise curve, inclination, cosmology, grid length
-        and the path taken.
+        and the path taken; with a threshold also the detector, threshold
+        and noise-fluctuation choice of ``p_det``.
+    p_det : numpy.ndarray or None
+        (n,) with ``threshold=``: the fraction of sky positions,
+        polarisations and inclinations whose SNR (of the whole band)
+        exceeds the threshold (``phenomd.detection_probability`` of
+        ``snr_all``; for a network, of its members' SNRs); else None.
+    members : dict or None
+        For a network (``noise.network``): member name -> ``SNR`` tuple of
+        that member alone (the network's SNR^2 is their sum); else None.
 
     Examples
     --------
@@ -215,6 +224,8 @@ class BinarySNR(_Provenance):
     inverted: np.ndarray = None
     uncalibrated: np.ndarray = None
     _record: dict = field(default=None, repr=False, compare=False)
+    p_det: np.ndarray = None
+    members: dict = None
 
     @property
     def ratios(self):
@@ -698,6 +709,9 @@ def binary_snr(
     library=None,
     fast=False,
     population=None,
+    threshold=None,
+    noise_fluctuations=False,
+    detector=None,
 ):
     """From binaries straight to their SNRs against a noise curve.
 
@@ -721,30 +735,51 @@ def binary_snr(
 
     Parameters
     ----------
-    m1, m2, spin1, spin2, distance, redshift, t_start, t_end, length
+    m1, m2, spin1, spin2, distance, redshift, t_end, length
         As for ``amplitude``.
+    t_start : float, array_like or "band"
+        As for ``amplitude`` (years before merger, observer frame), or
+        "band": each binary's band starts where it enters the noise
+        curve's range, at f_min = ``noise.range[0]``
+        (``phenomd._band.t_start_for_frequency``).
     noise : noise curve or callable, optional
-        A curve from ``phenomd.noise`` (default: ``LISA(years=4)``) or any
-        callable returning h_n = sqrt(f S_n) at an array of frequencies (its
-        result must broadcast to the grid).
+        A curve from ``phenomd.noise`` (default: ``LISA(years=4)``), a
+        network (``noise.network``: the members' SNRs are kept in
+        ``members``), or any callable returning h_n = sqrt(f S_n) at an
+        array of frequencies (its result must broadcast to the grid).
     inclination, cosmology, threads, chunk, progress, library, fast
         As for ``amplitude``.
     population : bool or None
         None chooses the path; False forces the per-point path; True
         requires the population module.
+    threshold : float or None
+        An SNR threshold: adds ``p_det``, the fraction of sky positions,
+        polarisations and inclinations for which the SNR of the whole band
+        exceeds it (``phenomd.detection_probability`` of the averaged
+        ``snr_all``; needs ``inclination="average"``).
+    noise_fluctuations : bool
+        With ``threshold``: include the detector noise's fluctuation of the
+        observed SNR (as ``detection_probability``).
+    detector : optional
+        With ``threshold``: the geometry for p_det, as
+        ``detection_probability`` takes it (default: the noise curve's own,
+        e.g. needed for a file curve).
 
     Returns
     -------
     BinarySNR
-        The four SNRs, boundaries, distance and flags per binary, and
-        ``provenance``.
+        The four SNRs, boundaries, distance and flags per binary,
+        ``p_det`` and ``members`` where asked for, and ``provenance``.
 
     Raises
     ------
     InputError
         An input outside its range (as ``amplitude``), a noise that is not a
-        curve or callable or returns NaN, or ``population=True`` where the
-        population module cannot be used.
+        curve or callable or returns NaN, ``population=True`` where the
+        population module cannot be used, ``t_start="band"`` for a band
+        longer than the accepted t_start, or a threshold whose detector
+        geometry is unknown (a file curve without ``detector``; a network
+        of space detectors without ``p_det_approximation``).
     LibraryNotFoundError
         The module cannot be found.
 
@@ -763,14 +798,37 @@ def binary_snr(
 
     if noise is not None and not callable(noise):
         raise InputError("noise", None, f"noise must be a noise curve or callable; got {type(noise).__name__}")
+    curve = _noise.LISA(4) if noise is None else noise
+    band = isinstance(t_start, str)
+    if band:
+        from ._band import band_start
+
+        t_start = band_start(t_start, m1, m2, redshift, curve, library)
     batch = _prepare(m1, m2, spin1, spin2, distance, redshift, t_start, t_end, length, cosmology)
     threads = inp.as_threads(threads)
     chunk = inp.as_chunk(chunk)
     k, scale = _factor(inclination, batch.n)
-    curve = _noise.LISA(4) if noise is None else noise
     lib = load_library(library, fast=fast)
     record = _record(lib, fast, batch.length, inclination, cosmology, distance is not None, noise=curve)
-    return _batch_snr(batch, curve, k, scale, lib, library, fast, threads, chunk, progress, population, record)
+    if band:
+        record["t_start"] = f"band: from the noise curve's f_min = {curve.range[0]:g} Hz (observed frame)"
+    if threshold is not None:
+        from .detection import check_request
+
+        check_request(threshold, noise_fluctuations, inclination)
+    res = _batch_snr(batch, curve, k, scale, lib, library, fast, threads, chunk, progress, population, record)
+    if isinstance(curve, _noise.Network):
+        from dataclasses import replace
+
+        members = {name: _batch_snr(batch, m, k, scale, lib, library, fast, threads, chunk, None, population).ratios
+                   for name, m in zip(curve.member_names, curve.members)}
+        record["members"] = ", ".join(curve.member_names) + " (independent noise; network SNR^2 = sum of theirs)"
+        res = replace(res, members=members)
+    if threshold is not None:
+        from .detection import attach_p_det
+
+        res = attach_p_det(res, curve, threshold, noise_fluctuations, detector)
+    return res
 
 
 def _batch_snr(batch, curve, k, scale, lib, library, fast, threads=1, chunk=None, progress=None, population=None,

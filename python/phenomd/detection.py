@@ -45,7 +45,8 @@ import numpy as np
 from . import _antenna
 from ._inputs import InputError, as_float_array, require, within
 
-__all__ = ["Projection", "detection_probability", "ground_network", "projection", "required_snr"]
+__all__ = ["Projection", "attach_p_det", "check_request", "describe", "detection_probability", "ground_network",
+           "projection", "required_snr"]
 
 _DATA = Path(__file__).resolve().parent / "data" / "projection.txt"
 
@@ -433,3 +434,56 @@ def required_snr(p_det, threshold, detector, noise_fluctuations=False):
                 f"with noise fluctuations p_det must exceed the false-alarm probability {floor:.3g}")
     rho = proj.snr_for(p, float(t), bool(noise_fluctuations))
     return float(rho) if np.ndim(rho) == 0 else rho
+
+
+# ------------------------------------------------- p_det of binary_snr
+
+
+def check_request(threshold, noise_fluctuations, inclination):
+    """The checks of ``binary_snr(..., threshold=)`` made before any work:
+    a finite positive threshold, a bool, and the averaged SNR (the
+    projection distributions are over inclination too)."""
+    t = as_float_array(threshold, "threshold", "", max_ndim=32)
+    require(t, "threshold", np.isfinite(t) & (t > 0), "the SNR threshold must be finite and positive")
+    if not isinstance(noise_fluctuations, (bool, np.bool_)):
+        raise InputError("noise_fluctuations", None, f"noise_fluctuations = {noise_fluctuations!r}: True or False")
+    if not (isinstance(inclination, str) and inclination == "average"):
+        raise InputError("threshold", None, f"p_det averages over sky, polarisation and inclination: it needs the "
+                                            f"averaged SNR (inclination='average'), not inclination={inclination!r}")
+
+
+def describe(detector):
+    """One line naming the geometry behind a p_det (for provenance)."""
+    approx = getattr(detector, "p_det_approximation", None)
+    if approx == "independent" and getattr(detector, "sites", None) is None:
+        parts = [f"{name}: {projection(m).description}" for name, m in zip(detector.member_names, detector.members)]
+        return (f"network {detector.name}, independent-members approximation: P(sum_i rho_avg,i^2 w_i^2 / <w_i^2> "
+                f"> threshold^2) with each member's w_i independent ({'; '.join(parts)})")
+    proj = projection(detector)
+    return f"{proj.name}: {proj.description}"
+
+
+def attach_p_det(res, curve, threshold, noise_fluctuations=False, detector=None):
+    """``res`` (a BinarySNR) with ``p_det`` of its ``snr_all`` added and
+    the detector, threshold and noise choice in its provenance."""
+    from dataclasses import replace
+
+    nf = bool(noise_fluctuations)
+    if detector is None and res.members is not None and hasattr(curve, "member_names"):
+        snrs = [res.members[name].snr_all for name in curve.member_names]
+        p = curve.p_det(snrs, threshold, nf)
+        what = describe(curve)
+    else:
+        target = curve if detector is None else detector
+        p = np.atleast_1d(detection_probability(res.snr_all, threshold, target, nf))
+        what = describe(target)
+    record = res._record if res._record is not None else {}
+    record.update(
+        p_det="fraction of sky positions, polarisations and inclinations whose SNR of the whole band exceeds the "
+              "threshold, from the averaged SNR",
+        p_det_detector=what,
+        threshold=f"{float(np.max(threshold)):g}" if np.ndim(threshold) == 0 else "per binary",
+        noise_fluctuations=("included: observed SNR^2 non-central chi^2, 2 dof per independent channel"
+                            if nf else "not included (SNR = its expectation)"),
+    )
+    return replace(res, p_det=np.asarray(p, dtype=np.float64), _record=record)

@@ -23,6 +23,12 @@ Curves (``curve(name, years=...)``, ``names()``):
   curve with the foreground of Karnesis et al. (2021);
 * ``"tianqin"``: ``TianQin(years)`` (Huang et al. 2020);
 * ``"taiji"``: ``Taiji(years)`` (Ruan et al. 2020; Liu, Ruan & Guo 2023);
+* ``"aligo"``: ``ALIGO()``, Advanced LIGO design (one L-shaped
+  interferometer; Ajith 2011 fit); ``"et"``: ``EinsteinTelescope()``, ET-B
+  (three 60-degree interferometers); see ``phenomd.noise._ground``;
+* ``network("lisa", "taiji")`` (or ``"lisa+taiji"``, or ground sites
+  ``"aligo@H1"``): detectors with independent noise, 1/h_n^2 = sum of the
+  members' 1/h_n^2 (averaged SNR^2 summed); see ``phenomd.noise._network``;
 * ``from_file(path, kind, channels=, sky_averaged=, response=)``: a user's
   curve, converted to the convention above.
 
@@ -39,12 +45,18 @@ from __future__ import annotations
 
 from ._base import NoiseCurve
 from ._detectors import LISASciRD, Taiji, TianQin
+from ._ground import ALIGO, EinsteinTelescope
+from ._network import Network, network
 from ._files import NoiseFileError, TabulatedNoise, from_file
 from ._lisa import CONFUSION_PARAMETERS, F_STAR, LISA, lisa, lisa_psd  # noqa: F401 (F_STAR)
 from ._names import curve, names
 from ._table import NoiseSample, NoiseTable
 
 __all__ = [
+    "ALIGO",
+    "EinsteinTelescope",
+    "Network",
+    "network",
     "CONFUSION_PARAMETERS",
     "CONVENTION",
     "LISA",

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 from .._inputs import InputError
 from ._detectors import LISASciRD, Taiji, TianQin
+from ._ground import ALIGO, EinsteinTelescope
 from ._lisa import LISA
 
 _CURVES = {
@@ -11,6 +12,8 @@ _CURVES = {
     "lisa-scird": LISASciRD,
     "tianqin": TianQin,
     "taiji": Taiji,
+    "aligo": ALIGO,
+    "et": EinsteinTelescope,
 }
 
 
@@ -29,13 +32,16 @@ def curve(name, years=None, **options):
     Parameters
     ----------
     name : str
-        One of ``names()``: "lisa", "lisa-scird", "tianqin", "taiji".
+        One of ``names()``: "lisa", "lisa-scird", "tianqin", "taiji" (space),
+        "aligo" (Advanced LIGO design, one L), "et" (Einstein Telescope
+        ET-B, three 60-degree interferometers).
     years : float or None
         The observation time that sets the galactic foreground; None (the
         default here): instrument noise only, for every detector.  The
         accepted values are each detector's fitted ones: "lisa" 0.5, 1, 2,
         4; "lisa-scird" 0.5 to 10; "tianqin" 0.5, 1, 2, 4, 5; "taiji" 0.5,
-        1, 2, 4.  (``LISA()`` and ``binary_snr`` use 4 years.)
+        1, 2, 4; the ground curves ("aligo", "et") have no foreground and
+        take only None.  (``LISA()`` and ``binary_snr`` use 4 years.)
     **options
         Passed to the curve's class (``response=`` for "lisa").
 
@@ -54,7 +60,7 @@ def curve(name, years=None, **options):
     --------
     >>> from phenomd import noise
     >>> noise.names()
-    ('lisa', 'lisa-scird', 'tianqin', 'taiji')
+    ('lisa', 'lisa-scird', 'tianqin', 'taiji', 'aligo', 'et')
     >>> lisa = noise.curve("lisa", years=4)
     >>> lisa
     LISA(years=4.0, response='numerical')
