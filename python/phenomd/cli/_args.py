@@ -257,6 +257,10 @@ def build_parser():
                    help="vertical axis: redshift (with the distance on the right) or luminosity distance")
     p.add_argument("--table", metavar="FILE", help="also write the horizons: .csv, .h5, .hdf5 or .npz")
     p.set_defaults(func=commands.cmd_horizon)
+
+    from . import warning
+
+    warning.add_parser(sub)
     return parser
 
 
