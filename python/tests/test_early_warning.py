@@ -154,3 +154,31 @@ def test_warning_command(binaries, tmp_path, capsys):
         assert main(["warning", str(cat), "-o", str(out), *argv]) == 2
         err = capsys.readouterr().err.strip().splitlines()
         assert len(err) == 1 and err[0].startswith("phenomd warning: error:") and words in err[0]
+
+
+def test_dask_front_end_matches_in_process(binaries, tmp_path):
+    """warning_dataframe (lazy, per partition) and warning_catalog (files
+    per partition on a cluster) give detection_time's and
+    accumulated_snr's values on the same rows."""
+    dd = pytest.importorskip("dask.dataframe")
+    distributed = pytest.importorskip("distributed")
+    import pandas as pd
+
+    from phenomd.early_warning_distributed import warning_catalog, warning_dataframe
+
+    b = binaries
+    pdf = pd.DataFrame({"name": [f"b{i}" for i in range(len(b["m1"]))], "m1": b["m1"], "m2": b["m2"],
+                        "spin1": b["spin1"], "spin2": b["spin2"], "redshift": b["redshift"]})
+    ddf = dd.from_pandas(pdf, npartitions=2)
+    got = warning_dataframe(ddf, before="1w,1d", fast=False).compute(scheduler="sync")
+    d = phenomd.detection_time(*_args(b), snr=10.0)
+    a = phenomd.accumulated_snr(*_args(b), ["1w", "1d"])
+    np.testing.assert_array_equal(got["t_detect"].to_numpy(), d.t_detect)
+    np.testing.assert_array_equal(got["snr_before_1d"].to_numpy(), a.snr[:, 1])
+    with distributed.LocalCluster(n_workers=1, threads_per_worker=1, processes=False,
+                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+        parts = warning_catalog(ddf, tmp_path / "out", before=["1d"], client=client, fast=False)
+    assert [p["file"] for p in parts] == ["part-00000.csv", "part-00001.csv"]
+    cols = [phenomd.tables.read_table(str(tmp_path / "out" / p["file"])) for p in parts]
+    assert cols[0][1]["threshold"] == "10.0" and "snr_before_1d" in cols[0][1]["columns"]
+    np.testing.assert_array_equal(np.concatenate([c["t_detect"] for c, _ in cols]), d.t_detect)
