@@ -24,14 +24,20 @@ rho^2 = (16/5) int |h~|^2 / S_n df, S_n sky- and polarisation-averaged and
 summed over the detector's channels; times are observer-frame years before
 merger.
 
-The detection time solves rho(t) = threshold by a bracketing root-finder
-in ln t (false position with the Illinois modification, falling back to
-bisection whenever the bracket does not halve in two steps), every step one
-call of the quadrature for all binaries still unconverged.  The bracket is
-[t_lo, t_hi]: t_hi the later of the band's start and the time the binary
-enters the noise curve's range (accumulated SNR 0), t_lo the earlier of the
-time it leaves the range and the model's end (accumulated SNR the
-whole-band one).
+The detection time solves rho(t) = threshold in two stages.  One pass of
+the quadrature over the whole band returns rho^2 accumulated at the edges
+of its Gauss-Legendre panels (``population_snr_edges``); the crossing lies
+in the first panel whose upper edge reaches threshold^2, and the panel's
+edge frequencies become times by the exact inverse of the library's
+relation.  Inside that bracket a root-finder in ln t evaluates the
+quadrature with the band's end at each trial time, for all binaries still
+unconverged at once, until rho is within rtol / 2 of the threshold: the
+secant through the last two trial points, replaced by false position on
+the bracket (with the Illinois modification) where it leaves the bracket.
+(With a population module built before the cumulative entry the bracket
+is the whole accumulation instead: from the later of the band's start and
+the time the binary enters the noise curve's range, to the earlier of the
+time it leaves the range and the model's end.)
 """
 
 from __future__ import annotations
@@ -412,6 +418,47 @@ def _bracket(s):
     return np.minimum(v[6], t_enter), np.maximum(s.t_model_end, t_leave)
 
 
+def _panel_bracket(s, thr, rtol, fast, max_edges=128):
+    """(whole-band SNR, t above and t below the crossing, and rho / thr - 1
+    at each) per binary, from the cumulative rho^2 at the panel edges,
+    their frequencies turned into times by the exact inverse of the
+    library's relation.  Binaries below the threshold get NaN times."""
+    from ._band import t_start_for_frequency
+    from ._population import population_snr_edges
+
+    v, n = s.values, s.values.shape[1]
+    total = np.zeros(n)
+    f_a, f_b = np.full(n, np.nan), np.full(n, np.nan)
+    r_a, r_b = np.full(n, np.nan), np.full(n, np.nan)
+    thr2 = thr * thr
+
+    def work(a, b):
+        cols = [np.ascontiguousarray(v[i, a:b]) for i in range(7)]
+        ef, er, num = population_snr_edges(s.module, *cols, np.zeros(b - a), s.k[a:b], s.table, rtol, fast,
+                                           max_edges)
+        rows = np.arange(b - a)
+        last = np.maximum(num - 1, 0)
+        total[a:b] = np.where(num > 0, np.sqrt(er[rows, last]), 0.0)
+        inside = np.arange(max_edges)[np.newaxis, :] < num[:, np.newaxis]
+        with np.errstate(invalid="ignore"):
+            reached = inside & (er >= thr2)
+        j = np.argmax(reached, axis=1)  # first edge at or above thr^2 (>= 1: rho^2 = 0 at the first)
+        ok = reached.any(axis=1) & (j >= 1)
+        jj, rr = j[ok], rows[ok]
+        f_a[a:b][ok], f_b[a:b][ok] = ef[rr, jj - 1], ef[rr, jj]
+        r_a[a:b][ok], r_b[a:b][ok] = er[rr, jj - 1], er[rr, jj]
+
+    run(spans(n, _NODES, s.chunk), work, s.threads, None, n)
+    ok = np.isfinite(f_a)
+    t_a, t_b = np.full(n, np.nan), np.full(n, np.nan)
+    if ok.any():
+        t_a[ok] = np.atleast_1d(t_start_for_frequency(v[0][ok], v[1][ok], v[5][ok], f_a[ok], library=s.library))
+        t_b[ok] = np.atleast_1d(t_start_for_frequency(v[0][ok], v[1][ok], v[5][ok], f_b[ok], library=s.library))
+        t_a[ok] = np.minimum(t_a[ok], v[6][ok])  # the first edge is the band's start, to rounding
+    total = np.where(ok | ~(total >= thr), total, np.nan)  # above the threshold but no edge reached: NaN
+    return total, t_a, t_b, np.sqrt(r_a) / thr - 1.0, np.sqrt(r_b) / thr - 1.0
+
+
 def detection_time(m1, m2, spin1, spin2, distance, redshift, t_start, *, snr=10.0, noise=None,
                    inclination="average", cosmology=None, rtol=1e-6, fast=False, library=None, threads=1,
                    chunk=None, start_fraction=1e-3, max_steps=100):
@@ -420,9 +467,9 @@ def detection_time(m1, m2, spin1, spin2, distance, redshift, t_start, *, snr=10.
 
     Solves rho(t) = snr for t, rho the SNR accumulated from ``t_start``
     (``accumulated_snr``; by default the sky-, polarisation- and
-    inclination-averaged SNR), to ``rtol`` in rho, by false position in
-    ln t with bisection safeguards over the bracket described in the
-    module docstring.  The crossing time is exact for the library's
+    inclination-averaged SNR), to ``rtol`` / 2 in rho: the quadrature's
+    panel edges bracket the crossing in one pass, then a safeguarded
+    secant in ln t refines it (module docstring).  The crossing time is exact for the library's
     time-frequency relation: every step evaluates the quadrature with the
     band's end at the trial time.
 
@@ -470,32 +517,44 @@ def detection_time(m1, m2, spin1, spin2, distance, redshift, t_start, *, snr=10.
     q_rtol = max(1e-9, float(rtol) / 10.0)
     tol = float(rtol) / 2.0
     n = s.values.shape[1]
-    total = _snr_to(s, 0.0, q_rtol, fast)
     t_hi, t_lo = _bracket(s)
     flag = np.full(n, NEVER, dtype=np.int8)
     t_det = np.full(n, np.nan)
-    act = np.flatnonzero((total >= thr) & (t_lo < t_hi))
-    x_lo, x_hi = np.log(t_lo[act]), np.log(t_hi[act])
-    g_lo, g_hi = total[act] / thr - 1.0, np.full(act.size, -1.0)
+    if getattr(s.module, "_snr_edges", None) is not None:
+        # One pass: rho^2 accumulated at the quadrature's panel edges; the
+        # crossing lies in the first panel whose upper edge reaches thr^2.
+        total, a_hi, a_lo, ga, gb = _panel_bracket(s, thr, q_rtol, fast)
+        act = np.flatnonzero(total >= thr)
+        x_lo, x_hi = np.log(a_lo[act]), np.log(a_hi[act])
+        g_lo, g_hi = gb[act], ga[act]
+        path = "bracketed by the quadrature's cumulative rho^2 at its panel edges (phenomd_population_snr_edges)"
+    else:  # a module built before the cumulative entry: the whole band
+        total = _snr_to(s, 0.0, q_rtol, fast)
+        act = np.flatnonzero((total >= thr) & (t_lo < t_hi))
+        x_lo, x_hi = np.log(t_lo[act]), np.log(t_hi[act])
+        g_lo, g_hi = total[act] / thr - 1.0, np.full(act.size, -1.0)
+        path = "bracketed by the band's ends in the noise curve's range"
     last = np.zeros(act.size, dtype=np.int8)  # +1: the last step moved lo, -1: hi
-    width_prev = np.full(act.size, np.inf)  # bracket width two steps ago
-    width_mid = np.full(act.size, np.inf)
+    # The last two trial points (true values), for the secant: first the
+    # bracket's ends.
+    xp, gp, xc, gc = x_hi.copy(), g_hi.copy(), x_lo.copy(), g_lo.copy()
     best = np.exp(x_lo)
-    done = g_lo <= tol  # the whole band's SNR is the threshold: at the band's end
+    done = g_lo <= tol  # the upper edge already meets the threshold
     steps = 0
     while steps < max_steps and not done.all():
         steps += 1
         i = np.flatnonzero(~done)
         a, b, ga, gb = x_lo[i], x_hi[i], g_lo[i], g_hi[i]
-        x = (a * gb - b * ga) / (gb - ga)
-        width = b - a
-        slow = width > 0.5 * width_prev[i]
-        x = np.where(slow | ~((x > a) & (x < b)), 0.5 * (a + b), x)
-        width_prev[i], width_mid[i] = width_mid[i], width
+        with np.errstate(divide="ignore", invalid="ignore"):
+            x = xc[i] - gc[i] * (xc[i] - xp[i]) / (gc[i] - gp[i])
+            # Outside the bracket: false position on it (inside by construction).
+            x = np.where((x > a) & (x < b), x, (a * gb - b * ga) / (gb - ga))
+        x = np.where((x > a) & (x < b), x, 0.5 * (a + b))
         t = np.exp(x)
         rho = _snr_to(s, np.where(t <= s.t_model_end[act[i]], 0.0, t), q_rtol, fast, rows=act[i])
         g = rho / thr - 1.0
         best[i] = t
+        xp[i], gp[i], xc[i], gc[i] = xc[i], gc[i], x, g
         up = g > 0  # above the threshold: the crossing lies earlier (larger t)
         # Illinois: halve the retained end's value when one end moves twice.
         lo_again = up & (last[i] == 1)
@@ -522,5 +581,6 @@ def detection_time(m1, m2, spin1, spin2, distance, redshift, t_start, *, snr=10.
                            "the threshold (NaN: never)",
                   flag=f"0 band (crossed inside the band), 1 never, 2 start (within {start_fraction:g} of the "
                        "accumulation's span of its start)",
-                  root_steps=str(steps))
+                  root_steps=str(steps),
+                  root=f"secant in ln t safeguarded by false position (Illinois) in the bracket, {path}")
     return DetectionTime(t_det, flag, f_det, total, t_hi, thr, record)
