@@ -68,10 +68,11 @@ def test_accumulated_snr_is_the_band_integral_up_to_each_time(binaries):
     np.testing.assert_allclose(ends[0], ends[1], rtol=1e-12)
 
 
-def test_detection_time_reaches_the_threshold_and_flags(binaries):
+def test_detection_time_reaches_the_threshold_and_flags(binaries, monkeypatch):
     """At t_detect the accumulated SNR is the threshold; a binary too far
     away is flagged never, one so near that it is detectable at once is
-    flagged start."""
+    flagged start; the whole-band bracket (modules without the cumulative
+    entry) finds the same times."""
     b = {k: np.concatenate([v, v[:2]]) for k, v in binaries.items()}
     dist = np.full(b["m1"].size, np.nan)
     dist[-2:] = (1e9, 1e-4)  # Mpc: far beyond LISA's reach, and next door
@@ -90,6 +91,11 @@ def test_detection_time_reaches_the_threshold_and_flags(binaries):
         assert phenomd.accumulated_snr(*one, d.t_detect[i] * 1.001).snr[0] < 10.0
         t_hi = t_start_for_frequency(b["m1"][i], b["m2"][i], b["redshift"][i], d.f_detect[i])
         assert t_hi == pytest.approx(d.t_detect[i], rel=1e-12)
+    monkeypatch.setattr(_population.load_population(), "_snr_edges", None)
+    wide = phenomd.detection_time(b["m1"], b["m2"], b["spin1"], b["spin2"], None, b["redshift"], 4.0, snr=10.0)
+    assert "band's ends" in wide.provenance["root"] and "panel edges" in d.provenance["root"]
+    np.testing.assert_array_equal(wide.flag, d.flag)
+    np.testing.assert_allclose(wide.t_detect, d.t_detect, rtol=1e-4)
 
 
 def test_panel_edges_are_the_accumulated_snr_at_their_times(binaries):
