@@ -12,7 +12,8 @@ from phenomd import noise
 pytestmark = pytest.mark.needs_library
 
 FUNCTIONS = [phenomd.amplitude, phenomd.binary_snr, phenomd.snr, phenomd.horizon, phenomd.waterfall,
-             phenomd.inclination_factor, noise.curve, noise.from_file]
+             phenomd.inclination_factor, noise.curve, noise.from_file, phenomd.accumulated_snr,
+             phenomd.detection_time]
 RESULTS = [phenomd.AmplitudeResult, phenomd.BinarySNR, phenomd.HorizonResult, phenomd.WaterfallGrid]
 
 
