@@ -15,9 +15,8 @@ from .early_warning import DURATION_UNITS
 
 _YEAR = DURATION_UNITS["yr"]
 #: Tick times (years) and their labels.
-TIME_TICKS = [(DURATION_UNITS[u] / _YEAR, text) for u, text in
-              (("min", "1 min"), ("h", "1 h"), ("d", "1 d"), ("w", "1 wk"), ("mo", "1 mo"), ("yr", "1 yr"))]
-TIME_TICKS += [(10.0, "10 yr"), (100.0, "100 yr")]
+TIME_TICKS = [(DURATION_UNITS[u] / _YEAR, f"1{u}") for u in ("min", "h", "d", "w", "mo", "yr")]
+TIME_TICKS += [(10.0, "10yr"), (100.0, "100yr")]
 
 
 def _time_axis(axis, low, high):
@@ -46,7 +45,8 @@ def accumulation_curves(res_times, snr, *, threshold, t_detect, labels, ax, font
     labels : list of str
     ax : matplotlib Axes
     convention : str
-        The SNR's averaging, for the y label.
+        The SNR's averaging (unused on the axes: the caller's title or
+        caption states it).
     """
     from matplotlib.lines import Line2D
 
@@ -70,10 +70,13 @@ def accumulation_curves(res_times, snr, *, threshold, t_detect, labels, ax, font
     ax.text(0.01, threshold, f" SNR {fs.format_number(threshold)}", transform=ax.get_yaxis_transform(),
             va="bottom", ha="left", fontsize=max(fs.MIN_FONT, fontsize - 1))
     ax.set_xlabel("time to merger (observer frame)")
-    ax.set_ylabel("accumulated SNR" + (f"\n({convention})" if convention else ""))
+    ax.set_ylabel("accumulated SNR")
     fs.style_axes(ax, fontsize)
     ax.grid(True, which="major", lw=0.3, alpha=0.5)
     return handles
+
+
+NEVER_COLOUR = 1.0 / 3.0  # the "Greys" colour map's value for cells that never reach the threshold
 
 
 def detection_map(ax, mass, redshift, t_detect, *, fontsize=8, cmap="viridis", title=None):
@@ -100,10 +103,10 @@ def detection_map(ax, mass, redshift, t_detect, *, fontsize=8, cmap="viridis", t
     mesh = ax.pcolormesh(mass, redshift, t, shading="nearest", cmap=cmap, norm=LogNorm(lo, hi))
     never = ~np.isfinite(t)
     if never.any():
-        ax.pcolormesh(mass, redshift, np.where(never, 1.0, np.nan), shading="nearest", cmap="Greys", vmin=0,
-                      vmax=3)
+        ax.pcolormesh(mass, redshift, np.where(never, NEVER_COLOUR, np.nan), shading="nearest", cmap="Greys",
+                      vmin=0, vmax=1)
     levels = [DURATION_UNITS[u] / _YEAR for u in ("d", "w", "mo")]
-    names = {levels[0]: "1 d", levels[1]: "1 wk", levels[2]: "1 mo"}
+    names = {levels[0]: "1d", levels[1]: "1w", levels[2]: "1mo"}
     if np.isfinite(t).sum() > 3:
         cs = ax.contour(mass, redshift, np.where(never, 1e-9, t), levels=levels, colors="w", linewidths=1.0,
                         linestyles=["-", "--", ":"])
@@ -114,10 +117,19 @@ def detection_map(ax, mass, redshift, t_detect, *, fontsize=8, cmap="viridis", t
     ax.set_ylabel("redshift")
     cb = fig.colorbar(mesh, ax=ax)
     _time_axis(cb.ax.yaxis, lo, hi)
-    cb.set_label("detection time before merger", fontsize=fontsize)
+    cb.set_label("detection time", fontsize=fontsize)
     cb.ax.tick_params(labelsize=max(fs.MIN_FONT, fontsize - 1))
     fs.style_axes(ax, fontsize)
     if title:
-        ax.set_title(title, fontsize=fontsize)
-    handles = [Patch(facecolor=(0.67, 0.67, 0.67), label="never reaches the threshold")] if never.any() else []
+        lines = [fs.fit_text(fig, line, 0.95 * fig.bbox.width, fontsize) for line in title.split("\n")]
+        ax.set_title("\n".join(lines), fontsize=fontsize)
+    from matplotlib import colormaps
+
+    grey = colormaps["Greys"](NEVER_COLOUR)
+    from matplotlib.lines import Line2D
+
+    handles = [Line2D([], [], color="0.3", lw=1.0, ls=ls, label=f"t_detect = {names[v]}")
+               for v, ls in zip(levels, ("-", "--", ":"))]
+    if never.any():
+        handles.append(Patch(facecolor=grey, label="never reaches the threshold"))
     return mesh, handles

@@ -187,7 +187,7 @@ def cmd_warning(args):
         _draw_curves(args, cat, binary, det, common, prov, label)
         wrote.append(args.figure)
     if args.map:
-        _draw_map(args, curve, common, prov)
+        _draw_map(args, curve, common, prov, label)
         wrote.append(args.map)
 
     counts = np.bincount(det.flag, minlength=3)
@@ -215,11 +215,16 @@ def _draw_curves(args, cat, binary, det, common, prov, label):
     acc = accumulated_snr(*sub, grid, **common)
     labels = [f"{cat.label(int(i))}: {format_mass(sub[0][k] + sub[1][k])}, z = {format_number(sub[5][k])}"
               for k, i in enumerate(pick)]
-    fig = _figure(args, 0.62)
+    fig = _figure(args, 0.95 if (args.size or "page") == "column" else 0.62)
     ax = fig.add_subplot(1, 1, 1)
     handles = accumulation_curves(grid, acc.snr, threshold=args.snr, t_detect=det.t_detect[pick], labels=labels,
                                   ax=ax, convention=label)
-    ax.set_title(f"SNR accumulated from t_start against {noise_label_of(common['noise'])}", fontsize=8)
+    from .._figure_style import fit_text
+
+    title = (f"SNR accumulated from t_start against {noise_label_of(common['noise'])}; dots: t_detect\n"
+             f"({_unbroken(label)})")
+    ax.set_title(title if fig.get_figwidth() > 5 else fit_text(fig, title, 0.95 * fig.bbox.width, 7),
+                 fontsize=8 if fig.get_figwidth() > 5 else 7)
     legend_below(ax, handles, fontsize=7)
     save_figure(fig, args.figure, dict(prov, figure="accumulated SNR against time to merger; dots: t_detect"),
                 dpi=args.dpi, title="accumulated SNR against time to merger")
@@ -228,13 +233,18 @@ def _draw_curves(args, cat, binary, det, common, prov, label):
     plt.close(fig)
 
 
+def _unbroken(text):
+    """``text`` with no break after its commas (fit_text breaks there)."""
+    return text.replace(", ", ",\u00a0")
+
+
 def noise_label_of(curve):
     from ._runtime import noise_label
 
     return noise_label(curve)
 
 
-def _draw_map(args, curve, common, prov):
+def _draw_map(args, curve, common, prov, label):
     from ..early_warning import detection_time
     from .._warning_figures import detection_map
     from .._figure_style import format_number
@@ -248,12 +258,14 @@ def _draw_map(args, curve, common, prov):
         det = detection_time(m1, m2, args.spin1, args.spin2, None, zz.ravel(), args.t_start, snr=args.snr, **common)
     except InputError as exc:
         raise CLIError(f"--map: {exc}") from None
-    fig = _figure(args, 0.7)
+    fig = _figure(args, 0.85 if (args.size or "page") == "column" else 0.7)
     ax = fig.add_subplot(1, 1, 1)
-    title = (f"time before merger of SNR {format_number(args.snr)}; q = {format_number(args.q)}, "
+    title = (f"when the SNR reaches {format_number(args.snr)}: {noise_label_of(curve)}, "
+             f"q = {format_number(args.q)}, "
              rf"$\chi_1$ = {format_number(args.spin1)}, $\chi_2$ = {format_number(args.spin2)}, "
-             f"t_start = {format_number(args.t_start)} yr; {noise_label_of(curve)}")
-    _, handles = detection_map(ax, mass, z, det.t_detect.reshape(zz.shape), title=title, fontsize=8)
+             f"t_start = {format_number(args.t_start)} yr\n({_unbroken(label)} SNR)")
+    small = fig.get_figwidth() <= 5
+    _, handles = detection_map(ax, mass, z, det.t_detect.reshape(zz.shape), title=title, fontsize=7 if small else 8)
     if handles:
         from .._figure_style import legend_below
 
