@@ -186,6 +186,7 @@ def test_warning_command(binaries, tmp_path, capsys):
         assert len(err) == 1 and err[0].startswith("phenomd warning: error:") and words in err[0]
 
 
+@pytest.mark.filterwarnings("ignore:make_current is deprecated:DeprecationWarning")
 def test_dask_front_end_matches_in_process(binaries, tmp_path):
     """warning_dataframe (lazy, per partition) and warning_catalog (files
     per partition on a cluster) give detection_time's and
