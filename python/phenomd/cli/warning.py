@@ -127,7 +127,6 @@ def _figure(args, aspect):
 
 
 def cmd_warning(args):
-    from ..core import DEFAULT_LENGTH  # noqa: F401 - the grid option's default, refused here
     from ..early_warning import accumulated_snr, detection_time
 
     if args.length is not None:
