@@ -15,12 +15,15 @@ from .early_warning import DURATION_UNITS
 
 _YEAR = DURATION_UNITS["yr"]
 #: Tick times (years) and their labels.
-TIME_TICKS = [(DURATION_UNITS[u] / _YEAR, f"1{u}") for u in ("min", "h", "d", "w", "mo", "yr")]
+TIME_TICKS = [(1e-3 / _YEAR, "1ms"), (1e-2 / _YEAR, "10ms"), (0.1 / _YEAR, "0.1s"), (1.0 / _YEAR, "1s"),
+              (10.0 / _YEAR, "10s")]
+TIME_TICKS += [(DURATION_UNITS[u] / _YEAR, f"1{u}") for u in ("min", "h", "d", "w", "mo", "yr")]
 TIME_TICKS += [(10.0, "10yr"), (100.0, "100yr")]
 
 
 def _time_axis(axis, low, high):
-    """Hour/day/week/month/year ticks on a log time axis spanning [low, high] years."""
+    """Millisecond to year ticks (1ms ... 1s, 1min, 1h, 1d, 1w, 1mo, 1yr ...) on a log time axis spanning
+    [low, high] years."""
     from matplotlib.ticker import FixedLocator, NullFormatter
 
     ticks = [(t, s) for t, s in TIME_TICKS if low <= t <= high]
@@ -64,6 +67,9 @@ def accumulation_curves(res_times, snr, *, threshold, t_detect, labels, ax, font
     low, high = float(np.min(res_times)), float(np.max(res_times))
     ax.set_xlim(high, low)  # toward merger to the right
     _time_axis(ax.xaxis, low, high)
+    from matplotlib.ticker import NullFormatter
+
+    ax.yaxis.set_minor_formatter(NullFormatter())
     finite = snr[np.isfinite(snr) & (snr > 0)]
     if finite.size:
         ax.set_ylim(max(finite.min(), threshold * 1e-3), finite.max() * 2)

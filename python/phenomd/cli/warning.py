@@ -207,10 +207,13 @@ def _draw_curves(args, cat, binary, det, common, prov, label):
     order = np.argsort(det.snr_total)
     m = min(args.sources, n)
     pick = order[np.unique(np.round(np.linspace(0, n - 1, m)).astype(int))][::-1]
-    t_first = float(np.max(det.t_first[pick]))
-    t_last = 1.0 / (365.25 * 24 * 60)  # a minute
-    grid = np.geomspace(t_first, t_last, 160)
     sub = [np.asarray(b)[pick] for b in binary]
+    # From the earliest start to a third of the earliest model end (Mf =
+    # 0.2: the curves are flat after it), at least three decades.
+    t_first = float(np.max(det.t_first[pick]))
+    t_end = accumulated_snr(*sub, 0.0, **common).t_model_end
+    t_last = min(float(np.min(t_end)) / 3.0, t_first * 1e-3)
+    grid = np.geomspace(t_first, t_last, 200)
     acc = accumulated_snr(*sub, grid, **common)
     labels = [f"{cat.label(int(i))}: {format_mass(sub[0][k] + sub[1][k])}, z = {format_number(sub[5][k])}"
               for k, i in enumerate(pick)]
