@@ -31,6 +31,8 @@ span of its start), f_detect (Hz at t_detect) and snr_before_LABEL for each
 --before time (SNR accumulated from t_start to that time before merger).
 Every SNR is the converged quadrature's, sky-, polarisation- and
 inclination-averaged unless --inclination says otherwise.
+With --workers N or --scheduler ADDRESS the catalog's partitions run on a
+Dask cluster, one file each (with its provenance) in -o OUTDIR; no figures.
 Durations: a number and s, min, h, d, w (7 d), mo (1/12 Julian year,
 30.4375 d) or yr (Julian year, 365.25 d), e.g. 1mo,1w,1d,1h; astropy times
 ('3 hour'); a bare number is years."""
@@ -55,6 +57,13 @@ def add_parser(sub):
                    help="times before merger for accumulated-SNR columns (default 1mo,1w,1d,1h)")
     p.add_argument("--rtol", type=_positive_float("--rtol"), default=1e-6,
                    help="relative tolerance of the SNRs and of the detection time's SNR (default 1e-6)")
+    g = p.add_argument_group("cluster (Dask)")
+    g.add_argument("--scheduler", metavar="ADDRESS", help="a running Dask scheduler, e.g. tcp://head:8786")
+    g.add_argument("--workers", type=_int_at_least(1, "--workers"),
+                   help="start a local Dask cluster of N worker processes")
+    g.add_argument("--partition-size", type=_int_at_least(1, "--partition-size"),
+                   help="binaries per partition (default: the package's)")
+    g.add_argument("--format", choices=("csv", "h5"), default="csv", help="partition files' format (default csv)")
     g = p.add_argument_group("figures")
     g.add_argument("--figure", metavar="FIG", help="accumulated SNR against time to merger (.png, .pdf, .svg)")
     g.add_argument("--sources", type=_int_at_least(1, "--sources"), default=5,
@@ -96,6 +105,37 @@ def _times(text):
     return out
 
 
+def _distributed(args, times):
+    """The catalog's partitions on a Dask cluster, one file each in -o OUTDIR
+    (``phenomd.early_warning_distributed.warning_catalog``)."""
+    from .. import distributed
+    from ..early_warning_distributed import warning_catalog
+
+    if not args.input or args.input == "-":
+        raise CLIError("--workers/--scheduler need a catalog file")
+    if args.output in (None, "-"):
+        raise CLIError("--workers/--scheduler need -o OUTDIR (one output file per partition)")
+    if os.path.exists(args.output) and not os.path.isdir(args.output):
+        raise CLIError(f"-o {args.output}: exists and is not a directory (a distributed run writes a directory "
+                       "of partitions)")
+    if args.figure or args.map:
+        raise CLIError("--figure and --map are drawn in one process: run them without --workers/--scheduler")
+    curve = noise_curve(args)
+    try:
+        parts = warning_catalog(args.input, args.output, snr=args.snr, before=args.before,
+                                scheduler=args.scheduler, workers=args.workers, fast=args.fast, noise=curve,
+                                inclination=args.inclination, cosmology=args.cosmology, t_start=args.t_start,
+                                library=args.library, rtol=args.rtol, partition_size=args.partition_size,
+                                format=args.format, command=args.command_line)
+    except (InputError, ValueError, ConnectionError, distributed.WorkerLibraryNotFoundError) as exc:
+        raise CLIError(str(exc)) from None
+    rows = sum(p["rows"] for p in parts)
+    never = sum(p["never"] for p in parts)
+    say(args, f"phenomd warning: {rows} binaries in {len(parts)} partitions -> {args.output} ({args.format}); "
+              f"{never} never reach SNR {args.snr:g}")
+    return 0
+
+
 def _check_outputs(args):
     paths = []
     if args.output not in (None, "-"):
@@ -133,6 +173,8 @@ def cmd_warning(args):
         raise CLIError(f"--length {args.length}: warning integrates by converged quadrature, not on a grid; "
                        "use --rtol")
     times = _times(args.before)
+    if args.scheduler or args.workers:
+        return _distributed(args, times)
     _check_outputs(args)
     if not 1e-9 <= args.rtol <= 0.1:
         raise CLIError(f"--rtol {args.rtol:g}: outside [1e-9, 0.1]")
