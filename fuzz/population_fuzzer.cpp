@@ -1,7 +1,8 @@
-// libFuzzer harness over the population module's two entry points,
-// phenomd_population_snr (trapezoid on the model's grid) and
-// phenomd_population_snr_gauss (Gauss-Legendre in ln f) and its nodes
-// (phenomd_population_nodes), with arbitrary
+// libFuzzer harness over the population module's entry points,
+// phenomd_population_snr (trapezoid on the model's grid),
+// phenomd_population_snr_gauss (Gauss-Legendre in ln f), its nodes
+// (phenomd_population_nodes) and phenomd_population_snr_edges (its rho^2 at
+// the panel edges), with arbitrary
 // binaries, factors, noise tables, tolerances and declared kinks; every
 // array framed by guard cells.  The harness aborts when:
 //   - either call changes an input, writes outside an array, writes
@@ -24,12 +25,20 @@
 //     non-zero on an inverted band, their phases' squares do not add up to
 //     the total's, n_outside is not 0-2; and, where the band lies inside
 //     the table and rtol <= 1e-4, the total differs by more than 2 % from
-//     the trapezoid at 4096 points.
+//     the trapezoid at 4096 points;
+//   - the edges entry returns another code than the Gauss entry (or, with
+//     max_edges < 2 and a usable table, anything but BAD_ARGUMENT), writes
+//     on an error, outside its rows or past num_edges, or returns a row
+//     whose count is outside {0} and [2, max_edges] (0 only where the
+//     Gauss SNR is 0 or NaN), whose frequencies descend, whose rho^2 does
+//     not start at 0 and rise, or whose last rho^2 is not the Gauss
+//     entry's snr_all^2 (to 1e-12).
 //
 // Input format (a missing byte reads as 0):
 //   byte 0   num_binaries (harness.h: -2 .. 5, 255 -> INT_MIN)
 //   byte 1   trapezoid length: (byte % 68) - 3
-//   byte 2   flags: bit 0 fast, bit 1 factor NULL, bit 2 inverted NULL
+//   byte 2   flags: bit 0 fast, bit 1 factor NULL, bit 2 inverted NULL,
+//            bits 3-7: the edges entry's max_edges, (flags >> 3) % 32
 //   rtol     mode byte + 8 bytes: mode % 4: 0 raw bits, 1 special value,
 //            2 and 3 10^(-11 + 10.5 u) (mostly inside the accepted range)
 //   table    mode byte + 3 x 8 bytes (a, b, c): length 4 + (mode / 4) % 61,
@@ -280,7 +289,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const bool kinks_null = (kb & 0x40) != 0;
   bool kinks_ok = num_kinks >= 0 && !(kinks_null && num_kinks > 0);
   for (double k : kinks) kinks_ok = kinks_ok && k > 0.0 && std::isfinite(k);
-  const bool rtol_ok = rtol >= 1e-9 && rtol <= 0.1;
+  const bool rtol_ok = rtol >= 1e-9 && rtol <= 0.1;  // the documented range
 
   const bool empty = num_binaries <= 0;
   const std::size_t nb = empty ? 3 : std::size_t(num_binaries);
@@ -301,6 +310,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const double* factor = no_factor ? nullptr : in[fuzz::kFields].data();
   const phenomd_noise_table* table = tab.null ? nullptr : &tab.t;
 
+  const std::int64_t max_edges = (flags >> 3) % 32;
+  const std::size_t room = nb * std::size_t(max_edges > 0 ? max_edges : 1);
+  Guarded edge_f(room), edge_rho2(room);
+  std::vector<std::int64_t> num_edges(nb + 2 * fuzz::kGuard, Outputs::kCanaryCount);
+
   Outputs trap(nb), gauss(nb);
   const int rc_t = phenomd_population_snr(
       trap.all.data(), trap.ins.data(), trap.mrg.data(), trap.rd.data(),
@@ -315,6 +329,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
       in[2].data(), in[3].data(), in[4].data(), in[5].data(), in[6].data(),
       in[7].data(), factor, table, kinks_null ? nullptr : kinks.data(),
       num_kinks, num_binaries, rtol, fast);
+  const int rc_e = phenomd_population_snr_edges(
+      edge_f.data(), edge_rho2.data(), num_edges.data() + fuzz::kGuard,
+      in[0].data(), in[1].data(), in[2].data(), in[3].data(), in[4].data(),
+      in[5].data(), in[6].data(), in[7].data(), factor, table,
+      kinks_null ? nullptr : kinks.data(), num_kinks, num_binaries, max_edges,
+      rtol, fast);
 
   for (std::size_t f = 0; f < snaps.size(); ++f)
     CHECK(in[f].SameAs(snaps[f]), "an input changed", long(f), -1);
@@ -323,6 +343,42 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
         "the table changed", -1, -1);
   CHECK(trap.GuardsIntact() && gauss.GuardsIntact(), "write outside an array",
         -1, -1);
+  CHECK(edge_f.GuardsIntact() && edge_rho2.GuardsIntact(), "edges: write outside an array", -1, -1);
+  for (std::size_t k = 0; k < fuzz::kGuard; ++k)
+    CHECK(num_edges[k] == Outputs::kCanaryCount && num_edges[fuzz::kGuard + nb + k] == Outputs::kCanaryCount,
+          "edges: write outside num_edges", -1, -1);
+  if (max_edges >= 2 || rc_g == PHENOMD_POPULATION_BAD_TABLE)
+    CHECK(rc_e == rc_g, "edges and gauss return different codes", rc_e, rc_g);
+  else
+    CHECK(rc_e == PHENOMD_POPULATION_BAD_ARGUMENT, "edges accepted max_edges < 2", rc_e, -1);
+  if (rc_e != PHENOMD_POPULATION_OK || empty) {
+    CHECK(edge_f.Untouched() && edge_rho2.Untouched(), "edges wrote on error or empty batch", rc_e, -1);
+    for (std::int64_t v : num_edges)
+      CHECK(v == Outputs::kCanaryCount, "edges wrote num_edges on error or empty batch", rc_e, -1);
+  } else {
+    for (std::size_t i = 0; i < nb; ++i) {
+      const std::int64_t m = num_edges[fuzz::kGuard + i];
+      const double all = gauss.all[i];
+      CHECK(m == 0 || (m >= 2 && m <= max_edges), "edges: count out of range", long(i), long(m));
+      if (m == 0)
+        CHECK(all == 0.0 || std::isnan(all), "edges: no row for a band with an SNR", long(i), -1);
+      const std::size_t at = i * std::size_t(max_edges);
+      for (std::int64_t j = m; j < max_edges; ++j)
+        CHECK(fuzz::IsCanary(edge_f[at + j]) && fuzz::IsCanary(edge_rho2[at + j]),
+              "edges: wrote past num_edges", long(i), long(j));
+      if (m == 0) continue;
+      CHECK(edge_rho2[at] == 0.0, "edges: rho^2 does not start at 0", long(i), -1);
+      for (std::int64_t j = 1; j < m; ++j)
+        CHECK(edge_f[at + j] >= edge_f[at + j - 1] && !(edge_rho2[at + j] < edge_rho2[at + j - 1]),
+              "edges: frequencies or rho^2 descend", long(i), long(j));
+      const double last = std::sqrt(edge_rho2[at + m - 1]);
+      const bool same = last == all || (std::isnan(last) && std::isnan(all)) || Close(last, all, 1e-12);
+      if (!same)
+        std::fprintf(stderr, "edges %.17g (%lld edges) gauss %.17g\n", last, static_cast<long long>(m), all);
+      CHECK(same,
+            "edges: last rho^2 is not the gauss SNR's square", long(i), -1);
+    }
+  }
 
   const bool bad_table_t = rc_t == PHENOMD_POPULATION_BAD_TABLE;
   const bool bad_table_g = rc_g == PHENOMD_POPULATION_BAD_TABLE;

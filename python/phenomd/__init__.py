@@ -77,3 +77,8 @@ __all__ += ["HorizonResult", "WaterfallGrid", "horizon", "waterfall"]
 from .detection import detection_probability, required_snr  # noqa: E402
 
 __all__ += ["detection_probability", "required_snr"]
+
+# The SNR accumulated before merger and the time it reaches a threshold.
+from .early_warning import accumulated_snr, detection_time  # noqa: E402
+
+__all__ += ["accumulated_snr", "detection_time"]

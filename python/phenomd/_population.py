@@ -38,6 +38,7 @@ __all__ = [
     "population_snr",
     "population_snr_gauss",
     "population_snr_nodes",
+    "population_snr_edges",
 ]
 
 POPULATION_LIBRARY_NAME = "libphenomd_population.so"
@@ -126,6 +127,20 @@ class Population:
             ]
             nodes.restype = ctypes.c_int
         self._nodes = nodes
+        # The cumulative entry (absent from modules built before it).
+        edges = getattr(self.cdll, "phenomd_population_snr_edges", None)
+        if edges is not None:
+            edges.argtypes = [ctypes.c_void_p] * 12 + [
+                ctypes.POINTER(_NoiseTable),
+                ctypes.c_void_p,
+                ctypes.c_int64,
+                ctypes.c_int64,
+                ctypes.c_int64,
+                ctypes.c_double,
+                ctypes.c_int,
+            ]
+            edges.restype = ctypes.c_int
+        self._snr_edges = edges
         has_fast = self.cdll.phenomd_population_has_fast_row
         has_fast.argtypes = []
         has_fast.restype = ctypes.c_int
@@ -530,3 +545,72 @@ def _node_sums(lib, arrays, n, out, hn, f_range, kinks, rtol, refine, fast, buf)
         sums[start:start + m] = np.bincount(seg, weights=g, minlength=3 * m).reshape(m, 3)
         start += m
     return sums
+
+
+def population_snr_edges(
+    lib, m1, m2, spin1, spin2, dist, z, t_start, t_end, factor, table, rtol, fast, max_edges=128, noise_kinks=None
+):
+    """The accumulation of rho^2 along each binary's band, in one C call:
+    ``phenomd_population_snr_edges``, the integral of
+    ``population_snr_gauss`` from the lower end of the integration up to
+    the upper edge of each of its Gauss-Legendre panels, in ascending
+    frequency, to bracket the frequency where the accumulated SNR reaches
+    a value in one pass.
+
+    Parameters
+    ----------
+    lib, m1, m2, spin1, spin2, dist, z, t_start, t_end, factor, table, rtol, fast, noise_kinks
+        As for ``population_snr_gauss``.
+    max_edges : int
+        Room per binary, >= 2: a binary with more panels gets an evenly
+        spaced subset of its edges, the first and last among them.
+
+    Returns
+    -------
+    (edge_f, edge_rho2, num_edges)
+        (n, max_edges) frequencies (Hz, ascending) and rho^2 accumulated up
+        to them (0 at the first, the band's rho^2 at the last), valid in
+        the first ``num_edges[i]`` columns of row i; num_edges (n,) int64,
+        0 for an empty band (inverted, or outside the table's range) or one
+        whose ends are not finite.  NaN rho^2 for a remnant outside the
+        model's tables.
+
+    Raises
+    ------
+    ValueError, RuntimeError, MemoryError
+        As ``population_snr_gauss``; ValueError also for max_edges < 2.
+    """
+    lib = load_population(lib)
+    if getattr(lib, "_snr_edges", None) is None:
+        raise RuntimeError(f"{lib.path} has no phenomd_population_snr_edges (built before it)")
+    rtol = float(rtol)
+    if not RTOL_RANGE[0] <= rtol <= RTOL_RANGE[1]:
+        raise ValueError(f"rtol = {rtol!r}: outside [{RTOL_RANGE[0]:g}, {RTOL_RANGE[1]:g}]")
+    max_edges = int(max_edges)
+    if not 2 <= max_edges <= 1 << 20:
+        raise ValueError(f"max_edges = {max_edges}: outside [2, {1 << 20}]")
+    kinks = _kinks(noise_kinks)
+    n = int(np.shape(m1)[0]) if np.ndim(m1) == 1 else -1
+    if n < 0:
+        raise TypeError("m1: needs a (n,) array")
+    ins = [
+        _address(a, nm, n, np.float64)
+        for a, nm in zip((m1, m2, spin1, spin2, dist, z, t_start, t_end, factor), _INPUT_NAMES)
+    ]
+    edge_f = np.empty((n, max_edges), dtype=np.float64)
+    edge_rho2 = np.empty((n, max_edges), dtype=np.float64)
+    num = np.empty(n, dtype=np.int64)
+    ln_hn = np.ascontiguousarray(table.ln_hn, dtype=np.float64)
+    if ln_hn.ndim != 1:
+        raise ValueError("table.ln_hn: needs a 1-D array")
+    t = _NoiseTable(float(table.log10_f0), float(table.dlog10_f), ln_hn.ctypes.data, len(ln_hn),
+                    float(table.f_min), float(table.f_max))
+    rc = lib._snr_edges(
+        edge_f.ctypes.data, edge_rho2.ctypes.data, num.ctypes.data, *ins, ctypes.byref(t),
+        kinks.ctypes.data if kinks.size else None, kinks.size, n, max_edges, rtol, 1 if fast else 0,
+    )
+    if rc == _OK:
+        return edge_f, edge_rho2, num
+    if rc == _BAD_ARGUMENT:
+        raise ValueError(f"the population module refused rtol = {rtol!r}, max_edges = {max_edges} or noise_kinks")
+    _raise_for(rc, lib, t, ln_hn, "work space")

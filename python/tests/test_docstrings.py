@@ -13,7 +13,8 @@ from phenomd._band import t_start_for_frequency
 pytestmark = pytest.mark.needs_library
 
 FUNCTIONS = [phenomd.amplitude, phenomd.binary_snr, phenomd.snr, phenomd.horizon, phenomd.waterfall,
-             phenomd.inclination_factor, noise.curve, noise.from_file, noise.network, t_start_for_frequency]
+             phenomd.inclination_factor, noise.curve, noise.from_file, noise.network, t_start_for_frequency,
+             phenomd.accumulated_snr, phenomd.detection_time]
 RESULTS = [phenomd.AmplitudeResult, phenomd.BinarySNR, phenomd.HorizonResult, phenomd.WaterfallGrid]
 
 

@@ -208,6 +208,48 @@ PHENOMD_POPULATION_API int phenomd_population_nodes(
     const double *noise_kinks, int64_t num_noise_kinks, int64_t num_binaries,
     double rtol, int refine, int fast, int64_t *num_done);
 
+/*
+ * phenomd_population_snr_edges: the accumulation of rho^2 along each
+ * binary's band, from the quadrature of phenomd_population_snr_gauss: the
+ * integral from the lower end of the integration (the band's start, or
+ * f_min where the band starts below the table) up to the upper edge of
+ * each of its Gauss-Legendre panels, the panels in ascending frequency.
+ * It brackets the frequency where the accumulated SNR crosses a value in
+ * one pass (a detection threshold: the crossing lies in the panel whose
+ * edges straddle it).
+ *
+ *   edge_f      out [n * max_edges]  edge j of binary i at
+ *                                    [i * max_edges + j]: frequency, Hz,
+ *                                    ascending; the first is the lower end
+ *   edge_rho2   out [n * max_edges]  rho^2 accumulated from the lower end
+ *                                    to that edge (0 at the first; the last
+ *                                    is the band's rho^2, the square of
+ *                                    snr_all to rounding)
+ *   num_edges   out [n]  edges written for binary i, 2 .. max_edges; 0
+ *                        for a band that is empty (inverted, or outside
+ *                        the table's range) or whose ends are not finite.
+ *                        A binary with more panels than max_edges - 1 gets
+ *                        a subset of the edges, the first and last always
+ *                        among them (still a bracketing of every value)
+ *   m1 ... factor, table, noise_kinks, num_noise_kinks, rtol, fast:
+ *                        as phenomd_population_snr_gauss
+ *   num_binaries in      n (<= 0: nothing is written)
+ *   max_edges    in      >= 2
+ *
+ * A binary whose remnant is outside the model's tables has NaN rho^2.
+ * Reentrant.  Returns PHENOMD_POPULATION_OK, BAD_TABLE, BAD_ARGUMENT (as
+ * phenomd_population_snr_gauss, or max_edges < 2), NO_FAST_ROW or
+ * NO_MEMORY.
+ */
+PHENOMD_POPULATION_API int phenomd_population_snr_edges(
+    double *edge_f, double *edge_rho2, int64_t *num_edges, const double *m1,
+    const double *m2, const double *spin1, const double *spin2,
+    const double *dist, const double *z, const double *t_start,
+    const double *t_end, const double *factor,
+    const phenomd_noise_table *table, const double *noise_kinks,
+    int64_t num_noise_kinks, int64_t num_binaries, int64_t max_edges,
+    double rtol, int fast);
+
 /* 1 when the module has the fast row (x86-64 built with SLEEF), else 0. */
 PHENOMD_POPULATION_API int phenomd_population_has_fast_row(void);
 

@@ -178,6 +178,7 @@ QuadratureSums Pass(const BinarySetup& b, const NoiseView& nv, double factor,
       for (int i = 0; i < gl.n; ++i) grow *= (h / wdt) * (h / wdt);
       if (!(std::fabs(q.sum) * grow > 1e-3 * total)) continue;
       wk.panels[p].sum = 0.0;  // replaced by its parts
+      wk.panels[p].split = true;
       AddPanels(q.lo, q.hi, PanelsFor(h, wdt), q.piece, gl, wk);
     }
     Evaluate(b, nv, factor, fast, gl.n, coarse, wk.panels.size(), wk);
@@ -407,6 +408,39 @@ QuadratureSums IntegrateBinary(const BinarySetup& b, const BinaryBreaks& br,
   coarse.outside = zero.outside;
   coarse.nodes = evaluations;
   return coarse;
+}
+
+void KinkBreaks(const phenomd_noise_table& t, const double* kinks,
+                std::int64_t num_kinks, std::vector<double>& ln_breaks) {
+  ln_breaks.clear();
+  const double per_ln_f = 1.0 / (kLn10 * t.dlog10_f);
+  const double offset = t.log10_f0 / t.dlog10_f;
+  for (std::int64_t k = 0; k < num_kinks; ++k) {
+    const double ln_k = std::log(kinks[k]);
+    ln_breaks.push_back(ln_k);
+    const double x = ln_k * per_ln_f - offset;
+    for (double m = std::ceil(x) - 2.0; m <= std::floor(x) + 2.0; m += 1.0)
+      ln_breaks.push_back((m + offset) / per_ln_f);
+  }
+  std::sort(ln_breaks.begin(), ln_breaks.end());
+}
+
+void CumulativeEdges(const QuadratureWork& work, double ln_f0,
+                     std::vector<std::pair<double, double>>& out) {
+  out.clear();
+  // (hi, sum) of every panel that counts, in ascending order: the panels
+  // of the pieces come in order, the parts of split panels after them.
+  for (const Panel& q : work.panels)
+    if (!q.split) out.emplace_back(q.hi, q.sum);
+  std::sort(out.begin(), out.end(),
+            [](const std::pair<double, double>& a,
+               const std::pair<double, double>& b) { return a.first < b.first; });
+  double running = 0.0;
+  for (auto& e : out) {
+    running += e.second;
+    e.second = running;
+  }
+  out.insert(out.begin(), {ln_f0, 0.0});
 }
 
 }  // namespace population

@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "phenomd_population.h"
@@ -96,10 +97,13 @@ struct QuadratureSums {
 };
 
 // One Gauss panel [lo, hi] in ln f of a piece, and its share of rho^2.
+// split: the panel was replaced by narrower ones (its sum is 0 and its
+// parts follow in the list), so it is no edge of the cumulative integral.
 struct Panel {
   double lo, hi;
   int piece;
   double sum;
+  bool split = false;
 };
 
 // Per-thread scratch, grown as needed.
@@ -116,6 +120,24 @@ QuadratureSums IntegrateBinary(const BinarySetup& b, const BinaryBreaks& br,
                                const NoiseView& nv, double factor,
                                const QuadratureRule& rule, bool fast,
                                QuadratureWork& work);
+
+// The breaks of the declared noise kinks in ln f, ascending: each kink and
+// every table node whose interpolation stencil reaches across it (on
+// [i, i + 1] the interpolant uses nodes i - 1 .. i + 2, so the intervals
+// from node ceil(x) - 2 to floor(x) + 2, x the kink's table index, are
+// cubics of a non-smooth curve, each smooth only within itself).  The
+// kinks must be finite and positive (checked by the caller).  May throw
+// bad_alloc.
+void KinkBreaks(const phenomd_noise_table& t, const double* kinks,
+                std::int64_t num_kinks, std::vector<double>& ln_breaks);
+
+// The cumulative integral of the last IntegrateBinary of `work`: rho^2
+// from the lower end of the integration to the upper end of each panel,
+// the panels in ascending order (split ones left out).  ln_f0: the lower
+// end; out: (ln f, rho^2) pairs, the first (ln_f0, 0).  May throw
+// bad_alloc.
+void CumulativeEdges(const QuadratureWork& work, double ln_f0,
+                     std::vector<std::pair<double, double>>& out);
 
 // The batch behind phenomd_population_snr_gauss with an explicit rule
 // (benchmarks and tests compare rules through it); the arguments otherwise

@@ -6,6 +6,9 @@
     phenomd ratio --compare NOISE [-o FIG]       SNR ratio of two noise curves
     phenomd strain [CATALOG] [-o FIG]            h_c of binaries against noise
     phenomd horizon [-o FIG]                     redshift reached at an SNR
+    phenomd warning [CATALOG] [-o OUT] [--figure FIG] [--map FIG]
+                                                 detection time and SNR
+                                                 accumulated before merger
 
 Run ``phenomd COMMAND --help`` for the options.  The parts: ``_args``
 (argparse), ``commands`` (one function per command), ``_runtime`` (what

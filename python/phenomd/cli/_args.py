@@ -368,6 +368,10 @@ def build_parser():
     p.add_argument("--noise-fluctuations", action="store_true",
                    help="with --p-det: include the detector noise's fluctuation of the observed SNR")
     p.set_defaults(func=commands.cmd_horizon)
+
+    from . import warning
+
+    warning.add_parser(sub)
     return parser
 
 
