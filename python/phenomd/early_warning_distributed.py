@@ -137,7 +137,8 @@ def warning_dataframe(ddf, *, snr=10.0, before=("1mo", "1w", "1d", "1h"), fast=T
     Examples
     --------
     >>> import dask.dataframe as dd, pandas as pd  # doctest: +SKIP
-    >>> ddf = dd.from_pandas(pd.DataFrame({"m1": [5e5], "m2": [5e5], "redshift": [1.0]}), npartitions=1)
+    >>> frame = pd.DataFrame({"m1": [5e5], "m2": [5e5], "redshift": [1.0]})  # doctest: +SKIP
+    >>> ddf = dd.from_pandas(frame, npartitions=1)  # doctest: +SKIP
     >>> warning_dataframe(ddf, before="1d").compute()  # doctest: +SKIP
     """
     import dask
