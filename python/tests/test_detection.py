@@ -21,9 +21,9 @@ TABLE = Path(detection.__file__).resolve().parent / "data" / "projection.txt"
 
 @pytest.fixture(scope="module")
 def gen():
-    spec = importlib.util.spec_from_file_location("antenna_generate", GENERATOR)
-    mod = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(mod)
+    found = importlib.util.spec_from_file_location("antenna_generate", GENERATOR)
+    mod = importlib.util.module_from_spec(found)
+    found.loader.exec_module(mod)
     return mod
 
 

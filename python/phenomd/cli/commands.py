@@ -415,7 +415,7 @@ GROUND_AXIS_DEFAULTS = {"mass": (1.0, 1e3, 97), "redshift": (1e-3, 10.0, 61), "d
 
 def _axis_spec(text, args, which, ground=False):
     """--x/--y NAME[:LOW:HIGH[:N[:log|linear]]]; --mass-range/--z-range and
-    --nm/--nz fill what the spec leaves out, and giving both is refused."""
+    --nm/--nz fill what the --x/--y text leaves out, and giving both is refused."""
     parts = text.split(":")
     name = _canonical_axis(parts[0])
     given = getattr(args, "given", set())
