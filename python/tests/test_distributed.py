@@ -340,9 +340,14 @@ def test_ctrl_c_keeps_finished_partitions_nothing_half_written(client, tmp_path)
     out = tmp_path / "out"
     script = tmp_path / "run.py"
     script.write_text(f"""
+import signal
 import time
 from phenomd import noise
 from phenomd.distributed import snr_catalog
+
+# Ctrl-C as in a terminal, even where this test runs as a background job
+# (which starts with SIGINT ignored).
+signal.signal(signal.SIGINT, signal.default_int_handler)
 
 class SlowLISA:
     def __init__(self, delay):

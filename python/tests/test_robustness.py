@@ -304,9 +304,16 @@ def test_ctrl_c_cancels_the_queued_chunks(population):
 
     rng = np.random.default_rng(1)
     n = 2000
-    with pytest.raises(KeyboardInterrupt):
-        phenomd.binary_snr(10 ** rng.uniform(4, 7, n), 1e4, 0.0, 0.0, 1e4, 1.0, 4.0, method="trapezoid", length=2000, threads=2,
-                           chunk=20, progress=progress, noise=NOISE, population=population)
+    # Ctrl-C as in a terminal, even where the suite runs as a background job
+    # (which starts with SIGINT ignored).
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            phenomd.binary_snr(10 ** rng.uniform(4, 7, n), 1e4, 0.0, 0.0, 1e4, 1.0, 4.0, method="trapezoid",
+                               length=2000, threads=2, chunk=20, progress=progress, noise=NOISE,
+                               population=population)
+    finally:
+        signal.signal(signal.SIGINT, previous)
     for t in threading.enumerate():
         if t.name.startswith("ThreadPoolExecutor") and t.ident is not None:
             t.join(timeout=60)

@@ -129,14 +129,15 @@ def test_snr_command_uses_the_installed_modules_and_agrees_with_the_checkout(ins
     venv, env, _ = installed
     catalog = Path(env["HOME"]) / "catalog.csv"
     catalog.write_text(CATALOG)
-    _run(installed, str(venv / "bin" / "phenomd"), "snr", "catalog.csv", "-o", "out.csv", "--length", "300", "-q")
+    _run(installed, str(venv / "bin" / "phenomd"), "snr", "catalog.csv", "-o", "out.csv", "--method", "trapezoid",
+         "--length", "300", "-q")
     meta, rows = _read(Path(env["HOME"]) / "out.csv")
     modules = [line for line in meta if "libphenomd" in line]
     assert modules and all(str(venv) in line for line in modules), meta
     # The same command with this checkout's package and module.
     (tmp_path / "catalog.csv").write_text(CATALOG)
     assert cli.main(["snr", str(tmp_path / "catalog.csv"), "-o", str(tmp_path / "ref.csv"),
-                     "--length", "300", "-q"]) == 0
+                     "--method", "trapezoid", "--length", "300", "-q"]) == 0
     _, ref = _read(tmp_path / "ref.csv")
     assert [r["name"] for r in rows] == ["a", "b", "c"]
     for row, expected in zip(rows, ref):

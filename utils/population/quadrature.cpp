@@ -50,6 +50,9 @@ void AddPanels(double a, double c, std::ptrdiff_t count, int piece,
 // few panels per decade, so only a degenerate input reaches the cap), which
 // keeps the node buffers bounded and the float-to-integer conversion
 // defined.
+// Sub-panels all the splits of one pass may add together (see Pass).
+constexpr std::ptrdiff_t kMaxSplitPanels = 1 << 16;
+
 std::ptrdiff_t PanelsFor(double width, double panel) {
   constexpr double kMaxPanels = 65536.0;
   const double p = std::ceil(width / panel);
@@ -169,7 +172,12 @@ QuadratureSums Pass(const BinarySetup& b, const NoiseView& nv, double factor,
     // (H / W)^(2n) rtol / 100 of itself: split it unless that stays below
     // rtol / 100 of 1e-3 of the total (the smallest phase that must meet
     // rtol).
-    for (std::size_t p = 0; p < coarse; ++p) {
+    // The splits of one pass share a budget of sub-panels, so that a table
+    // whose cells are far narrower than any curve needs (a degenerate or
+    // hostile one) costs bounded time and memory; the package's tables use
+    // a small fraction of it.
+    std::ptrdiff_t budget = kMaxSplitPanels;
+    for (std::size_t p = 0; p < coarse && budget > 0; ++p) {
       const Panel q = wk.panels[p];
       const double h = q.hi - q.lo;
       const double wdt = NoiseWidth(nv, q.lo, q.hi);
@@ -177,9 +185,11 @@ QuadratureSums Pass(const BinarySetup& b, const NoiseView& nv, double factor,
       double grow = 1.0;  // (h / wdt)^(2n)
       for (int i = 0; i < gl.n; ++i) grow *= (h / wdt) * (h / wdt);
       if (!(std::fabs(q.sum) * grow > 1e-3 * total)) continue;
+      const std::ptrdiff_t parts = std::min(PanelsFor(h, wdt), budget);
+      budget -= parts;
       wk.panels[p].sum = 0.0;  // replaced by its parts
       wk.panels[p].split = true;
-      AddPanels(q.lo, q.hi, PanelsFor(h, wdt), q.piece, gl, wk);
+      AddPanels(q.lo, q.hi, parts, q.piece, gl, wk);
     }
     Evaluate(b, nv, factor, fast, gl.n, coarse, wk.panels.size(), wk);
     SumPanels(gl.n, coarse, wk.panels.size(), wk);
