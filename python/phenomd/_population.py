@@ -97,54 +97,29 @@ class Population:
         ]
         fn.restype = ctypes.c_int
         self._snr = fn
-        # The quadrature entry (absent from modules built before it).
-        gauss = getattr(self.cdll, "phenomd_population_snr_gauss", None)
-        if gauss is not None:
-            gauss.argtypes = [ctypes.c_void_p] * 17 + [
-                ctypes.POINTER(_NoiseTable),
-                ctypes.c_void_p,
-                ctypes.c_int64,
-                ctypes.c_int64,
-                ctypes.c_double,
-                ctypes.c_int,
-            ]
-            gauss.restype = ctypes.c_int
-        self._snr_gauss = gauss
-        # The quadrature's nodes for a noise evaluated here (absent from
-        # modules built before it).
-        nodes = getattr(self.cdll, "phenomd_population_nodes", None)
-        if nodes is not None:
-            nodes.argtypes = [ctypes.c_void_p] * 3 + [ctypes.c_int64] + [ctypes.c_void_p] * 14 + [
-                ctypes.c_double,
-                ctypes.c_double,
-                ctypes.c_void_p,
-                ctypes.c_int64,
-                ctypes.c_int64,
-                ctypes.c_double,
-                ctypes.c_int,
-                ctypes.c_int,
-                ctypes.c_void_p,
-            ]
-            nodes.restype = ctypes.c_int
-        self._nodes = nodes
-        # The cumulative entry (absent from modules built before it).
-        edges = getattr(self.cdll, "phenomd_population_snr_edges", None)
-        if edges is not None:
-            edges.argtypes = [ctypes.c_void_p] * 12 + [
-                ctypes.POINTER(_NoiseTable),
-                ctypes.c_void_p,
-                ctypes.c_int64,
-                ctypes.c_int64,
-                ctypes.c_int64,
-                ctypes.c_double,
-                ctypes.c_int,
-            ]
-            edges.restype = ctypes.c_int
-        self._snr_edges = edges
+        # The quadrature, its nodes and its cumulative entries (each absent
+        # from modules built before it).
+        table = ctypes.POINTER(_NoiseTable)
+        i64, f64, c_int, ptr = ctypes.c_int64, ctypes.c_double, ctypes.c_int, ctypes.c_void_p
+        self._snr_gauss = self._optional("phenomd_population_snr_gauss",
+                                         [ptr] * 17 + [table, ptr, i64, i64, f64, c_int])
+        self._nodes = self._optional("phenomd_population_nodes",
+                                     [ptr] * 3 + [i64] + [ptr] * 14 + [f64, f64, ptr, i64, i64, f64, c_int, c_int, ptr])
+        self._snr_edges = self._optional("phenomd_population_snr_edges",
+                                         [ptr] * 12 + [table, ptr, i64, i64, i64, f64, c_int])
         has_fast = self.cdll.phenomd_population_has_fast_row
         has_fast.argtypes = []
         has_fast.restype = ctypes.c_int
         self.has_fast_row = bool(has_fast())
+
+    def _optional(self, name, argtypes):
+        """The entry ``name`` with its argument types and an int result, or
+        None where the module lacks it."""
+        fn = getattr(self.cdll, name, None)
+        if fn is not None:
+            fn.argtypes = argtypes
+            fn.restype = ctypes.c_int
+        return fn
 
     def __repr__(self):
         return f"Population({self.path!r})"

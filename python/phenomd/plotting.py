@@ -170,19 +170,7 @@ def _colorbar_label(cb, text, fontsize):
 
 def _fixed_text(grid):
     """The noise curve and the fixed parameters, numbers as 6×10⁵."""
-    from .waterfall import _SYMBOLS
-
-    parts = []
-    for name, value in grid.fixed.items():
-        if name == "t_end" and value <= 0:
-            parts.append("through merger")
-            continue
-        symbol, unit = _SYMBOLS[name]
-        if isinstance(value, str):  # t_start = "band"
-            parts.append(f"{symbol}: {value} (from the curve's lowest frequency)")
-            continue
-        parts.append(f"{symbol} = {format_number(value)}" + (f" {unit}" if unit else ""))
-    return f"{grid.noise_name}; " + ", ".join(parts)
+    return grid.title(number=format_number, band=" (from the curve's lowest frequency)")
 
 
 def _calibration_edge(ax, grid, **style):

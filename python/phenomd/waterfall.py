@@ -234,8 +234,9 @@ class WaterfallGrid:
         what = "SNR" if self.phase == "all" else f"SNR, {PHASE_NAMES[self.phase]}"
         return f"{what} ({self.convention})"
 
-    def title(self):
-        """The noise curve and the fixed parameters, for a figure title."""
+    def title(self, number=lambda v: f"{v:.3g}", band=""):
+        """The noise curve and the fixed parameters, for a figure title:
+        numbers written by ``number``, a "band" start followed by ``band``."""
         parts = []
         for name, value in self.fixed.items():
             if name == "t_end" and value <= 0:
@@ -243,9 +244,9 @@ class WaterfallGrid:
                 continue
             symbol, unit = _SYMBOLS[name]
             if isinstance(value, str):  # t_start = "band"
-                parts.append(f"{symbol}: {value}")
+                parts.append(f"{symbol}: {value}{band}")
                 continue
-            parts.append(f"{symbol} = {value:.3g}" + (f" {unit}" if unit else ""))
+            parts.append(f"{symbol} = {number(value)}" + (f" {unit}" if unit else ""))
         return f"{self.noise_name}; " + ", ".join(parts)
 
     def columns(self):
@@ -450,7 +451,8 @@ def waterfall(
 
     record = provenance(
         library=res._record["library"], fast=fast, noise=curve, inclination=inclination, cosmology=cosmo, length=length,
-        **core_method_record(method, rtol), phase=phase, x=f"{xa.name} {xa.scale} {xa.values[0]:.6g}..{xa.values[-1]:.6g} ({xa.values.size})",
+        **core_method_record(method, rtol), phase=phase,
+        x=f"{xa.name} {xa.scale} {xa.values[0]:.6g}..{xa.values[-1]:.6g} ({xa.values.size})",
         y=f"{ya.name} {ya.scale} {ya.values[0]:.6g}..{ya.values[-1]:.6g} ({ya.values.size})",
         fixed=", ".join(f"{k}={v}" if isinstance(v, str) else f"{k}={v:.6g}" for k, v in fixed_values.items()),
         snr_convention=convention_label(inclination),

@@ -58,6 +58,19 @@ void SetRatios(const Outputs& o, std::ptrdiff_t i, double all, double ins,
   o.snr_rd[i] = rd;
 }
 
+// Every binary of the batch marked unknown: NaN ratios and boundaries, no
+// point outside, none inverted (the ringdown tables could not be built).
+void MarkAllUnknown(const Outputs& o, std::ptrdiff_t n, double* f_merger_start,
+                    double* f_ringdown_start, std::int64_t* n_outside,
+                    unsigned char* inverted) {
+  for (std::ptrdiff_t i = 0; i < n; ++i) {
+    SetRatios(o, i, kNaN, kNaN, kNaN, kNaN);
+    f_merger_start[i] = f_ringdown_start[i] = kNaN;
+    n_outside[i] = 0;
+    if (inverted != nullptr) inverted[i] = 0;
+  }
+}
+
 }  // namespace
 }  // namespace population
 }  // namespace phenomd
@@ -116,12 +129,7 @@ extern "C" PHENOMD_POPULATION_API int phenomd_population_snr(
   const RingdownTables tables;
   if (!tables.ok()) {
     // Only reachable with GSL's error handler turned off: mark everything.
-    for (std::ptrdiff_t i = 0; i < n; ++i) {
-      SetRatios(o, i, kNaN, kNaN, kNaN, kNaN);
-      f_merger_start[i] = f_ringdown_start[i] = kNaN;
-      n_outside[i] = 0;
-      if (inverted != nullptr) inverted[i] = 0;
-    }
+    MarkAllUnknown(o, n, f_merger_start, f_ringdown_start, n_outside, inverted);
     return PHENOMD_POPULATION_OK;
   }
   const CallContext c;
@@ -238,12 +246,8 @@ int GaussPopulationSnr(double* snr_all, double* snr_ins, double* snr_mrg,
 
   const RingdownTables tables;
   if (!tables.ok()) {
-    for (std::ptrdiff_t i = 0; i < n; ++i) {
-      SetRatios(o, i, kNaN, kNaN, kNaN, kNaN);
-      f_merger_start[i] = f_ringdown_start[i] = kNaN;
-      n_outside[i] = 0;
-      if (inverted != nullptr) inverted[i] = 0;
-    }
+    // Only reachable with GSL's error handler turned off: mark everything.
+    MarkAllUnknown(o, n, f_merger_start, f_ringdown_start, n_outside, inverted);
     return PHENOMD_POPULATION_OK;
   }
   const CallContext c;
