@@ -735,6 +735,7 @@ class Summary:
     format: str
     files: list
     columns: str = ""  # how the catalog's header was read (aliases, kept columns)
+    damaged: tuple = ()  # partitions whose manifest entry was damaged (judged by their files instead)
 
     def line(self):
         """A one-line account of the run."""
@@ -745,6 +746,9 @@ class Summary:
             flags.append(f"{self.n_uncalibrated} outside the model's calibration")
         if self.n_outside_rows:
             flags.append(f"{self.n_outside_rows} partly outside the noise curve's range")
+        if self.damaged:
+            flags.append(f"the manifest's entries of partition(s) {', '.join(map(str, self.damaged))} were damaged "
+                         "(judged by their files' own provenance instead)")
         read = f" ({self.columns})" if self.columns else ""
         return (f"{self.binaries} binaries{read} in {self.partitions} partitions ({self.computed} computed, "
                 f"{self.reused} reused) -> {self.outdir} ({self.format}); highest SNR {self.snr_max:.4g}; "
@@ -955,6 +959,8 @@ def _fill(outdir, ddf, identity, keys, described, opts, fmt, command, overwrite,
                 os.unlink(os.path.join(outdir, name))
 
     entries = {}
+    damaged = tuple(i for i in range(nparts) if str(i) in manifest["partitions"]
+                    and not _entry_complete(manifest["partitions"][str(i)]))
     for i in range(nparts):
         e = _valid(outdir, manifest["partitions"].get(str(i)), keys[i], i, fmt)
         if e is not None:
@@ -1044,4 +1050,5 @@ def _fill(outdir, ddf, identity, keys, described, opts, fmt, command, overwrite,
         format=fmt,
         files=[os.path.join(outdir, e["file"]) for e in done],
         columns=identity.get("columns", ""),
+        damaged=damaged,
     )

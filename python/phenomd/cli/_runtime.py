@@ -4,6 +4,7 @@ provenance, figures and the summary line."""
 
 from __future__ import annotations
 
+import contextlib
 import math
 import os
 import sys
@@ -532,3 +533,26 @@ __all__ = [
     "provenance",
     "say",
 ]
+
+
+@contextlib.contextmanager
+def quiet_dask_logs():
+    """Silence what Dask's client logs while a cluster run is in progress:
+    each failed reconnection to a lost scheduler is logged with its
+    traceback (by the ``distributed`` loggers, and by asyncio's for the
+    client's cancelled background tasks).  The fault itself reaches the
+    command as an exception and is said in one ``error:`` line."""
+    import logging
+
+    import distributed  # noqa: F401 - sets up its loggers' levels first
+
+    names = ["distributed", "asyncio", "tornado"] + [
+        n for n in logging.root.manager.loggerDict if n.startswith(("distributed.", "asyncio.", "tornado."))]
+    levels = {n: logging.getLogger(n).level for n in names}
+    for n in names:
+        logging.getLogger(n).setLevel(logging.CRITICAL)
+    try:
+        yield
+    finally:
+        for n, level in levels.items():
+            logging.getLogger(n).setLevel(level)

@@ -29,6 +29,7 @@ from ._runtime import (
     described,
     distances,
     figure,
+    quiet_dask_logs,
     any_ground,
     flags,
     is_ground,
@@ -276,25 +277,13 @@ def _snr_distributed(args, inputs):
                   partition_size=args.partition_size, progress=not args.no_progress,
                   t_start=t_start, library=args.library, format=args.format, command=args.command_line,
                   overwrite=args.overwrite, timeout=args.timeout)
-    # Dask's client logs each failed reconnection with its traceback; the
-    # fault reaches here as an exception and is said in one line.
-    import logging
-
-    import distributed as dask_distributed  # noqa: F401 - sets up its loggers' levels first
-
-    names = ["distributed"] + [n for n in logging.root.manager.loggerDict if n.startswith("distributed.")]
-    levels = {n: logging.getLogger(n).level for n in names}
-    for n in names:
-        logging.getLogger(n).setLevel(logging.CRITICAL)
     try:
-        summary = distributed.snr_catalog(inputs, args.output, **kwargs)
+        with quiet_dask_logs():
+            summary = distributed.snr_catalog(inputs, args.output, **kwargs)
     except (InputError, ValueError, ConnectionError, distributed.CatalogBusyError,
             distributed.WorkerLibraryNotFoundError) as exc:
         # The library's advice names its keyword; here the option is --overwrite.
         raise CLIError(str(exc).replace("(overwrite=True)", "(--overwrite)")) from None
-    finally:
-        for n, level in levels.items():
-            logging.getLogger(n).setLevel(level)
     say(args, f"phenomd snr: {summary.line()}")
     return 0
 

@@ -16,7 +16,8 @@ import numpy as np
 from .. import examples
 from .._inputs import InputError
 from ..tables import check_output_path, output_format, read_catalog, save_figure, write_csv_stream, write_table
-from ._runtime import CLIError, convention, noise_curve, provenance, say, t_start_default, warn
+from ._runtime import (CLIError, convention, noise_curve, provenance, quiet_dask_logs, say, t_start_default,
+                       warn)
 
 HELP = """\
 Input columns as for 'phenomd snr' (m1, m2, redshift required; spin1,
@@ -123,11 +124,12 @@ def _distributed(args, times):
     if t_start == "band":
         raise CLIError("--workers/--scheduler: give --t-start in years (a band start is computed in one process)")
     try:
-        parts = warning_catalog(args.input, args.output, snr=args.snr, before=args.before,
-                                scheduler=args.scheduler, workers=args.workers, fast=args.fast, noise=curve,
-                                inclination=args.inclination, cosmology=args.cosmology, t_start=t_start,
-                                library=args.library, rtol=args.rtol, partition_size=args.partition_size,
-                                format=args.format, command=args.command_line)
+        with quiet_dask_logs():
+            parts = warning_catalog(args.input, args.output, snr=args.snr, before=args.before,
+                                    scheduler=args.scheduler, workers=args.workers, fast=args.fast, noise=curve,
+                                    inclination=args.inclination, cosmology=args.cosmology, t_start=t_start,
+                                    library=args.library, rtol=args.rtol, partition_size=args.partition_size,
+                                    format=args.format, command=args.command_line)
     except (InputError, ValueError, ConnectionError, distributed.WorkerLibraryNotFoundError) as exc:
         raise CLIError(str(exc)) from None
     rows = sum(p["rows"] for p in parts)
