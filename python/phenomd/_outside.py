@@ -87,7 +87,10 @@ def outside_share(curve, f_lo, f_hi, f_merger_start, m1, m2, redshift, distance,
                                                                               distance, k)]
     low = f_lo < f_min
     high = f_hi > f_max
-    lost = np.zeros(n)
+    # lost / rho^2, each term divided by the SNR before squaring, so that
+    # neither overflows for a noise far below usual levels (h_n ~ 1e-300).
+    snr = np.broadcast_to(np.asarray(snr_all, dtype=np.float64), (n,))
+    ratio = np.zeros(n)
     with np.errstate(over="ignore", divide="ignore", invalid="ignore"):
         for mask, edge, a, b in ((low, f_min, f_lo, np.minimum(f_hi, f_min)),
                                  (high, f_max, np.maximum(f_lo, f_max), f_hi)):
@@ -99,7 +102,6 @@ def outside_share(curve, f_lo, f_hi, f_merger_start, m1, m2, redshift, distance,
             split = np.clip(fm, a_, b_)
             weight = (INSPIRAL_RATIO_BOUND**2 * _power_integral(a_, split, edge)
                       + AMPLITUDE_RATIO_BOUND**2 * _power_integral(split, b_, edge))
-            lost[mask] += (leading_order_strain(edge, m1_, m2_, z, d, k_) / hn) ** 2 * weight
-        rho2 = np.asarray(snr_all, dtype=np.float64) ** 2
-        share = np.where(lost > 0, lost / (lost + rho2), 0.0)
+            ratio[mask] += (leading_order_strain(edge, m1_, m2_, z, d, k_) / hn / snr[mask]) ** 2 * weight
+        share = np.where(ratio > 0, ratio / (1.0 + ratio), 0.0)
     return low | high, np.nan_to_num(share, nan=1.0)

@@ -20,6 +20,7 @@ from __future__ import annotations
 
 import ctypes
 import ctypes.util
+import math
 import os
 import threading
 from pathlib import Path
@@ -182,10 +183,56 @@ def _address(a, name, n, dtype, writeable=False):
     return a.ctypes.data
 
 
+#: ln h_n around which the kernels work: (k h_c / h_n)^2 of any binary the
+#: model describes (h_c from about 1e-27 to 1e-8) stays far inside double
+#: range for h_n within a factor 1e100 of it.
+_LN_HN_LEVEL = math.log(1e-20)
+_LN_HN_SLACK = math.log(1e100)
+
+
+def _level_shift(ln_hn):
+    """The power of two k by which a table whose noise lies far from
+    usual levels (h_n of 1e-310, or of 1e+200: a file in odd units) is
+    divided before it reaches C, so that (h_c / h_n)^2 neither overflows nor
+    underflows there: the kernels see ln h_n - k ln 2, so every SNR they
+    return is 2^k times the true one and is divided by 2^k again
+    (``np.ldexp``, exact).  0, and the
+    table passed as it is, for every usual curve."""
+    finite = ln_hn[np.isfinite(ln_hn)]
+    if finite.size == 0:
+        return 0
+    mid = 0.5 * (float(finite.min()) + float(finite.max()))
+    if abs(mid - _LN_HN_LEVEL) <= _LN_HN_SLACK:
+        return 0
+    return int(round((mid - _LN_HN_LEVEL) / math.log(2.0)))
+
+
+def _table_struct(table):
+    """(the phenomd_noise_table struct, its ln_hn kept alive, k): the table
+    checked and, far from usual noise levels, divided by 2^k
+    (``_level_shift``)."""
+    ln_hn = np.ascontiguousarray(table.ln_hn, dtype=np.float64)
+    if ln_hn.ndim != 1:
+        raise ValueError("table.ln_hn: needs a 1-D array")
+    k = _level_shift(ln_hn)
+    if k:
+        ln_hn = ln_hn - k * math.log(2.0)
+    t = _NoiseTable(float(table.log10_f0), float(table.dlog10_f), ln_hn.ctypes.data, len(ln_hn),
+                    float(table.f_min), float(table.f_max))
+    return t, ln_hn, k
+
+
+def _unshift(out, k):
+    """The four SNRs of ``out`` divided by 2^k (see _level_shift)."""
+    if k:
+        for name in OUTPUT_NAMES[:4]:
+            np.ldexp(out[name], -k, out=out[name])
+
+
 def _marshal(m1, m2, spin1, spin2, dist, z, t_start, t_end, factor, table, out):
     """The one place where the population entries' arrays are checked and
     their addresses taken: (n, input addresses, output addresses, the
-    table's struct, ln_hn kept alive, out)."""
+    table's struct, ln_hn kept alive, out, the table's level shift k)."""
     n = int(np.shape(m1)[0]) if np.ndim(m1) == 1 else -1
     if n < 0:
         raise TypeError("m1: needs a (n,) array")
@@ -199,18 +246,8 @@ def _marshal(m1, m2, spin1, spin2, dist, z, t_start, t_end, factor, table, out):
         if k not in out:
             out[k] = np.empty(n, dtype=_DTYPES.get(k, np.float64))
     outs = [_address(out[k], k, n, _DTYPES.get(k, np.float64), writeable=True) for k in OUTPUT_NAMES]
-    ln_hn = np.ascontiguousarray(table.ln_hn, dtype=np.float64)
-    if ln_hn.ndim != 1:
-        raise ValueError("table.ln_hn: needs a 1-D array")
-    t = _NoiseTable(
-        float(table.log10_f0),
-        float(table.dlog10_f),
-        ln_hn.ctypes.data,
-        len(ln_hn),
-        float(table.f_min),
-        float(table.f_max),
-    )
-    return n, ins, outs, t, ln_hn, out
+    t, ln_hn, k = _table_struct(table)
+    return n, ins, outs, t, ln_hn, out, k
 
 
 def _raise_for(rc, lib, t, ln_hn, what):
@@ -254,9 +291,10 @@ def population_snr(lib, m1, m2, spin1, spin2, dist, z, t_start, t_end, factor, t
     length = int(length)
     if not 0 <= length <= INT_MAX:
         raise ValueError(f"length = {length}: outside [0, {INT_MAX}]")
-    n, ins, outs, t, ln_hn, out = _marshal(m1, m2, spin1, spin2, dist, z, t_start, t_end, factor, table, out)
+    n, ins, outs, t, ln_hn, out, k = _marshal(m1, m2, spin1, spin2, dist, z, t_start, t_end, factor, table, out)
     rc = lib._snr(*outs, *ins, ctypes.byref(t), n, length, 1 if fast else 0)
     if rc == _OK:
+        _unshift(out, k)
         return out
     _raise_for(rc, lib, t, ln_hn, f"row buffers (length {length})")
 
@@ -349,7 +387,7 @@ def population_snr_gauss(
     kinks = np.ascontiguousarray([] if noise_kinks is None else noise_kinks, dtype=np.float64).ravel()
     if kinks.size and not (np.all(np.isfinite(kinks)) and np.all(kinks > 0)):
         raise ValueError(f"noise_kinks: needs finite positive frequencies in Hz, got {kinks!r}")
-    n, ins, outs, t, ln_hn, out = _marshal(m1, m2, spin1, spin2, dist, z, t_start, t_end, factor, table, out)
+    n, ins, outs, t, ln_hn, out, k = _marshal(m1, m2, spin1, spin2, dist, z, t_start, t_end, factor, table, out)
     rc = lib._snr_gauss(
         *outs,
         *ins,
@@ -361,6 +399,7 @@ def population_snr_gauss(
         1 if fast else 0,
     )
     if rc == _OK:
+        _unshift(out, k)
         return out
     if rc == _BAD_ARGUMENT:
         raise ValueError(f"the population module refused rtol = {rtol!r} or noise_kinks")
@@ -542,12 +581,14 @@ def population_snr_edges(
 
     Returns
     -------
-    (edge_f, edge_rho2, num_edges)
-        (n, max_edges) frequencies (Hz, ascending) and rho^2 accumulated up
-        to them (0 at the first, the band's rho^2 at the last), valid in
+    (edge_f, edge_rho, num_edges)
+        (n, max_edges) frequencies (Hz, ascending) and the SNR rho
+        accumulated up to them (the square root of the module's rho^2, so
+        that a noise far below usual levels cannot overflow it: 0 at the
+        first, the band's SNR at the last), valid in
         the first ``num_edges[i]`` columns of row i; num_edges (n,) int64,
         0 for an empty band (inverted, or outside the table's range) or one
-        whose ends are not finite.  NaN rho^2 for a remnant outside the
+        whose ends are not finite.  NaN for a remnant outside the
         model's tables.
 
     Raises
@@ -575,17 +616,17 @@ def population_snr_edges(
     edge_f = np.empty((n, max_edges), dtype=np.float64)
     edge_rho2 = np.empty((n, max_edges), dtype=np.float64)
     num = np.empty(n, dtype=np.int64)
-    ln_hn = np.ascontiguousarray(table.ln_hn, dtype=np.float64)
-    if ln_hn.ndim != 1:
-        raise ValueError("table.ln_hn: needs a 1-D array")
-    t = _NoiseTable(float(table.log10_f0), float(table.dlog10_f), ln_hn.ctypes.data, len(ln_hn),
-                    float(table.f_min), float(table.f_max))
+    t, ln_hn, k = _table_struct(table)
     rc = lib._snr_edges(
         edge_f.ctypes.data, edge_rho2.ctypes.data, num.ctypes.data, *ins, ctypes.byref(t),
         kinks.ctypes.data if kinks.size else None, kinks.size, n, max_edges, rtol, 1 if fast else 0,
     )
     if rc == _OK:
-        return edge_f, edge_rho2, num
+        with np.errstate(invalid="ignore"):  # the unused columns hold anything
+            edge_rho = np.sqrt(edge_rho2, out=edge_rho2)
+        if k:
+            np.ldexp(edge_rho, -k, out=edge_rho)
+        return edge_f, edge_rho, num
     if rc == _BAD_ARGUMENT:
         raise ValueError(f"the population module refused rtol = {rtol!r}, max_edges = {max_edges} or noise_kinks")
     _raise_for(rc, lib, t, ln_hn, "work space")

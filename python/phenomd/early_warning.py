@@ -434,7 +434,6 @@ def _panel_bracket(s, thr, rtol, fast, max_edges=128):
     total = np.zeros(n)
     f_a, f_b = np.full(n, np.nan), np.full(n, np.nan)
     r_a, r_b = np.full(n, np.nan), np.full(n, np.nan)
-    thr2 = thr * thr
 
     def work(a, b):
         cols = [np.ascontiguousarray(v[i, a:b]) for i in range(7)]
@@ -442,11 +441,11 @@ def _panel_bracket(s, thr, rtol, fast, max_edges=128):
                                            max_edges)
         rows = np.arange(b - a)
         last = np.maximum(num - 1, 0)
-        total[a:b] = np.where(num > 0, np.sqrt(er[rows, last]), 0.0)
+        total[a:b] = np.where(num > 0, er[rows, last], 0.0)
         inside = np.arange(max_edges)[np.newaxis, :] < num[:, np.newaxis]
         with np.errstate(invalid="ignore"):
-            reached = inside & (er >= thr2)
-        j = np.argmax(reached, axis=1)  # first edge at or above thr^2 (>= 1: rho^2 = 0 at the first)
+            reached = inside & (er >= thr)
+        j = np.argmax(reached, axis=1)  # first edge at or above thr (>= 1: rho = 0 at the first)
         ok = reached.any(axis=1) & (j >= 1)
         jj, rr = j[ok], rows[ok]
         f_a[a:b][ok], f_b[a:b][ok] = ef[rr, jj - 1], ef[rr, jj]
@@ -460,7 +459,7 @@ def _panel_bracket(s, thr, rtol, fast, max_edges=128):
         t_b[ok] = np.atleast_1d(t_start_for_frequency(v[0][ok], v[1][ok], v[5][ok], f_b[ok], library=s.library))
         t_a[ok] = np.minimum(t_a[ok], v[6][ok])  # the first edge is the band's start, to rounding
     total = np.where(ok | ~(total >= thr), total, np.nan)  # above the threshold but no edge reached: NaN
-    return total, t_a, t_b, np.sqrt(r_a) / thr - 1.0, np.sqrt(r_b) / thr - 1.0
+    return total, t_a, t_b, r_a / thr - 1.0, r_b / thr - 1.0
 
 
 def detection_time(m1, m2, spin1, spin2, distance, redshift, t_start, *, snr=10.0, noise=None,

@@ -99,7 +99,7 @@ def test_detection_time_reaches_the_threshold_and_flags(binaries, monkeypatch):
 
 
 def test_panel_edges_are_the_accumulated_snr_at_their_times(binaries):
-    """population_snr_edges' rho^2 at an edge frequency equals the Gauss
+    """population_snr_edges' rho at an edge frequency equals the Gauss
     entry's with the band ending at that frequency's time (the exact
     inverse), and its last edge the whole band's."""
     lib = _population.load_population()
@@ -112,14 +112,14 @@ def test_panel_edges_are_the_accumulated_snr_at_their_times(binaries):
     ins = [np.ascontiguousarray(x, dtype=np.float64) for x in
            (b["m1"], b["m2"], b["spin1"], b["spin2"], dist, b["redshift"], 4 * one, 0 * one, np.sqrt(3.2) * one)]
     table = phenomd.noise.LISA(4).table()
-    f, rho2, num = _population.population_snr_edges(lib, *ins, table, 1e-6, False)
+    f, rho, num = _population.population_snr_edges(lib, *ins, table, 1e-6, False)
     whole = _population.population_snr_gauss(lib, *ins, table, 1e-6, False)["snr_all"]
-    np.testing.assert_allclose(np.sqrt(rho2[np.arange(n), num - 1]), whole, rtol=1e-14)
+    np.testing.assert_allclose(rho[np.arange(n), num - 1], whole, rtol=1e-14)
     j = num // 2
     t_end = t_start_for_frequency(b["m1"], b["m2"], b["redshift"], f[np.arange(n), j])
     ins[7] = np.ascontiguousarray(t_end)
     part = _population.population_snr_gauss(lib, *ins, table, 1e-6, False)["snr_all"]
-    np.testing.assert_allclose(np.sqrt(rho2[np.arange(n), j]), part, rtol=1e-9)
+    np.testing.assert_allclose(rho[np.arange(n), j], part, rtol=1e-9)
 
 
 def test_time_frequency_inverse_round_trips_the_grid_ends(library_path):

@@ -217,3 +217,36 @@ class TestFromFile:
             noise.from_file(tmp_path / "absent.txt", "psd")
         with pytest.raises(InputError, match="kind = 'strain'"):
             noise.from_file(write(tmp_path, "1 1\n2 2\n"), "strain")
+
+
+@pytest.mark.parametrize("p", [-290, 250])
+def test_noise_far_from_usual_levels_scales_the_snr_exactly(tmp_path, p):
+    """SNR is inversely proportional to h_n: an ASD file written 10^p times
+    the LISA curve (decimal exponents shifted in the text, so the scaling
+    is exact) gives 10^-p times every SNR, including where h_n is
+    subnormal (p = -290: h_n ~ 1e-310, SNR ~ 1e293) and where (h_c/h_n)^2
+    would underflow (p = 250), by every method, and the same detection
+    time for a threshold scaled alike."""
+    import phenomd
+
+    f = np.geomspace(1e-5, 1.0, 400)
+    asd = noise.lisa(f) / np.sqrt(f)
+    rows = [f"{a!r} {b:.17e}\n" for a, b in zip(f, asd)]
+    shifted = [r.rsplit("e", 1)[0] + f"e{int(r.rsplit('e', 1)[1]) + p}\n" for r in rows]
+    ref = noise.from_file(write(tmp_path, "".join(rows), "ref.txt"), "asd")
+    odd = noise.from_file(write(tmp_path, "".join(shifted), "odd.txt"), "asd")
+    binary = ([1e6, 3e4], [5e5, 2e4], [0.3, -0.2], [0.1, 0.5], None, [1.0, 3.0], 4.0)
+    for kw in ({}, {"method": "trapezoid", "length": 300}):
+        a, b = (phenomd.binary_snr(*binary, noise=c, **kw) for c in (ref, odd))
+        for name in ("snr_all", "snr_ins", "snr_mrg", "snr_rd"):
+            np.testing.assert_allclose(getattr(b, name) * 10.0 ** p, getattr(a, name), rtol=1e-12)
+    # The bound on the share of rho^2 beyond the file's range is scale-free.
+    from phenomd._outside import outside_share
+
+    share = [outside_share(c, np.array([1e-6, 1e-6]), np.array([0.1, 0.1]), r.f_merger_start, *binary[:2],
+                           binary[5], r.distance, r.inclination_factor, r.snr_all)[1] for c, r in ((ref, a), (odd, b))]
+    np.testing.assert_allclose(share[1], share[0], rtol=1e-9)
+    assert (share[0] > 0).all()
+    t_ref = phenomd.detection_time(*binary, snr=10.0, noise=ref)
+    t_odd = phenomd.detection_time(*binary, snr=10.0 ** (1 - p), noise=odd)
+    np.testing.assert_allclose(t_odd.t_detect, t_ref.t_detect, rtol=1e-9)

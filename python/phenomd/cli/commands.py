@@ -143,12 +143,18 @@ def _read_columns_text(cat):
 
 
 def _located(exc, cat):
-    """An InputError at a batch index, as a message naming the row."""
+    """An InputError at a batch index, as a message naming the row; one
+    about a catalog column as a whole names the catalog, and one about
+    something else (the noise curve, the memory) stands alone."""
+    from .._catalog import INPUT_COLUMNS
+
     index = exc.index
     if isinstance(index, tuple):
         index = index[0]
     if isinstance(index, (int, np.integer)) and 0 <= index < len(cat):
         return f"{cat.where(int(index))}: {exc}"
+    if exc.argument not in INPUT_COLUMNS:
+        return str(exc)
     return f"{cat.source}: {exc}"
 
 

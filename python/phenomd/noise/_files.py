@@ -41,6 +41,8 @@ INTERPOLATIONS = ("auto", "cubic", "pchip", "linear")
 MIN_RELATIVE_SPACING = 1e-9
 
 _SPLIT = re.compile(r"[\s,;]+")
+_LN_SMALLEST = math.log(5e-324)
+_LN_LARGEST = math.log(np.finfo(np.float64).max)
 
 
 def _number(text):
@@ -48,6 +50,26 @@ def _number(text):
         return float(text)
     except ValueError:
         return None
+
+
+#: The smallest normal double: below it a value keeps fewer digits.
+_TINY = np.finfo(np.float64).tiny
+
+
+def _ln(text, value):
+    """ln of a positive number written as ``text`` (whose float is
+    ``value``): from the float where it is normal, else from the decimal
+    text itself, so that values below 2.2e-308 (subnormal or 0 as floats,
+    e.g. a noise file in strain units of 1e-300) and above 1.8e308 keep
+    every digit."""
+    if _TINY <= value < math.inf:
+        return math.log(value)
+    from decimal import Decimal, InvalidOperation
+
+    try:
+        return float(Decimal(text.strip()).ln())
+    except (InvalidOperation, ValueError):
+        return math.nan
 
 
 class TabulatedNoise(NoiseCurve):
@@ -89,13 +111,16 @@ class TabulatedNoise(NoiseCurve):
 
     _share_tables = False
 
-    def __init__(self, freqs, hn, path=None, kind="hn", interpolation="auto", convention_note=""):
+    def __init__(self, freqs, hn, path=None, kind="hn", interpolation="auto", convention_note="", *, ln_hn=None):
         if interpolation not in INTERPOLATIONS:
             raise InputError(
                 "interpolation", None, f"interpolation = {interpolation!r}: must be 'auto', 'cubic', 'pchip' or 'linear'"
             )
         self.freqs = np.asarray(freqs, dtype=np.float64)
-        self.hn_table = np.asarray(hn, dtype=np.float64)
+        # ln h_n given directly (from_file) keeps noise levels whose h_n is
+        # subnormal at full precision.
+        y = np.log(np.asarray(hn, dtype=np.float64)) if ln_hn is None else np.asarray(ln_hn, dtype=np.float64)
+        self.hn_table = np.exp(y)
         self.path = path
         self.kind = kind
         self.interpolation = interpolation
@@ -103,7 +128,7 @@ class TabulatedNoise(NoiseCurve):
         self.name = f"file:{os.path.basename(path)}" if path else "tabulated"
         self.f_min = float(self.freqs[0])
         self.f_max = float(self.freqs[-1])
-        x, y = np.log(self.freqs), np.log(self.hn_table)
+        x = np.log(self.freqs)
         self.interpolation_note = ""
         if interpolation == "pchip":
             self._spline = _pchip(x, y)
@@ -249,7 +274,10 @@ def from_file(path, kind, *, channels=None, sky_averaged=True, response=None, in
     Column 1: frequency in Hz, strictly ascending; column 2 as ``kind``
     says.  Columns are separated by blanks, commas or semicolons; text after
     '#' is a comment; one header line of non-numbers is allowed before the
-    data.  At least two points, every value finite and positive.
+    data.  At least two points, every value finite and positive.  Values
+    are converted in logarithms, so that a file in units far from the usual
+    (an ASD of 1e-300, below the smallest normal double) keeps its digits;
+    the h_n they give must lie within a double's range.
 
     What S in the file is (Robson, Cornish & Liu 2019, sec. 2; P_n is the
     noise of one Michelson channel in strain units, their eq. 2, and R(f)
@@ -357,9 +385,12 @@ def from_file(path, kind, *, channels=None, sky_averaged=True, response=None, in
         if len(fields) != 2 or any(x is None for x in numbers):
             raise NoiseFileError(path, lineno, f"expected two numbers (frequency, {kind}); got {text!r}")
         f, v = numbers
-        if not (math.isfinite(f) and math.isfinite(v)):
+        # "inf" and "nan" are refused; 1e400 is a number beyond a double's
+        # range, whose logarithm is kept.
+        if not math.isfinite(f) or math.isnan(v) or (math.isinf(v) and fields[1].lstrip("+-").isalpha()):
             raise NoiseFileError(path, lineno, f"non-finite value in {text!r}")
-        if f <= 0 or v <= 0:
+        ln_v = _ln(fields[1], v)
+        if f <= 0 or not math.isfinite(ln_v):
             raise NoiseFileError(path, lineno, f"values must be positive; got {text!r}")
         if freqs and f <= freqs[-1]:
             raise NoiseFileError(
@@ -368,7 +399,7 @@ def from_file(path, kind, *, channels=None, sky_averaged=True, response=None, in
                 f"frequency {f!r} is not above the previous point's {freqs[-1]!r}: frequencies must be strictly ascending",
             )
         freqs.append(f)
-        values.append(v)
+        values.append(ln_v)
         linenos.append(lineno)
         seen_data = True
     if len(freqs) < 2:
@@ -381,24 +412,32 @@ def from_file(path, kind, *, channels=None, sky_averaged=True, response=None, in
             path, linenos[i + 1],
             f"frequency {f[i + 1]!r} is within a relative {MIN_RELATIVE_SPACING:g} of line {linenos[i]}'s "
             f"{f[i]!r}: points that close cannot be told apart in log frequency; keep one of them")
-    v = np.array(values)
+    # ln h_n, in logs throughout: a file's values may lie below the
+    # smallest normal double (an ASD in odd units) and still give an SNR
+    # that a double holds.
+    ln_v = np.array(values)
     if kind == "asd":
-        hn = np.sqrt(f) * v
+        ln_hn = 0.5 * np.log(f) + ln_v
     elif kind == "psd":
-        hn = np.sqrt(f * v)
+        ln_hn = 0.5 * (np.log(f) + ln_v)
     else:
-        hn = v
+        ln_hn = ln_v
     note = ""
     if not sky_averaged:
         r = np.asarray(r_of_f(f), dtype=np.float64) * np.ones_like(f)
         if not (np.isfinite(r).all() and (r > 0).all()):
             raise InputError("response", None, "the response R(f) must be finite and positive at the file's frequencies")
-        hn = hn / np.sqrt(r)
+        ln_hn = ln_hn - 0.5 * np.log(r)
         note = f"channels=1, sky_averaged=False, response={response if isinstance(response, str) else repr(response)!s}"
     elif channels == 1:
-        hn = hn / math.sqrt(2.0)
+        ln_hn = ln_hn - 0.5 * math.log(2.0)
         note = "channels=1, sky_averaged=True"
-    if not (np.isfinite(hn).all() and (hn > 0).all()):
-        bad = int(np.flatnonzero(~(np.isfinite(hn) & (hn > 0)))[0])
-        raise NoiseFileError(path, linenos[bad], f"gives h_n = {hn[bad]!r} (overflow or underflow)")
-    return TabulatedNoise(f, hn, path=path, kind=kind, interpolation=interpolation, convention_note=note)
+    # h_n itself must be a double (curve(f) returns it): from the smallest
+    # subnormal, 4.9e-324, to the largest, 1.8e308.
+    representable = (ln_hn >= _LN_SMALLEST) & (ln_hn <= _LN_LARGEST)
+    if not representable.all():
+        bad = int(np.flatnonzero(~representable)[0])
+        raise NoiseFileError(path, linenos[bad], f"gives h_n = exp({ln_hn[bad]:.6g}), beyond the range of a double "
+                                                 "(4.9e-324 to 1.8e308)")
+    return TabulatedNoise(f, None, path=path, kind=kind, interpolation=interpolation, convention_note=note,
+                          ln_hn=ln_hn)

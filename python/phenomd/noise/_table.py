@@ -21,7 +21,9 @@ of the SNR from the curve itself, whatever the binary.  The reached bound
 is kept as ``max_ln_error``.  Smooth analytic curves need 1/1024 to
 1/16384 dex (5,000-80,000 nodes over 5 decades); the LISA curve with the
 numerically averaged response, whose spline has a jump in its third
-derivative at every node of the response table, needs 1/32768 dex.
+derivative at every node of the response table, needs 1/32768 dex.  A
+table has at most MAX_TABLE_NODES (4,194,304) nodes: a curve that would
+need more is refused before they are made.
 """
 
 from __future__ import annotations
@@ -39,6 +41,13 @@ NoiseSample = namedtuple("NoiseSample", ["hn", "n_outside"])
 TABLE_TOLERANCE = 5e-10
 _START_SPACING = 1.0 / 512  # dex
 _FINEST_SPACING = 1.0 / 65536  # dex; 5 decades -> 327,680 nodes, 2.6 MB
+#: The most nodes a table may have (32 MiB of ln h_n): 64 decades at the
+#: finest spacing, 8,192 at the coarsest, where a curve from space-borne to
+#: ground-based bands spans about 10.  A curve that needs more (a file over
+#: 1e-300 - 1e300 Hz whose interpolant must be resolved everywhere) is
+#: refused, naming both numbers, before its nodes are made.
+MAX_TABLE_NODES = 1 << 22
+_CHUNK = 1 << 16  # nodes per slice of the error check
 
 
 def frequencies(f, name="f"):
@@ -135,30 +144,41 @@ def build_table(ln_hn, f_min, f_max, source="", tolerance=TABLE_TOLERANCE):
     """Tabulate ``ln_hn`` (a function of an array of frequencies, defined a
     few nodes beyond [f_min, f_max]) densely enough that the checked
     interpolation error is below ``tolerance`` (or the finest spacing is
-    reached; ``max_ln_error`` then says what was reached)."""
+    reached; ``max_ln_error`` then says what was reached).  Raises
+    InputError when the spacing needed makes more than MAX_TABLE_NODES
+    nodes, or more than the memory limit allows."""
+    from .._inputs import InputError
+    from .._limits import check_memory
+
     lo, hi = math.log10(f_min), math.log10(f_max)
     d = _START_SPACING
     while True:
         log10_f0 = lo - d
         n = int(math.floor((hi - log10_f0) / d)) + 4
-        # The nodes, their frequencies and the error check's temporaries:
-        # about 16 arrays of n doubles at once.
-        from .._limits import check_memory
-
-        check_memory(16 * 8 * n, f"the noise table of {source} ({n:,} nodes at {d:.3g} dex over "
-                                 f"{hi - lo:.4g} decades)", "noise")
+        if n > MAX_TABLE_NODES:
+            raise InputError("noise", None, (
+                f"the noise table of {source} would need {n:,} nodes ({d:.3g} dex over {hi - lo:.4g} decades) to "
+                f"reach {tolerance:g} in ln h_n, above the limit of {MAX_TABLE_NODES:,} nodes: give the curve "
+                "over the frequencies the binaries reach (LISA's band is 1e-5 - 1 Hz, a ground detector's "
+                "1 - 1e4 Hz)"))
+        # The nodes and their frequencies, and the error check's
+        # temporaries (a slice at a time).
+        check_memory(2 * 8 * n + 24 * 8 * min(n, _CHUNK), f"the noise table of {source} ({n:,} nodes at "
+                                                         f"{d:.3g} dex over {hi - lo:.4g} decades)", "noise")
         y = np.asarray(ln_hn(10.0 ** (log10_f0 + d * np.arange(n))), dtype=np.float64)
         if not np.isfinite(y).all():
             raise ValueError(f"{source}: the curve is not finite at the table's nodes")
-        # Error at three points inside every interval that [f_min, f_max] meets.
-        k = np.arange(1, n - 2, dtype=np.float64)
-        errs = []
-        for t in (0.2, 0.5, 0.8):
-            x = k + t
-            lf = log10_f0 + d * x
-            keep = (lf >= lo) & (lf <= hi)
-            errs.append(np.max(np.abs(_lagrange(y, x[keep]) - ln_hn(10.0 ** lf[keep])), initial=0.0))
-        err = max(errs)
+        # Error at three points inside every interval that [f_min, f_max]
+        # meets, a slice of intervals at a time.
+        err = 0.0
+        for start in range(1, n - 2, _CHUNK):
+            k = np.arange(start, min(start + _CHUNK, n - 2), dtype=np.float64)
+            for t in (0.2, 0.5, 0.8):
+                x = k + t
+                lf = log10_f0 + d * x
+                keep = (lf >= lo) & (lf <= hi)
+                err = max(err, float(np.max(np.abs(_lagrange(y, x[keep]) - ln_hn(10.0 ** lf[keep])),
+                                            initial=0.0)))
         if err <= tolerance or d <= _FINEST_SPACING:
             return NoiseTable(log10_f0, d, y, f_min, f_max, err, source)
         d /= 2.0
