@@ -165,9 +165,10 @@ SNR_SEEDS = {
 
 # population_fuzzer.cpp: count, trapezoid length, flags, rtol, table, kinks,
 # then per binary the eight values and the factor.
-def pop_table(mode, n_nodes, u_spacing, u_first, u_slope):
+def pop_table(mode, n_nodes, u_spacing, u_first, u_slope, shape=0):
+    """shape: the slope word's low 11 bits (level and noise of the table)."""
     return bytes([mode % 4 + 4 * (n_nodes - 4)]) + struct.pack(
-        "<QQQ", u64(u_spacing), u64(u_first), u64(u_slope))
+        "<QQQ", u64(u_spacing), u64(u_first), u64(u_slope) | shape)
 
 
 def pop_binary(m1, m2, s1, s2, dist, z, t0, t1, factor):
@@ -210,6 +211,12 @@ POPULATION_SEEDS = {
     + pop_table(3, 4, 0, 0, 0) + bytes([0])
     + pop_binary(1e6, 5e5, 0.3, -0.2, 1e4, 1.0, 4.0, 0.0, 1.0),
     "empty": count(0) + length(8) + bytes([0]) + pop_rtol(1e-6) + LISA_LIKE,
+    # The LISA-like table at the lowest level the package hands over
+    # (1e-100 of usual) and noisy (nodes +-0.2 in ln h_n), the exact row.
+    "shaped": count(2) + length(64) + bytes([0]) + pop_rtol(1e-6)
+    + pop_table(0, 64, 0.8, 1.0 / 9.0, 0.5, shape=16 | (7 << 5)) + bytes([0])
+    + pop_binary(1e6, 5e5, 0.3, -0.2, 1e4, 1.0, 4.0, 0.0, 1.79)
+    + pop_binary(3e4, 3e5, 0.9, -0.5, 2.6e4, 3.0, 1.0, 0.0, 1.0),
 }
 
 for folder, seeds in (("corpus", SEEDS), ("corpus_fast", FAST_SEEDS),

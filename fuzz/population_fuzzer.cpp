@@ -16,7 +16,7 @@
 //     trapezoid's n_outside from the count of Amplitude's frequencies
 //     outside [f_min, f_max];
 //   - for a physical binary (harness.h), a sane table (a power law between
-//     1e-30 and 1e-5) and a factor in [1e-3, 1e3]: the trapezoid's SNRs
+//     1e-30 and 1e-5, at any level and noise of the shaping bits) and a factor in [1e-3, 1e3]: the trapezoid's SNRs
 //     differ by more than 1e-9 relative from SNR_function's on Amplitude's
 //     row times the factor against h_n read back from the table at each
 //     frequency (the module takes log10 f from the grid's exponent, so they
@@ -24,8 +24,8 @@
 //     underflow, compare as 0); the Gauss SNRs are NaN, negative,
 //     non-zero on an inverted band, their phases' squares do not add up to
 //     the total's, n_outside is not 0-2; and, where the band lies inside
-//     the table and rtol <= 1e-4, the total differs by more than 2 % from
-//     the trapezoid at 4096 points;
+//     the table, the table is not noisy and rtol <= 1e-4, the total
+//     differs by more than 2 % from the trapezoid at 4096 points;
 //   - the edges entry returns another code than the Gauss entry (or, with
 //     max_edges < 2 and a usable table, anything but BAD_ARGUMENT), writes
 //     on an error, outside its rows or past num_edges, or returns a row
@@ -44,7 +44,14 @@
 //   table    mode byte + 3 x 8 bytes (a, b, c): length 4 + (mode / 4) % 61,
 //            spacing 10^(-3 + 2.5 u_a) dex, first node 10^(-6 + 9 u_b) Hz,
 //            [f_min, f_max] from node 1 to node length - 2, ln h_n a power
-//            law of slope -2 + 4 u_c through 1e-20 at the first node;
+//            law of slope -2 + 4 u_c through 1e-20 at the first node; the
+//            low 11 bits of c (which u_c does not read) shape it like the
+//            tables the package's file reader makes: v = c & 31 >= 16
+//            moves the level by -230 + 460 (v - 16) / 15 in ln h_n (a
+//            file far from usual levels, after the package's power-of-two
+//            shift, lies within 1e+-100 of 1e-20), and w = (c >> 5) & 7 >= 4
+//            adds to every node an offset up to +-(w - 3) 0.05 (noisy
+//            data interpolated by PCHIP);
 //            mode % 4: 0 as is, 1 one node (c % length) a special value,
 //            2 every field raw bits (a, b, c and 3 more 8-byte words),
 //            3 NULL
@@ -86,7 +93,7 @@ double DecodeMode(fuzz::Reader& r, double lo_exp, double span_exp,
 struct Table {
   std::vector<double> ln_hn;
   phenomd_noise_table t{};
-  bool null = false, sane = false;
+  bool null = false, sane = false, rough = false;
 };
 
 Table DecodeTable(fuzz::Reader& r) {
@@ -97,13 +104,26 @@ Table DecodeTable(fuzz::Reader& r) {
   const double d = std::pow(10.0, -3.0 + 2.5 * fuzz::Unit(a));
   const double x0 = -6.0 + 9.0 * fuzz::Unit(b);
   const double slope = -2.0 + 4.0 * fuzz::Unit(c);
-  for (int k = 0; k < len; ++k)
-    tab.ln_hn.push_back(std::log(1e-20) + slope * k * d * 2.302585092994046);
+  const unsigned level = c & 31u, noise = (c >> 5) & 7u;
+  const double offset = level >= 16 ? -230.0 + 460.0 * (level - 16) / 15.0 : 0.0;
+  tab.rough = noise >= 4;
+  std::uint64_t h = a | 1u;  // xorshift64 for the offsets of noisy nodes
+  for (int k = 0; k < len; ++k) {
+    double y = std::log(1e-20) + offset + slope * k * d * 2.302585092994046;
+    if (tab.rough) {
+      h ^= h << 13;
+      h ^= h >> 7;
+      h ^= h << 17;
+      y += (noise - 3) * 0.05 * (2.0 * fuzz::Unit(h) - 1.0);
+    }
+    tab.ln_hn.push_back(y);
+  }
   tab.t = {x0, d, nullptr, len, std::pow(10.0, x0 + d),
            std::pow(10.0, x0 + d * (len - 2))};
   switch (mode % 4) {
     case 0:
-      // Sane when every node's h_n is in [1e-30, 1e-5].
+      // Sane when every node's h_n is in [1e-30, 1e-5], times the level's
+      // e^offset.
       tab.sane = std::fabs(slope * (len - 1) * d) < 10.0;
       break;
     case 1:
@@ -490,7 +510,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
       CHECK(gauss.inverted[fuzz::kGuard + i] == 1, "gauss inverted flag", long(i), -1);
     if (!no_inverted && bins[i].upward())
       CHECK(gauss.inverted[fuzz::kGuard + i] == 0, "gauss upward band flagged", long(i), -1);
-    compared = compared || (outside == 0 && rtol <= 1e-4);
+    compared = compared || (outside == 0 && rtol <= 1e-4 && !tab.rough);
   }
   if (!compared) return 0;
   // The trapezoid at 4096 points where the band lies inside the table.
@@ -508,7 +528,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   for (std::size_t i = 0; i < nb; ++i) {
     const double k = factor ? factor[i] : 1.0;
     if (!bins[i].physical() || !tab.sane || !(std::fabs(k) >= 1e-3 && std::fabs(k) <= 1e3) ||
-        gauss.outside[fuzz::kGuard + i] != 0 || !(rtol <= 1e-4) || !bins[i].upward() && bins[i].v[fuzz::kTEnd] > 0)
+        gauss.outside[fuzz::kGuard + i] != 0 || !(rtol <= 1e-4) || tab.rough ||
+        (!bins[i].upward() && bins[i].v[fuzz::kTEnd] > 0))
       continue;
     CHECK(Close(gauss.all[i], a2[i], 2e-2), "gauss differs from the trapezoid at 4096 points",
           long(i), -1);
