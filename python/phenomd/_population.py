@@ -196,8 +196,8 @@ def _level_shift(ln_hn):
     divided before it reaches C, so that (h_c / h_n)^2 neither overflows nor
     underflows there: the kernels see ln h_n - k ln 2, so every SNR they
     return is 2^k times the true one and is divided by 2^k again
-    (``np.ldexp``, exact).  0, and the
-    table passed as it is, for every usual curve."""
+    (``np.ldexp``, exact).  0, and the table passed as it is, for every
+    usual curve."""
     finite = ln_hn[np.isfinite(ln_hn)]
     if finite.size == 0:
         return 0
