@@ -468,9 +468,20 @@ def population_snr_nodes(
             out[k] = np.empty(n, dtype=_DTYPES.get(k, np.float64))
         _address(out[k], k, n, _DTYPES.get(k, np.float64), writeable=True)
     buffers = _NodeBuffers(max(int(capacity), 64))
-    coarse = _node_sums(lib, arrays, n, out, hn, f_range, kinks, rtol, 0, fast, buffers)
+    # A noise far from usual levels is divided by a power of two, as a
+    # table is (_level_shift), chosen from its values at the first nodes.
+    shift = []
+
+    def scaled(f):
+        h = hn(f)
+        if not shift:
+            good = h[np.isfinite(h) & (h > 0)]
+            shift.append(_level_shift(np.log(good)) if good.size else 0)
+        return np.ldexp(h, -shift[0]) if shift[0] else h
+
+    coarse = _node_sums(lib, arrays, n, out, scaled, f_range, kinks, rtol, 0, fast, buffers)
     scratch = {k: np.empty(n, dtype=_DTYPES.get(k, np.float64)) for k in OUTPUT_NAMES[4:]}
-    fine = _node_sums(lib, arrays, n, scratch, hn, f_range, kinks, rtol, 1, fast, buffers)
+    fine = _node_sums(lib, arrays, n, scratch, scaled, f_range, kinks, rtol, 1, fast, buffers)
     sums = fine.copy()
     active = np.arange(n)
     level = 1
@@ -495,12 +506,13 @@ def population_snr_nodes(
         sub = tuple(np.ascontiguousarray(a[active]) for a in arrays)
         m = active.size
         scratch = {k: np.empty(m, dtype=_DTYPES.get(k, np.float64)) for k in OUTPUT_NAMES[4:]}
-        fine = _node_sums(lib, sub, m, scratch, hn, f_range, kinks, rtol, level, fast, buffers)
+        fine = _node_sums(lib, sub, m, scratch, scaled, f_range, kinks, rtol, level, fast, buffers)
         sums[active] = fine
     np.sqrt(sums[:, 0], out=out["snr_ins"])
     np.sqrt(sums[:, 1], out=out["snr_mrg"])
     np.sqrt(sums[:, 2], out=out["snr_rd"])
     np.sqrt(sums.sum(axis=1), out=out["snr_all"])
+    _unshift(out, shift[0] if shift else 0)
     return out
 
 
@@ -622,10 +634,10 @@ def population_snr_edges(
         kinks.ctypes.data if kinks.size else None, kinks.size, n, max_edges, rtol, 1 if fast else 0,
     )
     if rc == _OK:
-        with np.errstate(invalid="ignore"):  # the unused columns hold anything
+        with np.errstate(invalid="ignore", over="ignore"):  # the unused columns hold anything
             edge_rho = np.sqrt(edge_rho2, out=edge_rho2)
-        if k:
-            np.ldexp(edge_rho, -k, out=edge_rho)
+            if k:
+                np.ldexp(edge_rho, -k, out=edge_rho)
         return edge_f, edge_rho, num
     if rc == _BAD_ARGUMENT:
         raise ValueError(f"the population module refused rtol = {rtol!r}, max_edges = {max_edges} or noise_kinks")

@@ -225,7 +225,8 @@ def test_noise_far_from_usual_levels_scales_the_snr_exactly(tmp_path, p):
     the LISA curve (decimal exponents shifted in the text, so the scaling
     is exact) gives 10^-p times every SNR, including where h_n is
     subnormal (p = -290: h_n ~ 1e-310, SNR ~ 1e293) and where (h_c/h_n)^2
-    would underflow (p = 250), by every method, and the same detection
+    would underflow (p = 250), by every method and for the curve as a
+    plain function, and the same detection
     time for a threshold scaled alike."""
     import phenomd
 
@@ -236,8 +237,10 @@ def test_noise_far_from_usual_levels_scales_the_snr_exactly(tmp_path, p):
     ref = noise.from_file(write(tmp_path, "".join(rows), "ref.txt"), "asd")
     odd = noise.from_file(write(tmp_path, "".join(shifted), "odd.txt"), "asd")
     binary = ([1e6, 3e4], [5e5, 2e4], [0.3, -0.2], [0.1, 0.5], None, [1.0, 3.0], 4.0)
-    for kw in ({}, {"method": "trapezoid", "length": 300}):
-        a, b = (phenomd.binary_snr(*binary, noise=c, **kw) for c in (ref, odd))
+    for kw, wrap in (({}, None), ({"method": "trapezoid", "length": 300}, None), ({}, "callable")):
+        # "callable": the curves as plain functions, summed at the nodes.
+        a, b = (phenomd.binary_snr(*binary, noise=c if wrap is None else (lambda f, c=c: c(f)), **kw)
+                for c in (ref, odd))
         for name in ("snr_all", "snr_ins", "snr_mrg", "snr_rd"):
             np.testing.assert_allclose(getattr(b, name) * 10.0 ** p, getattr(a, name), rtol=1e-12)
     # The bound on the share of rho^2 beyond the file's range is scale-free.
