@@ -58,11 +58,8 @@ extern "C" PHENOMD_POPULATION_API int phenomd_population_snr_edges(
   if (!TableUsable(table)) return PHENOMD_POPULATION_BAD_TABLE;
   if (!(rtol >= 1e-9 && rtol <= 0.1) || max_edges < 2)
     return PHENOMD_POPULATION_BAD_ARGUMENT;
-  if (num_noise_kinks < 0 || (num_noise_kinks > 0 && noise_kinks == nullptr))
+  if (!KinksValid(noise_kinks, num_noise_kinks))
     return PHENOMD_POPULATION_BAD_ARGUMENT;
-  for (std::int64_t k = 0; k < num_noise_kinks; ++k)
-    if (!(noise_kinks[k] > 0.0) || !std::isfinite(noise_kinks[k]))
-      return PHENOMD_POPULATION_BAD_ARGUMENT;
   if (num_binaries <= 0) return PHENOMD_POPULATION_OK;
 
   const QuadratureRule rule = RuleForTolerance(rtol);

@@ -52,11 +52,8 @@ extern "C" PHENOMD_POPULATION_API int phenomd_population_nodes(
     return PHENOMD_POPULATION_BAD_TABLE;
   if (!(rtol >= 1e-9 && rtol <= 0.1) || refine < 0 || refine > 16)
     return PHENOMD_POPULATION_BAD_ARGUMENT;
-  if (num_noise_kinks < 0 || (num_noise_kinks > 0 && noise_kinks == nullptr))
+  if (!KinksValid(noise_kinks, num_noise_kinks))
     return PHENOMD_POPULATION_BAD_ARGUMENT;
-  for (int64_t k = 0; k < num_noise_kinks; ++k)
-    if (!(noise_kinks[k] > 0.0) || !std::isfinite(noise_kinks[k]))
-      return PHENOMD_POPULATION_BAD_ARGUMENT;
   if (num_binaries <= 0) return PHENOMD_POPULATION_OK;
 
   // h_n = 1 over [f_min, f_max]: ln h_n = 0 at eight nodes whose second

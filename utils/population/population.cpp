@@ -201,11 +201,8 @@ int GaussPopulationSnr(double* snr_all, double* snr_ins, double* snr_mrg,
       rule.nodes < 1 || rule.nodes > 64 ||
       !(rule.rtol > 0.0))
     return PHENOMD_POPULATION_BAD_ARGUMENT;
-  if (num_noise_kinks < 0 || (num_noise_kinks > 0 && noise_kinks == nullptr))
+  if (!KinksValid(noise_kinks, num_noise_kinks))
     return PHENOMD_POPULATION_BAD_ARGUMENT;
-  for (std::int64_t k = 0; k < num_noise_kinks; ++k)
-    if (!(noise_kinks[k] > 0.0) || !std::isfinite(noise_kinks[k]))
-      return PHENOMD_POPULATION_BAD_ARGUMENT;
   if (num_binaries <= 0) return PHENOMD_POPULATION_OK;
 
   const std::ptrdiff_t n = num_binaries;
@@ -214,21 +211,7 @@ int GaussPopulationSnr(double* snr_all, double* snr_ins, double* snr_mrg,
   QuadratureWork work;
   std::vector<double> ln_kinks;
   try {
-    // A kink breaks the panels at its frequency and at every table node
-    // whose interpolation stencil reaches across it: on [i, i + 1] the
-    // interpolant uses nodes i - 1 .. i + 2, so the intervals from node
-    // ceil(x) - 2 to floor(x) + 2 (x the kink's table index) are cubics of
-    // a non-smooth curve, each smooth only within itself.
-    const double per_ln_f = 1.0 / (2.302585092994045684 * table->dlog10_f);
-    const double offset = table->log10_f0 / table->dlog10_f;
-    for (std::int64_t k = 0; k < num_noise_kinks; ++k) {
-      const double ln_k = std::log(noise_kinks[k]);
-      ln_kinks.push_back(ln_k);
-      const double x = ln_k * per_ln_f - offset;
-      for (double m = std::ceil(x) - 2.0; m <= std::floor(x) + 2.0; m += 1.0)
-        ln_kinks.push_back((m + offset) / per_ln_f);
-    }
-    std::sort(ln_kinks.begin(), ln_kinks.end());
+    KinkBreaks(*table, noise_kinks, num_noise_kinks, ln_kinks);
     // Room for a typical binary's nodes, so that the loop rarely allocates.
     work.ln_f.reserve(4096);
   } catch (const std::bad_alloc&) {

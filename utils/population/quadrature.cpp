@@ -420,6 +420,13 @@ QuadratureSums IntegrateBinary(const BinarySetup& b, const BinaryBreaks& br,
   return coarse;
 }
 
+bool KinksValid(const double* kinks, std::int64_t num_kinks) {
+  if (num_kinks < 0 || (num_kinks > 0 && kinks == nullptr)) return false;
+  for (std::int64_t k = 0; k < num_kinks; ++k)
+    if (!(kinks[k] > 0.0) || !std::isfinite(kinks[k])) return false;
+  return true;
+}
+
 void KinkBreaks(const phenomd_noise_table& t, const double* kinks,
                 std::int64_t num_kinks, std::vector<double>& ln_breaks) {
   ln_breaks.clear();

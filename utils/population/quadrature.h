@@ -121,6 +121,10 @@ QuadratureSums IntegrateBinary(const BinarySetup& b, const BinaryBreaks& br,
                                const QuadratureRule& rule, bool fast,
                                QuadratureWork& work);
 
+// Whether a declared kink list is usable: a count >= 0, an array where the
+// count is positive, every kink finite and positive.
+bool KinksValid(const double* kinks, std::int64_t num_kinks);
+
 // The breaks of the declared noise kinks in ln f, ascending: each kink and
 // every table node whose interpolation stencil reaches across it (on
 // [i, i + 1] the interpolant uses nodes i - 1 .. i + 2, so the intervals
