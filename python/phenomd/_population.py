@@ -229,23 +229,41 @@ def _unshift(out, k):
             np.ldexp(out[name], -k, out=out[name])
 
 
+def _inputs(arrays):
+    """(n, addresses) of the nine per-binary inputs (m1 ... factor), each
+    checked a C-contiguous (n,) float64 array."""
+    m1 = arrays[0]
+    n = int(np.shape(m1)[0]) if np.ndim(m1) == 1 else -1
+    if n < 0:
+        raise TypeError("m1: needs a (n,) array")
+    return n, [_address(a, nm, n, np.float64) for a, nm in zip(arrays, _INPUT_NAMES)]
+
+
+def _outputs(out, n):
+    """(out, addresses of its OUTPUT_NAMES): the arrays the caller did not
+    provide allocated, every one checked writeable and of its dtype."""
+    if out is None:
+        out = {}
+    for k in OUTPUT_NAMES:
+        if k not in out:
+            out[k] = np.empty(n, dtype=_DTYPES.get(k, np.float64))
+    return out, [_address(out[k], k, n, _DTYPES.get(k, np.float64), writeable=True) for k in OUTPUT_NAMES]
+
+
+def _rtol(rtol):
+    """rtol as a float inside RTOL_RANGE, or ValueError."""
+    rtol = float(rtol)
+    if not RTOL_RANGE[0] <= rtol <= RTOL_RANGE[1]:
+        raise ValueError(f"rtol = {rtol!r}: outside [{RTOL_RANGE[0]:g}, {RTOL_RANGE[1]:g}]")
+    return rtol
+
+
 def _marshal(m1, m2, spin1, spin2, dist, z, t_start, t_end, factor, table, out):
     """The one place where the population entries' arrays are checked and
     their addresses taken: (n, input addresses, output addresses, the
     table's struct, ln_hn kept alive, out, the table's level shift k)."""
-    n = int(np.shape(m1)[0]) if np.ndim(m1) == 1 else -1
-    if n < 0:
-        raise TypeError("m1: needs a (n,) array")
-    ins = [
-        _address(a, nm, n, np.float64)
-        for a, nm in zip((m1, m2, spin1, spin2, dist, z, t_start, t_end, factor), _INPUT_NAMES)
-    ]
-    if out is None:
-        out = {}
-    for k in OUTPUT_NAMES:  # what the caller did not provide is allocated
-        if k not in out:
-            out[k] = np.empty(n, dtype=_DTYPES.get(k, np.float64))
-    outs = [_address(out[k], k, n, _DTYPES.get(k, np.float64), writeable=True) for k in OUTPUT_NAMES]
+    n, ins = _inputs((m1, m2, spin1, spin2, dist, z, t_start, t_end, factor))
+    out, outs = _outputs(out, n)
     t, ln_hn, k = _table_struct(table)
     return n, ins, outs, t, ln_hn, out, k
 
@@ -381,9 +399,7 @@ def population_snr_gauss(
     lib = load_population(lib)
     if lib._snr_gauss is None:
         raise RuntimeError(f"{lib.path} has no phenomd_population_snr_gauss (built before the quadrature)")
-    rtol = float(rtol)
-    if not RTOL_RANGE[0] <= rtol <= RTOL_RANGE[1]:
-        raise ValueError(f"rtol = {rtol!r}: outside [{RTOL_RANGE[0]:g}, {RTOL_RANGE[1]:g}]")
+    rtol = _rtol(rtol)
     kinks = np.ascontiguousarray([] if noise_kinks is None else noise_kinks, dtype=np.float64).ravel()
     if kinks.size and not (np.all(np.isfinite(kinks)) and np.all(kinks > 0)):
         raise ValueError(f"noise_kinks: needs finite positive frequencies in Hz, got {kinks!r}")
@@ -450,23 +466,12 @@ def population_snr_nodes(
     lib = load_population(lib)
     if lib._nodes is None:
         raise RuntimeError(f"{lib.path} has no phenomd_population_nodes (built before it)")
-    rtol = float(rtol)
-    if not RTOL_RANGE[0] <= rtol <= RTOL_RANGE[1]:
-        raise ValueError(f"rtol = {rtol!r}: outside [{RTOL_RANGE[0]:g}, {RTOL_RANGE[1]:g}]")
+    rtol = _rtol(rtol)
     f_range = tuple(float(v) for v in f_range)
     kinks = _kinks(noise_kinks)
-    n = int(np.shape(m1)[0]) if np.ndim(m1) == 1 else -1
-    if n < 0:
-        raise TypeError("m1: needs a (n,) array")
     arrays = (m1, m2, spin1, spin2, dist, z, t_start, t_end, factor)
-    for a, nm in zip(arrays, _INPUT_NAMES):
-        _address(a, nm, n, np.float64)
-    if out is None:
-        out = {}
-    for k in OUTPUT_NAMES:
-        if k not in out:
-            out[k] = np.empty(n, dtype=_DTYPES.get(k, np.float64))
-        _address(out[k], k, n, _DTYPES.get(k, np.float64), writeable=True)
+    n, _ = _inputs(arrays)
+    out, _ = _outputs(out, n)
     buffers = _NodeBuffers(max(int(capacity), 64))
     # A noise far from usual levels is divided by a power of two, as a
     # table is (_level_shift), chosen from its values at the first nodes.
@@ -611,20 +616,12 @@ def population_snr_edges(
     lib = load_population(lib)
     if getattr(lib, "_snr_edges", None) is None:
         raise RuntimeError(f"{lib.path} has no phenomd_population_snr_edges (built before it)")
-    rtol = float(rtol)
-    if not RTOL_RANGE[0] <= rtol <= RTOL_RANGE[1]:
-        raise ValueError(f"rtol = {rtol!r}: outside [{RTOL_RANGE[0]:g}, {RTOL_RANGE[1]:g}]")
+    rtol = _rtol(rtol)
     max_edges = int(max_edges)
     if not 2 <= max_edges <= 1 << 20:
         raise ValueError(f"max_edges = {max_edges}: outside [2, {1 << 20}]")
     kinks = _kinks(noise_kinks)
-    n = int(np.shape(m1)[0]) if np.ndim(m1) == 1 else -1
-    if n < 0:
-        raise TypeError("m1: needs a (n,) array")
-    ins = [
-        _address(a, nm, n, np.float64)
-        for a, nm in zip((m1, m2, spin1, spin2, dist, z, t_start, t_end, factor), _INPUT_NAMES)
-    ]
+    n, ins = _inputs((m1, m2, spin1, spin2, dist, z, t_start, t_end, factor))
     edge_f = np.empty((n, max_edges), dtype=np.float64)
     edge_rho2 = np.empty((n, max_edges), dtype=np.float64)
     num = np.empty(n, dtype=np.int64)
