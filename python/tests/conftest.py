@@ -50,3 +50,17 @@ def pytest_configure(config):
 @pytest.fixture(scope="session")
 def library_path():
     return LIBRARY
+
+
+@pytest.fixture(scope="session")
+def gauss_population(library_path):
+    """The population module with its quadrature entry, or a skip."""
+    from phenomd import _population
+
+    try:
+        lib = _population.load_population()
+    except phenomd.LibraryNotFoundError as exc:
+        pytest.skip(f"libphenomd_population.so not built: {exc}")
+    if lib._snr_gauss is None:
+        pytest.skip("population module built before the quadrature entry")
+    return lib

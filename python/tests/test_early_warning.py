@@ -24,13 +24,7 @@ DAY = 1.0 / 365.25
 
 
 @pytest.fixture(scope="module")
-def binaries(library_path):
-    try:
-        lib = _population.load_population()
-    except phenomd.LibraryNotFoundError as exc:
-        pytest.skip(f"libphenomd_population.so not built: {exc}")
-    if lib._snr_gauss is None:
-        pytest.skip("population module built before the quadrature entry")
+def binaries(gauss_population):
     rng = np.random.default_rng(21)
     n = 6
     m = 10 ** rng.uniform(4.5, 7.5, n)

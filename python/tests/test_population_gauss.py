@@ -20,14 +20,8 @@ RTOL = 1e-6
 
 
 @pytest.fixture(scope="module")
-def population(library_path):
-    try:
-        lib = _population.load_population()
-    except phenomd.LibraryNotFoundError as exc:
-        pytest.skip(f"libphenomd_population.so not built: {exc}")
-    if lib._snr_gauss is None:
-        pytest.skip("population module built before the quadrature entry")
-    return lib
+def population(gauss_population):
+    return gauss_population
 
 
 def _file_curve(tmp_path):
